@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "records/Date.h"
+#include "records/Json.h"
+#include "records/Uuid.h"
+
+namespace olvex {
+
+// What a backup holds: the add-on folder or the WTF configuration folder.
+enum class BackupKind { addons, wtf };
+
+std::string rawValue(BackupKind kind);
+// Exact raw value only; anything else is no kind.
+std::optional<BackupKind> backupKindFromRaw(const std::string& raw);
+std::string title(BackupKind kind);
+
+// The record of one backup of one version folder, stored as its metadata.json.
+struct LocalBackup {
+    Uuid id;
+    Date date;
+    BackupKind kind = BackupKind::addons;
+    std::string reason;
+    std::optional<std::int64_t> byteCount;
+
+    friend bool operator==(const LocalBackup&, const LocalBackup&) = default;
+};
+
+// JSON form: keys "id", "date", "kind", "reason", "byteCount" (only when present).
+json::Json toJson(const LocalBackup& backup);
+// Fails (json::DecodeError or the parser's error) on a missing required key, a wrong type,
+// a malformed UUID or an unknown kind. A missing "byteCount" is an absent size.
+LocalBackup localBackupFromJson(const json::Json& object);
+
+// A backup with its size measured now (or recorded at backup time).
+struct BackupDetails {
+    LocalBackup backup;
+    std::int64_t bytes = 0;
+
+    const Uuid& id() const { return backup.id; }
+    friend bool operator==(const BackupDetails&, const BackupDetails&) = default;
+};
+
+} // namespace olvex

@@ -1,0 +1,409 @@
+#include "records/FileSafety.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "records/Errors.h"
+#include "records/OperationControl.h"
+#include "records/Uuid.h"
+
+namespace olvex::FileSafety {
+
+namespace {
+
+constexpr size_t kCopyChunk = 1 << 20;
+
+std::string absoluteText(const Path& url) {
+    const std::string& text = url.native();
+    if (!text.empty() && text.front() == '/') {
+        return text;
+    }
+    // Relative paths are taken from the working folder, joined as text and never resolved.
+    return (std::filesystem::current_path() / url).native();
+}
+
+// Examines one item without following it. Returns false when it does not exist.
+bool examine(const std::string& path, struct ::stat& st) {
+    if (sys::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+            throw ManagerError("拒绝链接或特殊文件：" + path);
+        }
+        return true;
+    }
+    if (errno == ENOENT) {
+        return false;
+    }
+    throw ManagerError("无法检查路径：" + path);
+}
+
+// Below a folder that was checked whole, each entry's ancestors are the walk's own folders,
+// examined as the walk entered them; so only the entry itself is examined again.
+bool examineEntry(const std::string& path, struct ::stat& st) { return examine(path, st); }
+
+struct Walker {
+    const OperationControl* control;
+    Flush flush;
+    std::vector<char> buffer;
+};
+
+void copyFile(const std::string& source, const std::string& destination, Walker& walker) {
+    struct ::stat st {};
+    if (sys::lstat(destination.c_str(), &st) == 0) {
+        throw ManagerError("复制目标已存在。");
+    }
+    if (errno != ENOENT) {
+        throw SystemError(SystemOperation::examine, destination, errno);
+    }
+    int out = sys::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (out < 0) {
+        throw ManagerError("无法创建文件，请检查权限和磁盘空间。");
+    }
+    int in = sys::open(source.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (in < 0) {
+        int error = errno;
+        sys::close(out);
+        throw SystemError(SystemOperation::open, source, error);
+    }
+    struct Closer {
+        int a, b;
+        ~Closer() {
+            sys::close(a);
+            sys::close(b);
+        }
+    } closer{in, out};
+    if (walker.buffer.empty()) {
+        walker.buffer.resize(kCopyChunk);
+    }
+    for (;;) {
+        ssize_t n = sys::readSome(in, walker.buffer.data(), walker.buffer.size());
+        if (n < 0) {
+            throw SystemError(SystemOperation::read, source, errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        if (walker.control) {
+            walker.control->check();
+        }
+        if (sys::writeAll(out, walker.buffer.data(), static_cast<size_t>(n)) != 0) {
+            throw SystemError(SystemOperation::write, destination, errno);
+        }
+    }
+    if (walker.flush == Flush::eachFile && sys::fsync(out) != 0) {
+        throw SystemError(SystemOperation::flush, destination, errno);
+    }
+}
+
+void copyEntry(const std::string& source, const std::string& destination, Walker& walker, bool checked) {
+    if (walker.control) {
+        walker.control->check();
+    }
+    struct ::stat st {};
+    bool sourceExists;
+    if (checked) {
+        sourceExists = examineEntry(source, st);
+        struct ::stat dst {};
+        examineEntry(destination, dst);
+    } else {
+        checkPath(source);
+        checkPath(destination);
+        sourceExists = sys::lstat(source.c_str(), &st) == 0;
+    }
+    if (!sourceExists || !S_ISDIR(st.st_mode)) {
+        copyFile(source, destination, walker);
+        return;
+    }
+    if (checked) {
+        if (sys::mkdir(destination.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw SystemError(SystemOperation::createDirectory, destination, errno);
+        }
+        struct ::stat dst {};
+        if (!examineEntry(destination, dst) || !S_ISDIR(dst.st_mode)) {
+            throw SystemError(SystemOperation::createDirectory, destination, ENOTDIR);
+        }
+    } else {
+        directory(destination);
+    }
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(source.c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, source, errno);
+    }
+    for (const auto& entry : entries) {
+        copyEntry(source + "/" + entry.name, destination + "/" + entry.name, walker, true);
+    }
+}
+
+std::int64_t sizeOf(const std::string& path, bool checked) {
+    struct ::stat st {};
+    bool present;
+    if (checked) {
+        present = examineEntry(path, st);
+    } else {
+        checkPath(path);
+        present = sys::lstat(path.c_str(), &st) == 0;
+        if (!present && errno != ENOENT) {
+            throw SystemError(SystemOperation::examine, path, errno);
+        }
+    }
+    if (!present) {
+        return 0;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return static_cast<std::int64_t>(st.st_size);
+    }
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(path.c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, path, errno);
+    }
+    std::int64_t total = 0;
+    for (const auto& entry : entries) {
+        total += sizeOf(path + "/" + entry.name, true);
+    }
+    return total;
+}
+
+void checkBelow(const std::string& path) {
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(path.c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, path, errno);
+    }
+    for (const auto& entry : entries) {
+        std::string child = path + "/" + entry.name;
+        struct ::stat st {};
+        if (examineEntry(child, st) && S_ISDIR(st.st_mode)) {
+            checkBelow(child);
+        }
+    }
+}
+
+void removeBelow(const std::string& path) {
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(path.c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, path, errno);
+    }
+    for (const auto& entry : entries) {
+        std::string child = path + "/" + entry.name;
+        struct ::stat st {};
+        if (sys::lstat(child.c_str(), &st) != 0) {
+            if (errno == ENOENT) {
+                continue;
+            }
+            throw SystemError(SystemOperation::examine, child, errno);
+        }
+        if (S_ISDIR(st.st_mode)) {
+            removeBelow(child);
+            if (sys::rmdir(child.c_str()) != 0) {
+                throw SystemError(SystemOperation::remove, child, errno);
+            }
+        } else if (sys::unlink(child.c_str()) != 0 && errno != ENOENT) {
+            throw SystemError(SystemOperation::remove, child, errno);
+        }
+    }
+}
+
+} // namespace
+
+void checkPath(const Path& url) {
+    const std::string text = absoluteText(url);
+    std::string running;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            std::string_view piece(text.data() + start, end - start);
+            if (piece == "." || piece == "..") {
+                throw ManagerError("路径中不允许 . 或 ..");
+            }
+            running += '/';
+            running += piece;
+            struct ::stat st {};
+            examine(running, st);
+        }
+        start = end + 1;
+    }
+}
+
+bool isDirectory(const Path& url) {
+    struct ::stat st {};
+    return sys::lstat(absoluteText(url).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const Path& url) {
+    struct ::stat st {};
+    if (sys::lstat(absoluteText(url).c_str(), &st) == 0) {
+        return true;
+    }
+    if (errno == ENOENT) {
+        return false;
+    }
+    throw SystemError(SystemOperation::examine, url.native(), errno);
+}
+
+void checkTree(const Path& url) {
+    checkPath(url);
+    std::string path = absoluteText(url);
+    struct ::stat st {};
+    if (!examine(path, st) || !S_ISDIR(st.st_mode)) {
+        return;
+    }
+    checkBelow(path);
+}
+
+void directory(const Path& url) {
+    checkPath(url);
+    const std::string text = absoluteText(url);
+    std::string running;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (end > start) {
+            running += '/';
+            running.append(text, start, end - start);
+            struct ::stat st {};
+            if (sys::lstat(running.c_str(), &st) == 0) {
+                if (!S_ISDIR(st.st_mode)) {
+                    throw SystemError(SystemOperation::createDirectory, running, ENOTDIR);
+                }
+            } else if (errno != ENOENT) {
+                throw SystemError(SystemOperation::createDirectory, running, errno);
+            } else if (sys::mkdir(running.c_str(), 0700) != 0 && errno != EEXIST) {
+                throw SystemError(SystemOperation::createDirectory, running, errno);
+            }
+        }
+        start = end + 1;
+    }
+}
+
+void remove(const Path& url) {
+    checkPath(url);
+    std::string path = absoluteText(url);
+    struct ::stat st {};
+    if (sys::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return;
+        }
+        throw SystemError(SystemOperation::examine, path, errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        removeBelow(path);
+        if (sys::rmdir(path.c_str()) != 0) {
+            throw SystemError(SystemOperation::remove, path, errno);
+        }
+    } else if (sys::unlink(path.c_str()) != 0) {
+        throw SystemError(SystemOperation::remove, path, errno);
+    }
+}
+
+void copyTree(const Path& source, const Path& destination, const OperationControl* control, Flush flush) {
+    Walker walker{control, flush, {}};
+    copyEntry(absoluteText(source), absoluteText(destination), walker, false);
+}
+
+std::int64_t byteSize(const Path& url) { return sizeOf(absoluteText(url), false); }
+
+std::vector<sys::DirEntry> list(const Path& url) {
+    checkPath(url);
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(absoluteText(url).c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, url.native(), errno);
+    }
+    return entries;
+}
+
+std::string readFile(const Path& url) {
+    checkPath(url);
+    std::string path = absoluteText(url);
+    int fd = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) {
+        throw SystemError(SystemOperation::read, path, errno);
+    }
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = sys::readSome(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            int error = errno;
+            sys::close(fd);
+            throw SystemError(SystemOperation::read, path, error);
+        }
+        if (n == 0) {
+            break;
+        }
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    sys::close(fd);
+    return data;
+}
+
+void writeFileAtomically(const Path& url, const std::string& data) {
+    checkPath(url);
+    std::string path = absoluteText(url);
+    Path folder = Path(path).parent_path();
+    std::string temporary = (folder / (".olvex-tmp-" + Uuid::random().text())).native();
+    int fd = sys::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        throw SystemError(SystemOperation::create, temporary, errno);
+    }
+    auto fail = [&](SystemOperation operation, const std::string& where) {
+        int error = errno;
+        sys::close(fd);
+        ::unlink(temporary.c_str());
+        throw SystemError(operation, where, error);
+    };
+    if (sys::writeAll(fd, data.data(), data.size()) != 0) {
+        fail(SystemOperation::write, path);
+    }
+    if (sys::fsync(fd) != 0) {
+        fail(SystemOperation::flush, path);
+    }
+    sys::close(fd);
+    if (sys::rename(temporary.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temporary.c_str());
+        throw SystemError(SystemOperation::move, path, error);
+    }
+    syncDirectory(folder);
+}
+
+void move(const Path& from, const Path& to) {
+    if (sys::rename(absoluteText(from).c_str(), absoluteText(to).c_str()) != 0) {
+        throw SystemError(SystemOperation::move, from.native(), errno);
+    }
+}
+
+void syncDirectory(const Path& url) {
+    std::string path = absoluteText(url);
+    int fd = sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0) {
+        throw SystemError(SystemOperation::flush, path, errno);
+    }
+    int result = sys::fsync(fd);
+    int error = errno;
+    sys::close(fd);
+    if (result != 0) {
+        throw SystemError(SystemOperation::flush, path, error);
+    }
+}
+
+void flushVolume(const Path& url) {
+    std::string path = absoluteText(url);
+    int fd = sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0) {
+        throw SystemError(SystemOperation::flush, path, errno);
+    }
+    int result = sys::syncfs(fd);
+    int error = errno;
+    sys::close(fd);
+    if (result != 0) {
+        throw SystemError(SystemOperation::flush, path, error);
+    }
+}
+
+} // namespace olvex::FileSafety

@@ -1,0 +1,66 @@
+#pragma once
+
+// The one gate through which the core touches paths it did not create itself. Nothing here
+// follows, copies, measures or deletes through a symbolic link or special file, and no path
+// with a "." or ".." component is accepted. Directories are created 0700, files 0600.
+//
+// Durability, in one place: copyTree flushes each file it writes unless told the caller will
+// flush the whole volume once (Flush::deferred, followed by flushVolume), which keeps the same
+// guarantee (the bytes are on stable storage before anything relies on them) at a fraction
+// of the cost for trees of many small files. writeFileAtomically flushes the file and its
+// folder entry; move() flushes nothing, callers that need the rename durable call
+// syncDirectory on the folders involved.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "records/GameClient.h"
+#include "records/Sys.h"
+
+namespace olvex {
+
+class OperationControl;
+
+namespace FileSafety {
+
+enum class Flush { eachFile, deferred };
+
+// Examines every component from "/" without following links. Throws ManagerError
+// "路径中不允许 . 或 ..", "拒绝链接或特殊文件：<path>" or "无法检查路径：<path>". Missing
+// components pass: only "no such file" counts as missing.
+void checkPath(const Path& url);
+// True only for an existing directory that is not a link.
+bool isDirectory(const Path& url);
+// True when something (of any type) exists at the path, without following a final link.
+bool exists(const Path& url);
+
+// checkPath on the tree and on every entry below it; a missing tree passes.
+void checkTree(const Path& url);
+// Creates the directory and its missing parents with permission 0700.
+void directory(const Path& url);
+// Removes a file or a whole tree; a missing path is success.
+void remove(const Path& url);
+// Copies a file or tree in 1 MiB chunks, never overwriting: "复制目标已存在。". Checks the
+// control before every entry and every chunk after the first. A partial copy stays.
+void copyTree(const Path& source, const Path& destination, const OperationControl* control = nullptr,
+              Flush flush = Flush::eachFile);
+// Sum of file lengths below the path (0 when missing).
+std::int64_t byteSize(const Path& url);
+
+// Direct entries of a folder (after checkPath), hidden ones included, in listing order.
+std::vector<sys::DirEntry> list(const Path& url);
+// Reads a whole regular file (after checkPath). Fails with SystemError.
+std::string readFile(const Path& url);
+// Writes a temporary file beside the destination, flushes it, renames it into place and
+// flushes the folder entry, so a reader sees the old or the new file, never a partial one.
+void writeFileAtomically(const Path& url, const std::string& data);
+// Renames an item within one volume. Fails with SystemError.
+void move(const Path& from, const Path& to);
+// Flushes a folder's entries (after renames or creations in it) to stable storage.
+void syncDirectory(const Path& url);
+// Flushes the whole volume holding the path: the batched form of per-file fsync.
+void flushVolume(const Path& url);
+
+} // namespace FileSafety
+} // namespace olvex

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+
+#include "records/OperationStage.h"
+
+namespace olvex {
+
+// Cancellation and stage reports of one running operation, shared between the thread that
+// shows it (and may cancel) and the service thread that does the work. An operation can be
+// cancelled until it reports `committing`, and never after.
+class OperationControl {
+public:
+    using Observer = std::function<void(OperationStage)>;
+
+    explicit OperationControl(Observer observer = {}) : m_observer(std::move(observer)) {}
+    OperationControl(const OperationControl&) = delete;
+    OperationControl& operator=(const OperationControl&) = delete;
+
+    // Requests cancellation; dropped for good once committing.
+    void cancel();
+    // True when cancelled and not committing: the non-throwing form of check().
+    bool isCancelled() const;
+    // Throws CancellationError when isCancelled().
+    void check() const;
+    // Announces a stage. Throws CancellationError (announcing nothing) when cancelled and not
+    // committing. The observer runs after the lock is released, on the calling thread.
+    void report(OperationStage stage);
+
+private:
+    mutable std::mutex m_lock;
+    bool m_cancelled = false;
+    bool m_committing = false;
+    Observer m_observer;
+};
+
+} // namespace olvex

@@ -1,0 +1,51 @@
+#pragma once
+
+// The small value records that cross from the core to the application.
+
+#include <cstdint>
+#include <string>
+
+#include "records/GameClient.h"
+
+namespace olvex {
+
+// The answer of the installation and disk-space check.
+struct InstallationCheck {
+    std::int64_t availableBytes = 0;
+    std::int64_t requiredBytes = 0;
+    Path application; // the game's application found in the version folder
+};
+
+// One restorable sub-tree (account, realm or character) of a WTF backup.
+struct ConfigurationScope {
+    std::string relativePath; // relative to the backup's WTF copy, "/"-separated
+    std::string title;
+
+    const std::string& id() const { return relativePath; }
+    friend bool operator==(const ConfigurationScope&, const ConfigurationScope&) = default;
+};
+
+// One add-on folder of a version folder with the fields read from its .toc file.
+struct InstalledAddon {
+    Path folder;
+    std::string title;
+    std::string version;
+    std::string author;
+    std::string dependencies;
+    std::string interface;
+
+    const std::string& id() const { return folder.native(); }
+    friend bool operator==(const InstalledAddon&, const InstalledAddon&) = default;
+};
+
+// An add-on that an installed pack used to ship and its newer release no longer ships.
+struct RetiredAddon {
+    std::string packID;
+    std::string name;
+    bool canRemove = false;
+
+    std::string id() const { return packID + "/" + name; }
+    friend bool operator==(const RetiredAddon&, const RetiredAddon&) = default;
+};
+
+} // namespace olvex

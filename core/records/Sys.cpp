@@ -1,0 +1,277 @@
+#include "records/Sys.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#ifdef OLVEX_FAULT_INJECTION
+#include <atomic>
+#include <mutex>
+#endif
+
+namespace olvex::sys {
+
+#ifdef OLVEX_FAULT_INJECTION
+namespace fault {
+namespace {
+std::atomic<long> g_calls{0};
+std::atomic<long> g_failAt{0};
+std::atomic<int> g_error{EIO};
+std::atomic<long> g_crashAt{0};
+std::atomic<int> g_crashStatus{86};
+std::atomic<bool> g_trace{false};
+std::mutex g_traceLock;
+std::vector<std::string> g_traceNames;
+} // namespace
+
+void arm(const Plan& plan) {
+    {
+        std::lock_guard guard(g_traceLock);
+        g_traceNames.clear();
+    }
+    g_error = plan.error;
+    g_crashStatus = plan.crashStatus;
+    g_trace = plan.recordTrace;
+    g_failAt = plan.failAt;
+    g_crashAt = plan.crashAt;
+    g_calls = 0;
+}
+
+void disarm() {
+    g_failAt = 0;
+    g_crashAt = 0;
+    g_trace = false;
+}
+
+long calls() { return g_calls.load(); }
+
+std::vector<std::string> trace() {
+    std::lock_guard guard(g_traceLock);
+    return g_traceNames;
+}
+} // namespace fault
+
+namespace {
+// Counts one call; true when the call must fail (errno already set).
+bool injected(const char* name) {
+    long n = ++fault::g_calls;
+    if (fault::g_trace) {
+        std::lock_guard guard(fault::g_traceLock);
+        fault::g_traceNames.emplace_back(name);
+    }
+    if (fault::g_crashAt != 0 && n == fault::g_crashAt) {
+        ::_exit(fault::g_crashStatus);
+    }
+    if (fault::g_failAt != 0 && n == fault::g_failAt) {
+        errno = fault::g_error;
+        return true;
+    }
+    return false;
+}
+} // namespace
+#define OLVEX_SEAM(name, failValue)                                                                                    \
+    do {                                                                                                               \
+        if (injected(name))                                                                                            \
+            return failValue;                                                                                          \
+    } while (0)
+#else
+#define OLVEX_SEAM(name, failValue)                                                                                    \
+    do {                                                                                                               \
+    } while (0)
+#endif
+
+int open(const char* path, int flags, mode_t mode) {
+    OLVEX_SEAM("open", -1);
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int openat(int dirfd, const char* path, int flags, mode_t mode) {
+    OLVEX_SEAM("openat", -1);
+    int fd;
+    do {
+        fd = ::openat(dirfd, path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+ssize_t read(int fd, void* buffer, size_t count) {
+    OLVEX_SEAM("read", -1);
+    return ::read(fd, buffer, count);
+}
+
+ssize_t write(int fd, const void* buffer, size_t count) {
+    OLVEX_SEAM("write", -1);
+    return ::write(fd, buffer, count);
+}
+
+int fsync(int fd) {
+    OLVEX_SEAM("fsync", -1);
+    return ::fsync(fd);
+}
+
+int syncfs(int fd) {
+    OLVEX_SEAM("syncfs", -1);
+    return ::syncfs(fd);
+}
+
+// close is not a failure point: a descriptor is released on every path whatever happens.
+int close(int fd) { return ::close(fd); }
+
+int dup(int fd) {
+    OLVEX_SEAM("dup", -1);
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+int mkdir(const char* path, mode_t mode) {
+    OLVEX_SEAM("mkdir", -1);
+    return ::mkdir(path, mode);
+}
+
+int mkdirat(int dirfd, const char* path, mode_t mode) {
+    OLVEX_SEAM("mkdirat", -1);
+    return ::mkdirat(dirfd, path, mode);
+}
+
+int rename(const char* from, const char* to) {
+    OLVEX_SEAM("rename", -1);
+    return ::rename(from, to);
+}
+
+int unlink(const char* path) {
+    OLVEX_SEAM("unlink", -1);
+    return ::unlink(path);
+}
+
+int rmdir(const char* path) {
+    OLVEX_SEAM("rmdir", -1);
+    return ::rmdir(path);
+}
+
+int stat(const char* path, struct ::stat* out) {
+    OLVEX_SEAM("stat", -1);
+    return ::stat(path, out);
+}
+
+int lstat(const char* path, struct ::stat* out) {
+    OLVEX_SEAM("lstat", -1);
+    return ::lstat(path, out);
+}
+
+int fstat(int fd, struct ::stat* out) {
+    OLVEX_SEAM("fstat", -1);
+    return ::fstat(fd, out);
+}
+
+int fstatat(int dirfd, const char* path, struct ::stat* out, int flags) {
+    OLVEX_SEAM("fstatat", -1);
+    return ::fstatat(dirfd, path, out, flags);
+}
+
+int flock(int fd, int operation) {
+    OLVEX_SEAM("flock", -1);
+    int result;
+    do {
+        result = ::flock(fd, operation);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+int statvfs(const char* path, struct ::statvfs* out) {
+    OLVEX_SEAM("statvfs", -1);
+    return ::statvfs(path, out);
+}
+
+int access(const char* path, int mode) {
+    OLVEX_SEAM("access", -1);
+    return ::access(path, mode);
+}
+
+bool realpath(const char* path, std::string& out) {
+    OLVEX_SEAM("realpath", false);
+    char* resolved = ::realpath(path, nullptr);
+    if (resolved == nullptr) {
+        return false;
+    }
+    out.assign(resolved);
+    std::free(resolved);
+    return true;
+}
+
+int listDirectory(const char* path, std::vector<DirEntry>& out) {
+    OLVEX_SEAM("listDirectory", -1);
+    out.clear();
+    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            if (errno != 0) {
+                int saved = errno;
+                ::closedir(dir);
+                errno = saved;
+                return -1;
+            }
+            break;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            continue;
+        }
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct ::stat st {};
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                type = static_cast<unsigned char>(IFTODT(st.st_mode));
+            }
+        }
+        out.push_back(DirEntry{name, type});
+    }
+    ::closedir(dir);
+    return 0;
+}
+
+int writeAll(int fd, const void* buffer, size_t count) {
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+        ssize_t n = write(fd, p, count);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        p += n;
+        count -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+ssize_t readSome(int fd, void* buffer, size_t count) {
+    for (;;) {
+        ssize_t n = read(fd, buffer, count);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n;
+    }
+}
+
+} // namespace olvex::sys

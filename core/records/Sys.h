@@ -1,0 +1,77 @@
+#pragma once
+
+// The one module through which the core makes its file-system calls. Each function has the
+// POSIX contract of its namesake (result, errno), so callers read like plain POSIX code.
+// Keeping every call here lets test builds (OLVEX_FAULT_INJECTION) make the Nth call fail
+// with a chosen errno or end the process there; release builds compile to direct calls.
+
+#include <cstdint>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <vector>
+
+namespace olvex::sys {
+
+int open(const char* path, int flags, mode_t mode = 0);
+int openat(int dirfd, const char* path, int flags, mode_t mode = 0);
+ssize_t read(int fd, void* buffer, size_t count);
+ssize_t write(int fd, const void* buffer, size_t count);
+int fsync(int fd);
+// Flushes the whole file system that holds fd (one call in place of one fsync per file).
+int syncfs(int fd);
+int close(int fd);
+int dup(int fd);
+int mkdir(const char* path, mode_t mode);
+int mkdirat(int dirfd, const char* path, mode_t mode);
+int rename(const char* from, const char* to);
+int unlink(const char* path);
+int rmdir(const char* path);
+int stat(const char* path, struct ::stat* out);
+int lstat(const char* path, struct ::stat* out);
+int fstat(int fd, struct ::stat* out);
+int fstatat(int dirfd, const char* path, struct ::stat* out, int flags);
+int flock(int fd, int operation);
+int statvfs(const char* path, struct ::statvfs* out);
+int access(const char* path, int mode);
+// realpath into a std::string; false with errno set on failure.
+bool realpath(const char* path, std::string& out);
+
+// One entry of a directory listing. `type` is the d_type of the entry, filled in with one
+// lstat when the file system does not report it; DT_UNKNOWN when even that failed.
+struct DirEntry {
+    std::string name;
+    unsigned char type;
+};
+
+// Lists a directory's entries except "." and ".." in the order the file system returns them.
+// One call of the seam. 0 on success, -1 with errno on failure.
+int listDirectory(const char* path, std::vector<DirEntry>& out);
+
+// Writes the whole buffer, retrying short writes and EINTR. -1 with errno on failure.
+int writeAll(int fd, const void* buffer, size_t count);
+// Reads up to count bytes, retrying EINTR. Returns bytes read, 0 at end, -1 with errno.
+ssize_t readSome(int fd, void* buffer, size_t count);
+
+#ifdef OLVEX_FAULT_INJECTION
+namespace fault {
+// Arms the seam: the call with number `failAt` (1-based, counted from the last reset) fails
+// with `error`; the call with number `crashAt` ends the process with _exit(crashStatus).
+// 0 disables either. `onlyWrites` restricts failAt to write() calls (ENOSPC cases).
+struct Plan {
+    long failAt = 0;
+    int error = 5; // EIO
+    long crashAt = 0;
+    int crashStatus = 86;
+    bool recordTrace = false;
+};
+void arm(const Plan& plan);
+void disarm();
+long calls();
+// Name of each counted call since arm(), when recordTrace was set.
+std::vector<std::string> trace();
+} // namespace fault
+#endif
+
+} // namespace olvex::sys

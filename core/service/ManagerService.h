@@ -1,0 +1,144 @@
+#pragma once
+
+// The one object through which the core changes a game version folder. Its methods are
+// synchronous, throw on failure, and must be called from one thread at a time; the
+// SerialExecutor gives callers on other threads that guarantee.
+//
+// Every change to Interface/AddOns or WTF runs as a journalled transaction under an exclusive
+// cross-process lease: the new content is built beside the target, the target is backed up,
+// a journal naming the backup is written, and the target is replaced in one move. While a
+// journal exists, the next locked operation first restores the target from its backup.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "packs/PackRecords.h"
+#include "records/Backup.h"
+#include "records/ClientLock.h"
+#include "records/GameClient.h"
+#include "records/OperationControl.h"
+#include "records/Records.h"
+
+namespace olvex {
+
+class ManagerService {
+public:
+    using Capacity = std::function<std::int64_t(const Path&)>;
+    using Hook = std::function<void()>;
+    using Build = std::function<void(const Path& next)>;
+
+    // `availableBytes` replaces the volume free-space query when given; `beforeCommit` runs
+    // inside every commit after the old target is removed. `temporaryFolder` replaces the
+    // platform's temporary folder (TMPDIR, else /tmp) for pack staging and housekeeping.
+    explicit ManagerService(Capacity availableBytes = {}, Hook beforeCommit = {}, Path temporaryFolder = {});
+    ~ManagerService();
+    ManagerService(const ManagerService&) = delete;
+    ManagerService& operator=(const ManagerService&) = delete;
+
+    static constexpr const char* registryName = ".olvex-installed-packs.json";
+    static constexpr std::int64_t kMargin = 67'108'864;
+
+    // --- Recovery ---------------------------------------------------------------------
+    void recover(const GameClient& client);
+    bool hasPendingRecovery(const GameClient& client);
+
+    // --- Inventory --------------------------------------------------------------------
+    std::vector<InstalledAddon> installedAddons(const GameClient& client);
+
+    // --- Backup store -----------------------------------------------------------------
+    std::vector<LocalBackup> backups(const GameClient& client);
+    std::vector<BackupDetails> backupDetails(const GameClient& client);
+    LocalBackup backupWTF(const GameClient& client, OperationControl* control = nullptr);
+    void retainBackups(int count, const GameClient& client);
+    void recycleBackup(const LocalBackup& backup, const GameClient& client);
+    void recoverRecycledBackups(const GameClient& client);
+
+    // --- Restore and configuration transfer -------------------------------------------
+    std::vector<ConfigurationScope> configurationScopes(const LocalBackup& backup, const GameClient& client);
+    void restore(const LocalBackup& backup, const GameClient& client, const std::optional<std::string>& scope,
+                 OperationControl* control = nullptr);
+    void exportBackup(const LocalBackup& backup, const GameClient& client, const Path& to,
+                      OperationControl* control = nullptr);
+    void importWTF(const Path& from, const GameClient& client, OperationControl* control = nullptr);
+
+    // --- Installation check and housekeeping ------------------------------------------
+    InstallationCheck installationCheck(const GameClient& client, std::int64_t incomingBytes);
+    std::int64_t cleanupTemporaryFiles(Date olderThan);
+
+    // --- Packs ------------------------------------------------------------------------
+    std::vector<ManagedPack> installedPacks(const GameClient& client);
+    ImportPreview preview(const Path& zip, const GameClient& client, OperationControl* control = nullptr);
+    void discardPreview();
+    void install(const Uuid& token, OperationControl* control = nullptr);
+    std::vector<RetiredAddon> retiredAddons(const GameClient& client);
+    void removeRetiredAddon(const std::string& packID, const std::string& name, const GameClient& client,
+                            OperationControl* control = nullptr);
+
+    // --- Frame (used by the operations above; public for tests of the frame) -----------
+    // Fails with the version-folder message unless the client is a flavour-named directory,
+    // then runs the path check on it.
+    static void checkClient(const GameClient& client);
+    static Path managerFolder(const GameClient& client);
+    static Path targetFolder(BackupKind kind, const GameClient& client);
+    static Path backupFolder(const GameClient& client, const Uuid& id);
+
+    template <typename Body> auto locked(const GameClient& client, Body&& body) {
+        checkClient(client);
+        ClientLock lease(managerFolder(client));
+        recoverUnlocked(client);
+        sweep(client);
+        return body();
+    }
+    void transaction(BackupKind kind, const GameClient& client, const std::string& reason, const Build& build);
+    LocalBackup snapshot(BackupKind kind, const GameClient& client, const std::string& reason);
+    std::int64_t requireSpace(const GameClient& client, std::int64_t bytes);
+    void recoverUnlocked(const GameClient& client);
+
+    // The control of the request running now (absent between requests).
+    OperationControl* control() const { return m_control; }
+    const Path& temporaryFolder() const { return m_temporaryFolder; }
+
+    // Validity-checked listing of backups shared by the store, restore and transfer.
+    std::vector<LocalBackup> listBackups(const GameClient& client);
+    // Reads a backup's record from disk and requires it to equal the caller's copy.
+    Path verifiedBackupFolder(const LocalBackup& backup, const GameClient& client);
+
+    // Packs: the internal steps (see PackRegistry.cpp, Preview.cpp).
+    void validateManifest(const PackManifest& manifest, const GameClient& client);
+    static void checkOwnership(const std::vector<std::string>& addons, const std::optional<PackManifest>& manifest,
+                               const std::vector<ManagedPack>& registry);
+    std::vector<ManagedPack> readRegistry(const Path& addonFolder);
+    void writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder);
+    DigestMap fileDigests(const Path& folder);
+
+private:
+    // Sets the current control for one request and clears it however the request ends.
+    class ControlScope {
+    public:
+        ControlScope(ManagerService& service, OperationControl* control) : m_service(service) {
+            m_service.m_control = control;
+        }
+        ~ControlScope() { m_service.m_control = nullptr; }
+        ControlScope(const ControlScope&) = delete;
+        ControlScope& operator=(const ControlScope&) = delete;
+
+    private:
+        ManagerService& m_service;
+    };
+
+    void sweep(const GameClient& client);
+    std::int64_t freeBytes(const Path& folder);
+
+    struct Prepared;
+    std::unique_ptr<Prepared> m_prepared;
+    Capacity m_capacity;
+    Hook m_beforeCommit;
+    OperationControl* m_control = nullptr;
+    Path m_temporaryFolder;
+};
+
+} // namespace olvex

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "records/Errors.h"
+#include "records/FileSafety.h"
+#include "support/TestSupport.h"
+
+using namespace olvex;
+using namespace olvex::test;
+
+namespace {
+std::string refusal(const Path& path) {
+    try {
+        FileSafety::checkPath(path);
+    } catch (const ManagerError& error) {
+        return error.message();
+    }
+    return "";
+}
+} // namespace
+
+TEST(CheckPath, AcceptsRealAndMissingPathsAndRefusesLinksDotsAndSpecialFiles) {
+    TempDir dir;
+    makeDirs(dir / "real/sub");
+    writeFile(dir / "real/file", "x");
+    fs::create_directory_symlink(dir / "real", dir / "link");
+    ::mkfifo((dir / "real/pipe").c_str(), 0600);
+
+    EXPECT_EQ(refusal("/"), "");
+    EXPECT_EQ(refusal(dir / "real/sub"), "");
+    EXPECT_EQ(refusal(dir / "real/file"), "");
+    EXPECT_EQ(refusal(dir / "real/missing/also-missing"), "");
+    EXPECT_EQ(refusal(dir.path().native() + "//real///sub/"), "");
+
+    EXPECT_EQ(refusal(dir / "link/sub"), "拒绝链接或特殊文件：" + (dir / "link").native());
+    EXPECT_EQ(refusal(dir / "link"), "拒绝链接或特殊文件：" + (dir / "link").native());
+    EXPECT_EQ(refusal(dir / "real/pipe"), "拒绝链接或特殊文件：" + (dir / "real/pipe").native());
+    EXPECT_EQ(refusal(dir / "real/../real/sub"), "路径中不允许 . 或 ..");
+    EXPECT_EQ(refusal(dir / "real/./sub"), "路径中不允许 . 或 ..");
+    // The first failing component decides: the link comes before the "..".
+    EXPECT_EQ(refusal(dir / "link/../x"), "拒绝链接或特殊文件：" + (dir / "link").native());
+
+    EXPECT_TRUE(FileSafety::isDirectory(dir / "real"));
+    EXPECT_FALSE(FileSafety::isDirectory(dir / "link"));
+    EXPECT_FALSE(FileSafety::isDirectory(dir / "real/file"));
+    EXPECT_FALSE(FileSafety::isDirectory(dir / "missing"));
+}
+
+TEST(CheckPath, AnUnexaminableComponentIsNotTakenForAMissingOne) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root can examine any folder";
+    }
+    TempDir dir;
+    makeDirs(dir / "locked/inner");
+    ::chmod((dir / "locked").c_str(), 0);
+    EXPECT_EQ(refusal(dir / "locked/inner"), "无法检查路径：" + (dir / "locked/inner").native());
+    ::chmod((dir / "locked").c_str(), 0700);
+}
+
+#ifdef OLVEX_FAULT_INJECTION
+TEST(CheckPath, OnlyNoSuchFileCountsAsMissing) {
+    TempDir dir;
+    Path target = dir / "missing";
+    sys::fault::arm({});
+    FileSafety::checkPath(target);
+    long calls = sys::fault::calls();
+
+    sys::fault::arm({.failAt = calls, .error = EACCES});
+    EXPECT_EQ(refusal(target), "无法检查路径：" + target.native());
+    sys::fault::arm({.failAt = calls, .error = EIO});
+    EXPECT_EQ(refusal(target), "无法检查路径：" + target.native());
+    sys::fault::arm({.failAt = calls, .error = ENOENT});
+    EXPECT_EQ(refusal(target), "");
+    sys::fault::disarm();
+}
+#endif

@@ -1,0 +1,39 @@
+#pragma once
+
+// Helpers shared by the tests: private temporary folders and small tree builders and readers.
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace olvex::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return m_path; }
+    fs::path operator/(const std::string& relative) const { return m_path / relative; }
+
+private:
+    fs::path m_path;
+};
+
+// Writes a file, creating its parent folders.
+void writeFile(const fs::path& path, const std::string& content);
+std::string readFile(const fs::path& path);
+void makeDirs(const fs::path& path);
+
+// The whole tree below a folder: relative path → content for files, "<dir>" for folders,
+// "<link>" + target for symbolic links. Empty when the folder is missing.
+std::map<std::string, std::string> snapshotTree(const fs::path& root);
+
+// Path of a file in the shared corpora beside the checkout.
+fs::path corpus(const std::string& relative);
+
+} // namespace olvex::test
