@@ -47,7 +47,9 @@ void disarm() {
     g_trace = false;
 }
 
-long calls() { return g_calls.load(); }
+long calls() {
+    return g_calls.load();
+}
 
 std::vector<std::string> trace() {
     std::lock_guard guard(g_traceLock);
@@ -123,7 +125,9 @@ int syncfs(int fd) {
 }
 
 // close is not a failure point: a descriptor is released on every path whatever happens.
-int close(int fd) { return ::close(fd); }
+int close(int fd) {
+    return ::close(fd);
+}
 
 int dup(int fd) {
     OLVEX_SEAM("dup", -1);
