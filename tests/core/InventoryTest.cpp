@@ -69,12 +69,13 @@ TEST(Inventory, RealTocFilesReadAsPlayersSeeThemInEachFlavour) {
     struct Case {
         Row row;
         std::string eraInterface, classicInterface;
+        std::string eraTitle = {}; // when the era file's title differs
     };
     const std::vector<Case> cases{
-        // BOM on the first line; Interface-Retail is not Interface.
-        {{"Grid2", "Grid2", "@project-version@", "Pastamancer & Maia, Jerry, Toadkiller", "无", "未声明"},
-         "未声明",
-         "未声明"},
+        // The Interface line is the first one, behind a byte-order mark.
+        {{"Grid2", "Grid2", "@project-version@", "Pastamancer & Maia, Jerry, Toadkiller", "无", "120100"},
+         "120100",
+         "120100"},
         {{"BigWigs", "BigWigs", "@project-version@", "Funkeh, Nebula, Justwait, Delk", "无", "120100, 120005, 120007"},
          "11508, 11509",
          "50504, 50503"},
@@ -98,7 +99,10 @@ TEST(Inventory, RealTocFilesReadAsPlayersSeeThemInEachFlavour) {
          "120007",
          "120007"},
         // The Mainline file is first in code-point order when no name fits the classic flavour.
-        {{"ElvUI", "ElvUI", "@project-version@", "Elv, Simpy", "ElvUI_Libraries", "120100"}, "11509", "120100"},
+        {{"ElvUI", "ElvUI", "@project-version@", "Elv, Simpy", "ElvUI_Libraries", "120100"},
+         "11509",
+         "120100",
+         "ElvUI Classic"},
         {{"Grid2LDB", "Grid2 LDB", "@project-version@", "Michael", "Grid2", "120100"}, "120100", "120100"},
         // Hyphenated names are not flavour files: the plain file is read everywhere.
         {{"Questie", "Questie game client not supported", "未声明", "未声明", "无", "00000"}, "00000", "00000"},
@@ -118,6 +122,9 @@ TEST(Inventory, RealTocFilesReadAsPlayersSeeThemInEachFlavour) {
             ASSERT_NE(it, list.end());
             Row expected = c.row;
             expected.interface = f == 0 ? c.row.interface : f == 1 ? c.eraInterface : c.classicInterface;
+            if (f == 1 && !c.eraTitle.empty()) {
+                expected.title = c.eraTitle;
+            }
             expectRow(*it, expected);
             EXPECT_EQ(it->folder, dir / (flavours[f] + "/Interface/AddOns/" + c.row.folder));
         }
