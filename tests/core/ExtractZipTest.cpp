@@ -502,7 +502,7 @@ TEST(ExtractZip, FileSystemFailuresEndTheExtractionWithTheirMessage) {
         {"openat", 3, EEXIST, kTaken, {{"d", 0}}}, // d, d again for the second entry, then the file
         {"write", 1, ENOSPC, kWrite, {{"d", 0}, {"d/f", 0}}},
         {"write", 2, ENOSPC, kWrite, {{"d", 0}, {"d/f", 65'536}}},
-        {"fsync", 1, EIO, kSync, {{"d", 0}, {"d/f", 100'000}}},
+        {"syncfs", 1, EIO, kSync, {{"d", 0}, {"d/f", 100'000}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call + " " + std::to_string(c.occurrence));
