@@ -31,7 +31,9 @@ int isCancelled(void* context) {
     return context != nullptr && static_cast<OperationControl*>(context)->isCancelled() ? 1 : 0;
 }
 
-bool ignoredName(const std::string& name) { return name.empty() || name.front() == '.' || name == "__MACOSX"; }
+bool ignoredName(const std::string& name) {
+    return name.empty() || name.front() == '.' || name == "__MACOSX";
+}
 
 // The part of a file name after its last ".", as a path extension (none for ".toc" itself).
 std::string extensionOf(const std::string& name) {
@@ -162,12 +164,12 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
     try {
         prepared->lease = std::make_unique<ClientLock>(staging / ".lease");
         std::array<char, 1024> message{};
-        int result = olvex_extract_zip_cancellable(zip.c_str(), staging.c_str(), message.data(), message.size(),
-                                                   isCancelled, control);
+        int extracted = olvex_extract_zip_cancellable(zip.c_str(), staging.c_str(), message.data(), message.size(),
+                                                      isCancelled, control);
         if (control != nullptr) {
             control->report(OperationStage::validating);
         }
-        if (result != 0) {
+        if (extracted != 0) {
             throw ManagerError(text::validUtf8(std::string(message.data(), strnlen(message.data(), message.size()))));
         }
         FileSafety::checkTree(staging);
@@ -177,7 +179,8 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
             std::string name = component.native();
             if (GameClient::isFlavor(name)) {
                 if (name != client.folderName()) {
-                    throw ManagerError("包内版本 " + name + " 与所选 " + client.folderName() + " 不符，请切换游戏版本。");
+                    throw ManagerError("包内版本 " + name + " 与所选 " + client.folderName() +
+                                       " 不符，请切换游戏版本。");
                 }
                 break;
             }
@@ -218,32 +221,32 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
             }
         }
 
-        ImportPreview result{};
-        result.token = Uuid::random();
-        result.archiveName = zip.filename().native();
-        result.addons = addons;
+        ImportPreview preview{};
+        preview.token = Uuid::random();
+        preview.archiveName = zip.filename().native();
+        preview.addons = addons;
         for (const auto& name : addons) {
             if (liveNames.count(text::lowercased(name)) != 0) {
-                result.replacing.push_back(name);
+                preview.replacing.push_back(name);
             }
         }
-        result.client = client;
-        result.pack = manifest;
+        preview.client = client;
+        preview.pack = manifest;
         if (previous != nullptr) {
-            result.previousVersion = previous->manifest.version;
+            preview.previousVersion = previous->manifest.version;
             for (const auto& old : previous->addons) {
                 bool kept = std::any_of(addons.begin(), addons.end(),
                                         [&](const std::string& name) { return text::equalIgnoringCase(name, old); });
                 if (!kept) {
-                    result.retiredAddons.push_back(old);
+                    preview.retiredAddons.push_back(old);
                 }
             }
         }
-        prepared->preview = result;
+        prepared->preview = preview;
         prepared->staging = staging;
         prepared->addonRoot = addonRoot;
         m_prepared = std::move(prepared);
-        return result;
+        return preview;
     } catch (...) {
         prepared.reset();
         removeQuietly(staging);

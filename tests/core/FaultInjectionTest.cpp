@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 
 #include "records/FileSafety.h"
 #include "records/Json.h"
 #include "support/FaultHarness.h"
+#include "support/ZipBuilder.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -63,6 +65,18 @@ std::string listedState(FaultFixture& f) {
     return out;
 }
 
+// The registry records when a pack was installed; two runs differ only there.
+std::string withoutInstallDates(FaultFixture& f) {
+    static const std::regex date(R"("installedAt":[0-9.eE+-]+)");
+    std::string out;
+    for (const auto& [path, content] : snapshotTree(f.root)) {
+        if (path.rfind(".olvex-manager", 0) != 0) {
+            out += path + "\n" + std::regex_replace(content, date, R"("installedAt":0)") + "\n";
+        }
+    }
+    return out;
+}
+
 std::vector<FaultCase> faultCases() {
     return {
         {
@@ -95,6 +109,23 @@ std::vector<FaultCase> faultCases() {
                     writeFile(f.addons() / "Half/x.lua", "half");
                 },
             .operation = [](FaultFixture& f) { f.service->recover(f.client); },
+        },
+        {
+            .name = "pack installation over an add-on folder with a registry",
+            .setup =
+                [](FaultFixture& f) {
+                    fillAddons(f.addons());
+                    writeFile(f.addons() / ".olvex-installed-packs.json", "[]");
+                    Path zip = f.dir / "pack.zip";
+                    writeZip(zip, {ZipEntry::file("AddOns/alpha/alpha.toc", "## Title: new alpha\n"),
+                                   ZipEntry::file("AddOns/Delta/Delta.toc", "## Title: Delta\n"),
+                                   ZipEntry::file("AddOns/.olvex-pack.json",
+                                                  R"({"identifier":"pack.one","name":"整合包","version":"2",)"
+                                                  R"("gameFlavor":"_retail_","source":""})")});
+                    f.notes["token"] = f.service->preview(zip, f.client).token.text();
+                },
+            .operation = [](FaultFixture& f) { f.service->install(*Uuid::parse(f.notes["token"])); },
+            .state = withoutInstallDates,
         },
         {
             .name = "manual WTF backup",
