@@ -27,10 +27,14 @@ rows=(
   "extract_large|bsdtar -x|ZIP 解压：单个 ${OLVEX_BENCH_LARGE_MB:=512} MiB 文件"
   "extract_many|bsdtar -x|ZIP 解压：2,000 个约 8 KiB 文件（插件包规模）"
   "install|bsdtar -x + 2×cp -r + sync|安装整合包：约 5,000 个文件装入约 20,000 个文件的插件目录（预览 + 安装）"
+  "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
+  "backup_details|du -sb|备份列表与大小：100 份未记录大小的备份，每次调用"
 )
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOLVEX_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target bench_extract_zip bench_install >/dev/null
+# Every benchmark binary, and nothing of the application.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOLVEX_BUILD_BENCH=ON -DOLVEX_BUILD_APP=OFF \
+  -DOLVEX_BUILD_CLI=OFF >/dev/null
+cmake --build "$build" >/dev/null
 mkdir -p "$data" "$out"
 trap 'rm -rf "$out"' EXIT
 
@@ -101,6 +105,18 @@ run_install() {
   "$build/bench/bench_install" --pack="$data/install-pack.zip" --live="$data/install-live" --into="$2" \
     --benchmark_filter="^$filter(/|\$)" --benchmark_format=json 2>/dev/null
 }
+# The listings only read: every run reads the same prepared folders.
+prepare_inventory() { "$build/bench/bench_inventory" --data="$data/listings" --prepare=1; }
+prepare_backup_details() { prepare_inventory; }
+
+listing_run() { # <benchmark prefix> <side> <baseline benchmark>
+  local filter=$1/ours
+  [ "$2" = base ] && filter=$1/$3
+  "$build/bench/bench_inventory" --data="$data/listings" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
+run_inventory() { listing_run inventory "$1" find_cat; }
+run_backup_details() { listing_run backup_details "$1" du; }
 
 # --- driver -------------------------------------------------------------------------------
 

@@ -44,32 +44,58 @@ struct StoredBackup {
     Path folder;
 };
 
-// The bytes of a record file, or nothing when it cannot be read, is not a regular file or is
-// larger than any record. Never blocks on a special file swapped in after the path check.
-std::optional<std::string> readRecord(const Path& file) {
+// Whether an item is a real folder. Missing is an answer; any other failure to examine it is
+// raised, as the path check that ran just before would have raised it.
+bool isFolder(const Path& path) {
+    struct ::stat st {};
+    if (sys::lstat(path.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    if (errno == ENOENT || errno == ENOTDIR) {
+        return false;
+    }
+    throw SystemError(SystemOperation::examine, path.native(), errno);
+}
+
+// What reading a record file gave: its bytes; nothing, when it is missing, not a regular file
+// or larger than any record (a partial or foreign backup folder); or the errno of a failed read.
+struct RecordRead {
+    std::optional<std::string> bytes;
+    int error = 0;
+};
+
+// Never blocks on a special file swapped in after the path check.
+RecordRead readRecord(const Path& file) {
     int fd = sys::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return std::nullopt;
+        return {std::nullopt, errno == ENOENT ? 0 : errno};
     }
-    std::optional<std::string> result;
+    RecordRead result;
     struct ::stat st {};
-    if (sys::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (sys::fstat(fd, &st) != 0) {
+        result.error = errno;
+    } else if (S_ISREG(st.st_mode)) {
         std::string data(kRecordLimit + 1, '\0');
         size_t total = 0;
         ssize_t n = 0;
         while (total < data.size() && (n = sys::readSome(fd, data.data() + total, data.size() - total)) > 0) {
             total += static_cast<size_t>(n);
         }
-        if (n >= 0 && total <= kRecordLimit) {
+        if (n < 0) {
+            result.error = errno;
+        } else if (total <= kRecordLimit) {
             data.resize(total);
-            result = std::move(data);
+            result.bytes = std::move(data);
         }
     }
     sys::close(fd);
     return result;
 }
 
-std::vector<StoredBackup> listStored(const GameClient& client) {
+// The valid backups, newest first. A record that cannot be read is skipped, like a damaged
+// one; `strict` raises that read failure instead, for thinning: a backup it cannot see is one
+// it cannot set aside, and it must not report success having skipped one.
+std::vector<StoredBackup> listStored(const GameClient& client, bool strict = false) {
     ManagerService::checkClient(client);
     const Path store = storeFolder(client);
     FileSafety::checkPath(store);
@@ -85,24 +111,27 @@ std::vector<StoredBackup> listStored(const GameClient& client) {
         const Path folder = store / entry.name;
         // A link or special file inside the store is an error, never a skip.
         FileSafety::checkPath(folder);
-        if (!FileSafety::isDirectory(folder)) {
+        if (!isFolder(folder)) {
             continue; // a plain file named like a backup has no record below it
         }
         const Path metadata = folder / "metadata.json";
         const Path payload = folder / "payload";
         FileSafety::checkPath(metadata);
         FileSafety::checkPath(payload);
-        auto text = readRecord(metadata);
-        if (!text) {
+        RecordRead read = readRecord(metadata);
+        if (read.error != 0 && strict) {
+            throw SystemError(SystemOperation::read, metadata.native(), read.error);
+        }
+        if (!read.bytes) {
             continue;
         }
         LocalBackup record;
         try {
-            record = localBackupFromJson(json::decode(*text));
+            record = localBackupFromJson(json::decode(*read.bytes));
         } catch (const std::exception&) {
             continue;
         }
-        if (record.id != *id || !FileSafety::isDirectory(payload)) {
+        if (record.id != *id || !isFolder(payload)) {
             continue;
         }
         stored.push_back({std::move(record), folder});
@@ -208,9 +237,9 @@ void ManagerService::retainBackups(int count, const GameClient& client) {
     }
     for (BackupKind kind : {BackupKind::addons, BackupKind::wtf}) {
         int kept = 0;
-        for (const auto& record : listBackups(client)) {
-            if (record.kind == kind && ++kept > count) {
-                recycleBackup(record, client);
+        for (const auto& stored : listStored(client, true)) {
+            if (stored.record.kind == kind && ++kept > count) {
+                recycleBackup(stored.record, client);
             }
         }
     }

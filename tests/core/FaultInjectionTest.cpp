@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 
 #include "records/FileSafety.h"
+#include "records/Json.h"
 #include "support/FaultHarness.h"
 #include "support/ZipBuilder.h"
 
@@ -30,6 +32,37 @@ void replaceAddons(FaultFixture& f) {
             writeFile(next / "Gamma/Gamma.toc", "## Title: Gamma\n");
         });
     });
+}
+
+// A backup record that is the same in every fixture, so that states compare across runs.
+LocalBackup fixedBackup(int n, BackupKind kind) {
+    char id[37];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
+    return LocalBackup{*Uuid::parse(id), Date{1000.0 + n}, kind, "测试", 16};
+}
+
+LocalBackup plantBackup(FaultFixture& f, int n, BackupKind kind) {
+    LocalBackup record = fixedBackup(n, kind);
+    Path folder = f.manager() / "backups" / record.id.text();
+    writeFile(folder / "metadata.json", json::encode(toJson(record)));
+    writeFile(folder / "payload/Alpha/Alpha.toc", "## Title: " + std::to_string(n) + "\n");
+    return record;
+}
+
+// Both areas of the backup store, whole.
+std::string storeState(FaultFixture& f) {
+    return "backups\n" + treeState(f.manager() / "backups", "") + "recycled-backups\n" +
+           treeState(f.manager() / "recycled-backups", "");
+}
+
+// The version folder and the listed backups, without what differs between runs (id, date).
+std::string listedState(FaultFixture& f) {
+    std::string out = treeState(f.root);
+    for (const auto& backup : f.service->backups(f.client)) {
+        out += rawValue(backup.kind) + " " + backup.reason + " " + std::to_string(backup.byteCount.value_or(-1)) +
+               "\n" + treeState(ManagerService::backupFolder(f.client, backup.id) / "payload", "");
+    }
+    return out;
 }
 
 // The registry records when a pack was installed; two runs differ only there.
@@ -93,6 +126,64 @@ std::vector<FaultCase> faultCases() {
                 },
             .operation = [](FaultFixture& f) { f.service->install(*Uuid::parse(f.notes["token"])); },
             .state = withoutInstallDates,
+        },
+        {
+            .name = "manual WTF backup",
+            .setup =
+                [](FaultFixture& f) {
+                    writeFile(f.root / "WTF/Config.wtf", "SET a \"1\"\n");
+                    writeFile(f.root / "WTF/Account/ALICE/SavedVariables/Alpha.lua", "Alpha = {}");
+                    plantBackup(f, 1, BackupKind::wtf);
+                },
+            .operation = [](FaultFixture& f) { f.service->backupWTF(f.client); },
+            .state = listedState,
+        },
+        {
+            .name = "recycling one backup",
+            .setup =
+                [](FaultFixture& f) {
+                    plantBackup(f, 1, BackupKind::addons);
+                    plantBackup(f, 2, BackupKind::addons);
+                },
+            .operation =
+                [](FaultFixture& f) { f.service->recycleBackup(fixedBackup(1, BackupKind::addons), f.client); },
+            .state = storeState,
+        },
+        {
+            .name = "thinning to the newest backup",
+            .setup =
+                [](FaultFixture& f) {
+                    for (int n = 1; n <= 3; ++n) {
+                        plantBackup(f, n, BackupKind::wtf);
+                    }
+                },
+            .operation = [](FaultFixture& f) { f.service->retainBackups(1, f.client); },
+            .state = storeState,
+            .intermediateStatesAllowed = true,
+            .invariant =
+                [](FaultFixture& f) {
+                    // Thinning may stop part-way, but never sets the newest aside.
+                    auto listed = f.service->backups(f.client);
+                    ASSERT_FALSE(listed.empty());
+                    EXPECT_EQ(listed.front(), fixedBackup(3, BackupKind::wtf));
+                },
+        },
+        {
+            .name = "bringing recycled backups back",
+            .setup =
+                [](FaultFixture& f) {
+                    for (int n = 1; n <= 3; ++n) {
+                        plantBackup(f, n, n == 1 ? BackupKind::addons : BackupKind::wtf);
+                    }
+                    makeDirs(f.manager() / "recycled-backups");
+                    for (int n = 2; n <= 3; ++n) {
+                        std::string name = fixedBackup(n, BackupKind::wtf).id.text();
+                        fs::rename(f.manager() / "backups" / name, f.manager() / "recycled-backups" / name);
+                    }
+                },
+            .operation = [](FaultFixture& f) { f.service->recoverRecycledBackups(f.client); },
+            .state = storeState,
+            .intermediateStatesAllowed = true,
         },
     };
 }
