@@ -26,6 +26,7 @@ std::atomic<int> g_crashStatus{86};
 std::atomic<bool> g_trace{false};
 std::mutex g_traceLock;
 std::vector<std::string> g_traceNames;
+std::function<void(long, const char*)> g_onCall;
 } // namespace
 
 void arm(const Plan& plan) {
@@ -36,6 +37,7 @@ void arm(const Plan& plan) {
     g_error = plan.error;
     g_crashStatus = plan.crashStatus;
     g_trace = plan.recordTrace;
+    g_onCall = plan.onCall;
     g_failAt = plan.failAt;
     g_crashAt = plan.crashAt;
     g_calls = 0;
@@ -45,6 +47,7 @@ void disarm() {
     g_failAt = 0;
     g_crashAt = 0;
     g_trace = false;
+    g_onCall = nullptr;
 }
 
 long calls() {
@@ -64,6 +67,9 @@ bool injected(const char* name) {
     if (fault::g_trace) {
         std::lock_guard guard(fault::g_traceLock);
         fault::g_traceNames.emplace_back(name);
+    }
+    if (fault::g_onCall) {
+        fault::g_onCall(n, name);
     }
     if (fault::g_crashAt != 0 && n == fault::g_crashAt) {
         ::_exit(fault::g_crashStatus);
