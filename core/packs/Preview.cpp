@@ -31,7 +31,9 @@ int isCancelled(void* context) {
     return context != nullptr && static_cast<OperationControl*>(context)->isCancelled() ? 1 : 0;
 }
 
-bool ignoredName(const std::string& name) { return name.empty() || name.front() == '.' || name == "__MACOSX"; }
+bool ignoredName(const std::string& name) {
+    return name.empty() || name.front() == '.' || name == "__MACOSX";
+}
 
 // The part of a file name after its last ".", as a path extension (none for ".toc" itself).
 std::string extensionOf(const std::string& name) {
@@ -163,7 +165,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         prepared->lease = std::make_unique<ClientLock>(staging / ".lease");
         std::array<char, 1024> message{};
         int extracted = olvex_extract_zip_cancellable(zip.c_str(), staging.c_str(), message.data(), message.size(),
-                                                   isCancelled, control);
+                                                      isCancelled, control);
         if (control != nullptr) {
             control->report(OperationStage::validating);
         }
@@ -177,7 +179,8 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
             std::string name = component.native();
             if (GameClient::isFlavor(name)) {
                 if (name != client.folderName()) {
-                    throw ManagerError("包内版本 " + name + " 与所选 " + client.folderName() + " 不符，请切换游戏版本。");
+                    throw ManagerError("包内版本 " + name + " 与所选 " + client.folderName() +
+                                       " 不符，请切换游戏版本。");
                 }
                 break;
             }
