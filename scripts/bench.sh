@@ -29,6 +29,9 @@ rows=(
   "install|bsdtar -x + 2×cp -r + sync|安装整合包：约 5,000 个文件装入约 20,000 个文件的插件目录（预览 + 安装）"
   "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
   "backup_details|du -sb|备份列表与大小：100 份未记录大小的备份，每次调用"
+  "digest_small|openssl dgst -sha256|SHA-256 摘要：12,000 个 0.2–24 KB 文件"
+  "digest_large|openssl dgst -sha256|SHA-256 摘要：4 个 96 MiB 文件"
+  "digest_mixed|openssl dgst -sha256|SHA-256 摘要：以上两者同一目录树"
 )
 
 # Every benchmark binary, and nothing of the application.
@@ -117,6 +120,26 @@ listing_run() { # <benchmark prefix> <side> <baseline benchmark>
 }
 run_inventory() { listing_run inventory "$1" find_cat; }
 run_backup_details() { listing_run backup_details "$1" du; }
+# The digest rows read one tree, made once; making it also checks that both sides agree on
+# every file. The runs only read, so they share it.
+prepare_digest_tree() {
+  [ -d "$data/digest-tree" ] && return
+  rm -rf "$data/digest-tree.tmp"
+  "$build/bench/bench_file_digests" --make-tree="$data/digest-tree.tmp"
+  mv "$data/digest-tree.tmp" "$data/digest-tree"
+}
+prepare_digest_small() { prepare_digest_tree; }
+prepare_digest_large() { prepare_digest_tree; }
+prepare_digest_mixed() { prepare_digest_tree; }
+
+digest_run() { # <tree> <side> <folder>
+  local filter=file_digests/ours
+  [ "$2" = base ] && filter=file_digests/openssl
+  "$build/bench/bench_file_digests" --tree="$1" --benchmark_filter="^$filter(/|\$)" --benchmark_format=json 2>/dev/null
+}
+run_digest_small() { digest_run "$data/digest-tree/small" "$@"; }
+run_digest_large() { digest_run "$data/digest-tree/large" "$@"; }
+run_digest_mixed() { digest_run "$data/digest-tree" "$@"; }
 
 # --- driver -------------------------------------------------------------------------------
 

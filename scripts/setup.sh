@@ -13,7 +13,7 @@ packages=(
   qcoro-qt6-dev fonts-noto-cjk
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  libarchive-tools xvfb xauth bzip2
+  libarchive-tools xvfb xauth bzip2 openssl
 )
 
 missing=()

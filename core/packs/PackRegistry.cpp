@@ -1,9 +1,14 @@
 #include "packs/PackRegistry.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
 
 #include "records/Errors.h"
 #include "records/FileSafety.h"
+#include "records/Sys.h"
 #include "records/Text.h"
 #include "service/ManagerService.h"
 
@@ -69,6 +74,53 @@ std::map<std::string, DigestMap> digestMapsFromJson(const json::Json& record, co
 
 Path registryFile(const Path& addonFolder) {
     return addonFolder / ManagerService::registryName;
+}
+
+// Reads a whole regular file of at most `limit` bytes; nothing when it does not exist. The
+// size is taken from the opened file and the read stops as soon as it passes the limit, so
+// the cap bounds the memory used even when the file grows while it is read.
+std::optional<std::string> readBounded(const std::string& path, std::int64_t limit) {
+    int fd = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        if (errno == ELOOP) {
+            throw ManagerError("拒绝链接或特殊文件：" + path);
+        }
+        throw SystemError(SystemOperation::read, path, errno);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { sys::close(fd); }
+    } closer{fd};
+    struct ::stat st {};
+    if (sys::fstat(fd, &st) != 0) {
+        throw SystemError(SystemOperation::read, path, errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw ManagerError("拒绝链接或特殊文件：" + path);
+    }
+    if (st.st_size > limit) {
+        throw ManagerError(kRegistryTooLarge);
+    }
+    std::string data;
+    data.reserve(static_cast<size_t>(st.st_size));
+    std::vector<char> chunk(65'536);
+    for (;;) {
+        ssize_t n = sys::readSome(fd, chunk.data(), chunk.size());
+        if (n < 0) {
+            throw SystemError(SystemOperation::read, path, errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        if (static_cast<std::int64_t>(data.size()) + n > limit) {
+            throw ManagerError(kRegistryTooLarge);
+        }
+        data.append(chunk.data(), static_cast<size_t>(n));
+    }
+    return data;
 }
 
 } // namespace
@@ -187,18 +239,11 @@ void ManagerService::checkOwnership(const std::vector<std::string>& addons, cons
 std::vector<ManagedPack> ManagerService::readRegistry(const Path& addonFolder) {
     const Path file = registryFile(addonFolder);
     FileSafety::checkPath(file);
-    if (!FileSafety::exists(file)) {
-        return {};
+    std::optional<std::string> data = readBounded(file.native(), kRegistryByteLimit);
+    if (!data) {
+        return {}; // a missing file is an empty registry
     }
-    if (FileSafety::byteSize(file) > kRegistryByteLimit) {
-        throw ManagerError(kRegistryTooLarge);
-    }
-    std::string data = FileSafety::readFile(file);
-    // The file may have grown between measuring and reading; the cap holds for what was read.
-    if (static_cast<std::int64_t>(data.size()) > kRegistryByteLimit) {
-        throw ManagerError(kRegistryTooLarge);
-    }
-    std::vector<ManagedPack> registry = decodeRegistry(data);
+    std::vector<ManagedPack> registry = decodeRegistry(*data);
     std::set<std::string> identifiers;
     for (const auto& pack : registry) {
         identifiers.insert(pack.manifest.identifier);

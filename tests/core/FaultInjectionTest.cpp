@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <regex>
 
+#include "packs/PackRegistry.h"
 #include "records/FileSafety.h"
 #include "records/Json.h"
 #include "support/FaultHarness.h"
@@ -75,6 +76,21 @@ std::string withoutInstallDates(FaultFixture& f) {
         }
     }
     return out;
+}
+
+// A pack "pack.a" that ships Alpha and retired Old, whose folder is still as installed. Kept
+// small: every file adds some forty calls to the sweep.
+void retireOld(FaultFixture& f) {
+    writeFile(f.addons() / "Alpha/Alpha.toc", "## Title: Alpha\n");
+    writeFile(f.addons() / "Old/Old.toc", "## Title: Old\n");
+    writeFile(f.addons() / "Old/libs/.hidden", "h");
+    makeDirs(f.addons() / "Old/empty");
+    ManagedPack pack;
+    pack.manifest = PackManifest{"pack.a", "包", "2.0", "_retail_", ""};
+    pack.addons = {"Alpha"};
+    pack.digests["Alpha"] = f.service->fileDigests(f.addons() / "Alpha");
+    pack.retired["Old"] = f.service->fileDigests(f.addons() / "Old");
+    f.service->writeRegistry({pack}, f.addons());
 }
 
 std::vector<FaultCase> faultCases() {
@@ -184,6 +200,12 @@ std::vector<FaultCase> faultCases() {
             .operation = [](FaultFixture& f) { f.service->recoverRecycledBackups(f.client); },
             .state = storeState,
             .intermediateStatesAllowed = true,
+        },
+        {
+            // The add-on folder and the registry entry go together or not at all.
+            .name = "removeRetiredAddon",
+            .setup = retireOld,
+            .operation = [](FaultFixture& f) { f.service->removeRetiredAddon("pack.a", "Old", f.client); },
         },
     };
 }
