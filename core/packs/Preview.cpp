@@ -162,12 +162,12 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
     try {
         prepared->lease = std::make_unique<ClientLock>(staging / ".lease");
         std::array<char, 1024> message{};
-        int result = olvex_extract_zip_cancellable(zip.c_str(), staging.c_str(), message.data(), message.size(),
+        int extracted = olvex_extract_zip_cancellable(zip.c_str(), staging.c_str(), message.data(), message.size(),
                                                    isCancelled, control);
         if (control != nullptr) {
             control->report(OperationStage::validating);
         }
-        if (result != 0) {
+        if (extracted != 0) {
             throw ManagerError(text::validUtf8(std::string(message.data(), strnlen(message.data(), message.size()))));
         }
         FileSafety::checkTree(staging);
@@ -218,32 +218,32 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
             }
         }
 
-        ImportPreview result{};
-        result.token = Uuid::random();
-        result.archiveName = zip.filename().native();
-        result.addons = addons;
+        ImportPreview preview{};
+        preview.token = Uuid::random();
+        preview.archiveName = zip.filename().native();
+        preview.addons = addons;
         for (const auto& name : addons) {
             if (liveNames.count(text::lowercased(name)) != 0) {
-                result.replacing.push_back(name);
+                preview.replacing.push_back(name);
             }
         }
-        result.client = client;
-        result.pack = manifest;
+        preview.client = client;
+        preview.pack = manifest;
         if (previous != nullptr) {
-            result.previousVersion = previous->manifest.version;
+            preview.previousVersion = previous->manifest.version;
             for (const auto& old : previous->addons) {
                 bool kept = std::any_of(addons.begin(), addons.end(),
                                         [&](const std::string& name) { return text::equalIgnoringCase(name, old); });
                 if (!kept) {
-                    result.retiredAddons.push_back(old);
+                    preview.retiredAddons.push_back(old);
                 }
             }
         }
-        prepared->preview = result;
+        prepared->preview = preview;
         prepared->staging = staging;
         prepared->addonRoot = addonRoot;
         m_prepared = std::move(prepared);
-        return result;
+        return preview;
     } catch (...) {
         prepared.reset();
         removeQuietly(staging);
