@@ -93,6 +93,36 @@ void retireOld(FaultFixture& f) {
     f.service->writeRegistry({pack}, f.addons());
 }
 
+// A WTF folder with two characters, account-wide data and a hidden file.
+void fillWtf(const Path& wtf) {
+    writeFile(wtf / "Config.wtf", "SET a \"1\"\n");
+    writeFile(wtf / "Account/ACCT/SavedVariables/Addon.lua", "Addon = {}\n");
+    writeFile(wtf / "Account/ACCT/realm/hero1/chat.txt", "one");
+    writeFile(wtf / "Account/ACCT/realm/hero2/chat.txt", "two");
+    writeFile(wtf / "Account/ACCT/.hidden", "h");
+}
+
+// Backs up WTF, then changes it so that putting the backup back is a visible change. The
+// backup's record is handed to the operation through the fixture's notes.
+void backUpAndChangeWtf(FaultFixture& f) {
+    fillWtf(f.root / "WTF");
+    LocalBackup backup =
+        f.service->locked(f.client, [&] { return f.service->snapshot(BackupKind::wtf, f.client, "测试"); });
+    f.notes["backup"] = json::encode(toJson(backup));
+    writeFile(f.root / "WTF/Config.wtf", "SET a \"2\"\n");
+    writeFile(f.root / "WTF/Account/ACCT/realm/hero1/extra.txt", "extra");
+    writeFile(f.root / "WTF/Account/ACCT/realm/hero2/chat.txt", "changed");
+    fs::remove(f.root / "WTF/Account/ACCT/.hidden");
+}
+
+LocalBackup noted(const FaultFixture& f) {
+    return localBackupFromJson(json::decode(f.notes.at("backup")));
+}
+
+Path exportDestination(const FaultFixture& f) {
+    return f.dir / "out" / "pkg.olvexbackup";
+}
+
 std::vector<FaultCase> faultCases() {
     return {
         {
@@ -206,6 +236,54 @@ std::vector<FaultCase> faultCases() {
             .name = "removeRetiredAddon",
             .setup = retireOld,
             .operation = [](FaultFixture& f) { f.service->removeRetiredAddon("pack.a", "Old", f.client); },
+        },
+        {
+            .name = "whole restore of a WTF backup",
+            .setup = backUpAndChangeWtf,
+            .operation = [](FaultFixture& f) { f.service->restore(noted(f), f.client, std::nullopt); },
+        },
+        {
+            .name = "restore of one character",
+            .setup = backUpAndChangeWtf,
+            .operation = [](FaultFixture& f) { f.service->restore(noted(f), f.client, "Account/ACCT/realm/hero1"); },
+        },
+        {
+            .name = "import of an exported WTF backup",
+            .setup =
+                [](FaultFixture& f) {
+                    backUpAndChangeWtf(f);
+                    f.service->exportBackup(noted(f), f.client, f.dir / "pkg");
+                },
+            .operation = [](FaultFixture& f) { f.service->importWTF(f.dir / "pkg", f.client); },
+        },
+        {
+            .name = "export of a backup",
+            .setup =
+                [](FaultFixture& f) {
+                    backUpAndChangeWtf(f);
+                    makeDirs(f.dir / "out");
+                    f.notes["manager"] = treeState(f.manager(), "");
+                },
+            .operation =
+                [](FaultFixture& f) {
+                    // Set only in this process: a run ended by an injected crash never sets it.
+                    f.notes["in process"] = "yes";
+                    f.service->exportBackup(noted(f), f.client, exportDestination(f));
+                },
+            .state = [](FaultFixture& f) { return treeState(f.root) + "\n--\n" + treeState(exportDestination(f), ""); },
+            .invariant =
+                [](FaultFixture& f) {
+                    EXPECT_EQ(treeState(f.manager(), ""), f.notes.at("manager")) << "the manager folder was written";
+                    for (const auto& entry : fs::directory_iterator(f.dir / "out")) {
+                        std::string name = entry.path().filename();
+                        if (name == exportDestination(f).filename()) {
+                            continue;
+                        }
+                        // Only a process that died mid-copy can leave its staging folder.
+                        EXPECT_TRUE(name.rfind(".olvex-export-", 0) == 0 && f.notes.count("in process") == 0)
+                            << name << " left beside the destination";
+                    }
+                },
         },
     };
 }

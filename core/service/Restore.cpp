@@ -1,0 +1,106 @@
+// Restore of a backup into its version folder, whole or (for a WTF backup) one account, realm
+// or character, and the listing of those restorable parts. Every restore is one transaction,
+// so the state before it is backed up automatically and an interrupted restore is undone.
+
+#include <algorithm>
+#include <dirent.h>
+
+#include "records/Errors.h"
+#include "records/FileSafety.h"
+#include "service/ManagerService.h"
+
+namespace olvex {
+
+namespace {
+
+const char* const kScopeNotInBackup = "配置选择不属于此备份，请重新选择账号、服务器或角色。";
+
+// The sub-folders a scope level is made of: real folders only (a link or an entry whose type
+// cannot be read is no scope), no hidden folders, and never the account-wide SavedVariables,
+// which the account scope carries along. Sorted by code point (UTF-8 byte order), so ALICE
+// comes before bob as the game's own folder listing would not guarantee.
+std::vector<std::string> directoryChildren(const Path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : FileSafety::list(folder)) {
+        if (entry.type == DT_DIR && !entry.name.starts_with(".") && entry.name != "SavedVariables") {
+            names.push_back(entry.name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+std::vector<ConfigurationScope> ManagerService::configurationScopes(const LocalBackup& backup,
+                                                                    const GameClient& client) {
+    checkClient(client);
+    if (backup.kind != BackupKind::wtf) {
+        return {};
+    }
+    const Path folder = verifiedBackupFolder(backup, client);
+    const Path accounts = folder / "payload" / "Account";
+    if (!FileSafety::isDirectory(accounts)) {
+        return {};
+    }
+    std::vector<ConfigurationScope> scopes;
+    for (const auto& account : directoryChildren(accounts)) {
+        scopes.push_back({"Account/" + account, "账号：" + account + "（含共享配置）"});
+        for (const auto& realm : directoryChildren(accounts / account)) {
+            scopes.push_back({"Account/" + account + "/" + realm, "服务器：" + account + " / " + realm});
+            for (const auto& character : directoryChildren(accounts / account / realm)) {
+                scopes.push_back({"Account/" + account + "/" + realm + "/" + character,
+                                  "角色：" + account + " / " + realm + " / " + character});
+            }
+        }
+    }
+    return scopes;
+}
+
+void ManagerService::restore(const LocalBackup& backup, const GameClient& client,
+                             const std::optional<std::string>& scope, OperationControl* control) {
+    ControlScope current(*this, control);
+    locked(client, [&] {
+        const Path payload = verifiedBackupFolder(backup, client) / "payload";
+
+        if (!scope) {
+            const std::int64_t incoming = FileSafety::byteSize(payload);
+            const std::int64_t present = FileSafety::byteSize(targetFolder(backup.kind, client));
+            // The transaction's own check does not know about the incoming copy.
+            requireSpace(client, incoming + 2 * present + kMargin);
+            transaction(backup.kind, client, "恢复前自动备份", [&](const Path& next) {
+                FileSafety::copyTree(payload, next, m_control, FileSafety::Flush::deferred);
+            });
+            return;
+        }
+
+        if (backup.kind != BackupKind::wtf) {
+            throw ManagerError(kScopeNotInBackup);
+        }
+        // Only a scope the listing produced is accepted: this is what keeps "..", absolute
+        // paths and paths into SavedVariables or hidden folders out of the copy below.
+        const auto scopes = configurationScopes(backup, client);
+        if (std::none_of(scopes.begin(), scopes.end(),
+                         [&](const ConfigurationScope& candidate) { return candidate.relativePath == *scope; })) {
+            throw ManagerError(kScopeNotInBackup);
+        }
+        const Path source = payload / *scope;
+        const Path wtf = targetFolder(BackupKind::wtf, client);
+        const std::int64_t incoming = FileSafety::byteSize(source);
+        const std::int64_t present = FileSafety::byteSize(wtf);
+        requireSpace(client, incoming + 2 * present + kMargin);
+        transaction(BackupKind::wtf, client, "选择配置恢复前自动备份", [&](const Path& next) {
+            if (FileSafety::isDirectory(wtf)) {
+                FileSafety::copyTree(wtf, next, m_control, FileSafety::Flush::deferred);
+            } else {
+                FileSafety::directory(next);
+            }
+            const Path sub = next / *scope;
+            FileSafety::remove(sub);
+            FileSafety::directory(sub.parent_path());
+            FileSafety::copyTree(source, sub, m_control, FileSafety::Flush::deferred);
+        });
+    });
+}
+
+} // namespace olvex
