@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+#include "records/GameClient.h"
+
+namespace olvex {
+
+// One running program as the game-running check sees it. Every field may be absent when the
+// system does not tell (another user's process, a kernel thread).
+struct RunningApplication {
+    // The file that was started: a native program's executable, or the Windows program a
+    // Wine process runs, as a local path when its drive can be mapped. It plays the part of
+    // an application bundle: a program inside a version folder is the game.
+    std::optional<QString> bundlePath;
+    // The program's executable path; for a Wine process the Windows path (e.g.
+    // "C:\Program Files (x86)\World of Warcraft\_retail_\Wow.exe").
+    std::optional<QString> executablePath;
+    // The name the system shows for the process.
+    std::optional<QString> localizedName;
+
+    friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
+};
+
+// What the application needs from the desktop it runs on, kept behind one interface so that
+// the model builds and runs with a substitute in tests. All calls are made on the main thread.
+class PlatformServices {
+public:
+    virtual ~PlatformServices() = default;
+
+    // The user-defaults store: the string list stored under `key`, or nothing when nothing
+    // (or something that is not a string list) is stored there.
+    virtual std::optional<QStringList> stringList(const QString& key) const = 0;
+    // Stores `value` under `key` at once, so that nothing depends on an orderly exit.
+    virtual void setStringList(const QString& key, const QStringList& value) = 0;
+
+    // The programs running now.
+    virtual QList<RunningApplication> runningApplications() const = 0;
+
+    // Modal open panel for one folder; nothing when the user cancels.
+    virtual std::optional<QString> chooseDirectory(const QString& title) = 0;
+    // Modal open panel for one file matching `nameFilters` (e.g. "ZIP 压缩包 (*.zip)").
+    virtual std::optional<QString> chooseFile(const QString& title, const QStringList& nameFilters) = 0;
+    // Modal save panel proposing `proposedName`; the chosen path, or nothing on cancel.
+    virtual std::optional<QString> chooseSaveLocation(const QString& title, const QString& proposedName) = 0;
+    // Shows a folder in the desktop's file browser; false when no browser could be asked.
+    virtual bool revealInFileBrowser(const QString& path) = 0;
+
+    // The roots scanned besides the saved ones, in order. Built fresh at each call.
+    virtual std::vector<Path> defaultRoots() const = 0;
+};
+
+// Path text as Qt shows it and back, byte-exact for the local file-name encoding.
+QString toQString(const Path& path);
+Path toPath(const QString& text);
+
+} // namespace olvex
