@@ -92,7 +92,9 @@ ScanReport scanReport(const std::vector<Path>& roots) {
     return std::move(scan.report);
 }
 
-std::vector<GameClient> scan(const std::vector<Path>& roots) { return scanReport(roots).clients; }
+std::vector<GameClient> scan(const std::vector<Path>& roots) {
+    return scanReport(roots).clients;
+}
 
 std::vector<Path> defaultRoots(const Path& home) {
     return {Path("/Applications/World of Warcraft"), Path("/Applications/魔兽世界"), home / "Games",

@@ -2,7 +2,9 @@
 
 namespace olvex {
 
-std::string rawValue(BackupKind kind) { return kind == BackupKind::addons ? "addons" : "wtf"; }
+std::string rawValue(BackupKind kind) {
+    return kind == BackupKind::addons ? "addons" : "wtf";
+}
 
 std::optional<BackupKind> backupKindFromRaw(const std::string& raw) {
     if (raw == "addons") {
@@ -14,7 +16,9 @@ std::optional<BackupKind> backupKindFromRaw(const std::string& raw) {
     return std::nullopt;
 }
 
-std::string title(BackupKind kind) { return kind == BackupKind::addons ? "插件" : "WTF 配置"; }
+std::string title(BackupKind kind) {
+    return kind == BackupKind::addons ? "插件" : "WTF 配置";
+}
 
 json::Json toJson(const LocalBackup& backup) {
     json::Json object = json::Json::object();

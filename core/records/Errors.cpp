@@ -98,6 +98,8 @@ SystemError::SystemError(SystemOperation operation, std::string path, int error)
     m_description = std::string(verb(operation)) + "“" + m_path + "”：" + errnoText(error) + "。";
 }
 
-std::string describe(const std::exception& failure) { return failure.what(); }
+std::string describe(const std::exception& failure) {
+    return failure.what();
+}
 
 } // namespace olvex

@@ -39,7 +39,9 @@ bool examine(const std::string& path, struct ::stat& st) {
 
 // Below a folder that was checked whole, each entry's ancestors are the walk's own folders,
 // examined as the walk entered them; so only the entry itself is examined again.
-bool examineEntry(const std::string& path, struct ::stat& st) { return examine(path, st); }
+bool examineEntry(const std::string& path, struct ::stat& st) {
+    return examine(path, st);
+}
 
 struct Walker {
     const OperationControl* control;
@@ -306,7 +308,9 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
     copyEntry(absoluteText(source), absoluteText(destination), walker, false);
 }
 
-std::int64_t byteSize(const Path& url) { return sizeOf(absoluteText(url), false); }
+std::int64_t byteSize(const Path& url) {
+    return sizeOf(absoluteText(url), false);
+}
 
 std::vector<sys::DirEntry> list(const Path& url) {
     checkPath(url);

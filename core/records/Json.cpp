@@ -17,7 +17,9 @@ std::string encode(const Json& value) {
     return out;
 }
 
-Json decode(std::string_view text) { return Json::parse(text.begin(), text.end()); }
+Json decode(std::string_view text) {
+    return Json::parse(text.begin(), text.end());
+}
 
 const Json& require(const Json& object, const char* key) {
     if (!object.is_object()) {

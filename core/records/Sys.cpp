@@ -26,6 +26,7 @@ std::atomic<int> g_crashStatus{86};
 std::atomic<bool> g_trace{false};
 std::mutex g_traceLock;
 std::vector<std::string> g_traceNames;
+std::function<void(long, const char*)> g_onCall;
 } // namespace
 
 void arm(const Plan& plan) {
@@ -36,6 +37,7 @@ void arm(const Plan& plan) {
     g_error = plan.error;
     g_crashStatus = plan.crashStatus;
     g_trace = plan.recordTrace;
+    g_onCall = plan.onCall;
     g_failAt = plan.failAt;
     g_crashAt = plan.crashAt;
     g_calls = 0;
@@ -45,9 +47,12 @@ void disarm() {
     g_failAt = 0;
     g_crashAt = 0;
     g_trace = false;
+    g_onCall = nullptr;
 }
 
-long calls() { return g_calls.load(); }
+long calls() {
+    return g_calls.load();
+}
 
 std::vector<std::string> trace() {
     std::lock_guard guard(g_traceLock);
@@ -62,6 +67,9 @@ bool injected(const char* name) {
     if (fault::g_trace) {
         std::lock_guard guard(fault::g_traceLock);
         fault::g_traceNames.emplace_back(name);
+    }
+    if (fault::g_onCall) {
+        fault::g_onCall(n, name);
     }
     if (fault::g_crashAt != 0 && n == fault::g_crashAt) {
         ::_exit(fault::g_crashStatus);
@@ -123,7 +131,9 @@ int syncfs(int fd) {
 }
 
 // close is not a failure point: a descriptor is released on every path whatever happens.
-int close(int fd) { return ::close(fd); }
+int close(int fd) {
+    return ::close(fd);
+}
 
 int dup(int fd) {
     OLVEX_SEAM("dup", -1);

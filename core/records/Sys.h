@@ -6,6 +6,7 @@
 // with a chosen errno or end the process there; release builds compile to direct calls.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -65,6 +66,9 @@ struct Plan {
     long crashAt = 0;
     int crashStatus = 86;
     bool recordTrace = false;
+    // Called before each counted call with its number and name (tests use it to act at an
+    // exact point of an operation, such as cancelling between two chunks).
+    std::function<void(long, const char*)> onCall = nullptr;
 };
 void arm(const Plan& plan);
 void disarm();

@@ -51,7 +51,9 @@ bool isLineBreak(UChar32 c) {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-bool isTrimmable(UChar32 c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
+bool isTrimmable(UChar32 c) {
+    return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
+}
 
 } // namespace
 
@@ -110,15 +112,21 @@ std::string characterPrefix(std::string_view utf8, size_t count) {
     return toUtf8(text.tempSubString(0, end));
 }
 
-std::string lowercased(std::string_view utf8) { return toUtf8(fromUtf8(utf8).toLower(icu::Locale::getRoot())); }
+std::string lowercased(std::string_view utf8) {
+    return toUtf8(fromUtf8(utf8).toLower(icu::Locale::getRoot()));
+}
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
     return fromUtf8(a).caseCompare(fromUtf8(b), U_FOLD_CASE_DEFAULT) == 0;
 }
 
-std::string foldCaseAndDiacritics(std::string_view utf8) { return toUtf8(folded(utf8)); }
+std::string foldCaseAndDiacritics(std::string_view utf8) {
+    return toUtf8(folded(utf8));
+}
 
-bool equalIgnoringCaseAndDiacritics(std::string_view a, std::string_view b) { return folded(a) == folded(b); }
+bool equalIgnoringCaseAndDiacritics(std::string_view a, std::string_view b) {
+    return folded(a) == folded(b);
+}
 
 std::vector<std::string> splitLines(std::string_view utf8) {
     std::vector<std::string> lines;

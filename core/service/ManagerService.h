@@ -115,7 +115,6 @@ public:
     void writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder);
     DigestMap fileDigests(const Path& folder);
 
-private:
     // Sets the current control for one request and clears it however the request ends.
     class ControlScope {
     public:
@@ -130,6 +129,7 @@ private:
         ManagerService& m_service;
     };
 
+private:
     void sweep(const GameClient& client);
     std::int64_t freeBytes(const Path& folder);
 

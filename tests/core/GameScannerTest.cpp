@@ -23,7 +23,7 @@ TEST(GameScanner, FindsVersionFoldersInCodePointOrderOnceEach) {
     Path game = dir / "World of Warcraft";
     makeDirs(game / "_retail_/Interface");
     makeDirs(game / "_classic_");
-    makeDirs(game / "_Retail_"); // wrong case: not a version folder
+    makeDirs(game / "_Retail_");       // wrong case: not a version folder
     makeDirs(game / "_retail_/_ptr_"); // inside a version folder: never entered
 
     auto report = GameScanner::scanReport({game, game, game / "_retail_", dir.path()});
@@ -49,8 +49,8 @@ TEST(GameScanner, ReportsMissingAndInaccessibleRootsWithoutStopping) {
     Path missing = dir / "missing";
     Path dotdot = dir / "games/../games";
     Path belowLink = dir / "link/_retail_";
-    auto report = GameScanner::scanReport({missing, dir / "file", dir / "link", belowLink, dotdot, dir / "hidden",
-                                           dir / "games"});
+    auto report = GameScanner::scanReport(
+        {missing, dir / "file", dir / "link", belowLink, dotdot, dir / "hidden", dir / "games"});
     EXPECT_EQ(report.missingRoots, (std::vector<Path>{missing}));
     EXPECT_EQ(report.inaccessibleRoots, (std::vector<Path>{dir / "link", belowLink, dotdot}));
     // The hidden folder and the link inside "hidden" are never entered.
@@ -59,12 +59,12 @@ TEST(GameScanner, ReportsMissingAndInaccessibleRootsWithoutStopping) {
 
 TEST(GameScanner, DepthLimitIsThreeLevelsBelowTheRoot) {
     TempDir dir;
-    makeDirs(dir / "a/b/_retail_");        // depth 3: found
+    makeDirs(dir / "a/b/_retail_"); // depth 3: found
     auto atThree = GameScanner::scanReport({dir.path()});
     EXPECT_EQ(ids(atThree), (std::vector<std::string>{(dir / "a/b/_retail_").native()}));
     EXPECT_FALSE(atThree.reachedLimit);
 
-    makeDirs(dir / "a/b/c/_classic_");    // depth 4: not found, limit flagged
+    makeDirs(dir / "a/b/c/_classic_"); // depth 4: not found, limit flagged
     auto atFour = GameScanner::scanReport({dir.path()});
     EXPECT_EQ(ids(atFour), (std::vector<std::string>{(dir / "a/b/_retail_").native()}));
     EXPECT_TRUE(atFour.reachedLimit);

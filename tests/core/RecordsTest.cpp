@@ -32,8 +32,9 @@ TEST(GameClient, TwoFormsOfOnePathAreEqualAndTitleComesFromTheFlavourTable) {
 TEST(LocalBackupJson, WritesDeclaredKeyOrderReferenceDatesAndEscapedSlashes) {
     auto id = *Uuid::parse("0a1b2c3d-4e5f-6789-abcd-ef0123456789");
     LocalBackup backup{id, Date{1.5}, BackupKind::wtf, "a/b 手动", 42};
-    EXPECT_EQ(json::encode(toJson(backup)),
-              R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":1.5,"kind":"wtf","reason":"a\/b 手动","byteCount":42})");
+    EXPECT_EQ(
+        json::encode(toJson(backup)),
+        R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":1.5,"kind":"wtf","reason":"a\/b 手动","byteCount":42})");
 
     LocalBackup noSize{id, Date{0}, BackupKind::addons, "r", std::nullopt};
     std::string text = json::encode(toJson(noSize));
@@ -49,7 +50,8 @@ TEST(LocalBackupJson, WritesDeclaredKeyOrderReferenceDatesAndEscapedSlashes) {
 }
 
 TEST(LocalBackupJson, DecodingIsStrictAboutRequiredKeysTypesAndKinds) {
-    const std::string good = R"({"reason":"r","kind":"addons","byteCount":7,"date":3,"id":"0a1b2c3d-4e5f-6789-abcd-ef0123456789"})";
+    const std::string good =
+        R"({"reason":"r","kind":"addons","byteCount":7,"date":3,"id":"0a1b2c3d-4e5f-6789-abcd-ef0123456789"})";
     LocalBackup decoded = localBackupFromJson(json::decode(good));
     EXPECT_EQ(decoded.byteCount, 7);
     EXPECT_EQ(decoded.id.text(), "0A1B2C3D-4E5F-6789-ABCD-EF0123456789");

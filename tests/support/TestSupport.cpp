@@ -50,7 +50,9 @@ std::string readFile(const fs::path& path) {
     return buffer.str();
 }
 
-void makeDirs(const fs::path& path) { fs::create_directories(path); }
+void makeDirs(const fs::path& path) {
+    fs::create_directories(path);
+}
 
 std::map<std::string, std::string> snapshotTree(const fs::path& root) {
     std::map<std::string, std::string> tree;
@@ -71,6 +73,8 @@ std::map<std::string, std::string> snapshotTree(const fs::path& root) {
     return tree;
 }
 
-fs::path corpus(const std::string& relative) { return fs::path(OLVEX_CORPORA) / relative; }
+fs::path corpus(const std::string& relative) {
+    return fs::path(OLVEX_CORPORA) / relative;
+}
 
 } // namespace olvex::test

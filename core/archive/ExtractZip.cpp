@@ -1,0 +1,409 @@
+#include "archive/ExtractZip.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <locale.h>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
+#include <utility>
+#include <vector>
+#ifdef __APPLE__
+#include <xlocale.h>
+#endif
+
+#include "records/Sys.h"
+#include "records/Text.h"
+
+namespace olvex::archive {
+
+namespace {
+
+constexpr size_t kBlockSize = 65'536;
+constexpr size_t kChunkSize = 65'536;
+constexpr size_t kMaxPathBytes = 2'048;
+constexpr size_t kMaxComponentBytes = 255;
+
+constexpr const char* kReadFailed = "ZIP 读取失败";
+constexpr const char* kDestinationFailed = "无法打开隔离目录";
+constexpr const char* kEmpty = "ZIP 为空";
+constexpr const char* kCancelled = "操作已取消";
+constexpr const char* kUnsafeEntry = "ZIP 包含不安全的路径、链接、加密文件或过多文件";
+constexpr const char* kDeclaredTooLarge = "ZIP 解压总大小超过 2 GiB 限制";
+constexpr const char* kBadComponent = "ZIP 包含非法路径分量";
+constexpr const char* kCreateDirectoryFailed = "无法创建解压目录";
+constexpr const char* kDirectoryConflict = "ZIP 目录冲突或链接";
+constexpr const char* kNameTaken = "ZIP 存在重名文件或目录冲突";
+constexpr const char* kWrittenTooLarge = "ZIP 实际解压大小超过限制";
+constexpr const char* kWriteFailed = "写入失败，请检查磁盘空间";
+constexpr const char* kSyncFailed = "文件同步失败";
+
+// Owns one descriptor. A failed close is not examined: every byte that matters was flushed
+// before, and the descriptor is gone either way.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.m_fd, -1));
+        }
+        return *this;
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0) {
+            sys::close(m_fd);
+        }
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// libarchive converts entry names to the character set of the current LC_CTYPE: in the "C"
+// locale a UTF-8 name comes back as a warning and a Unicode-path name as no name at all. So
+// the extraction runs with a UTF-8 LC_CTYPE, set for this thread only (never setlocale, which
+// would change every thread of the process) and put back on every way out.
+class ThreadUtf8Locale {
+public:
+    ThreadUtf8Locale() {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8", "UTF-8"}) {
+            m_utf8 = ::newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
+            if (m_utf8 != static_cast<locale_t>(nullptr)) {
+                m_previous = ::uselocale(m_utf8);
+                return;
+            }
+        }
+        // No UTF-8 locale on this system: names that are not ASCII then fail as libarchive
+        // reports them, which is no less safe.
+    }
+    ~ThreadUtf8Locale() {
+        if (m_utf8 != static_cast<locale_t>(nullptr)) {
+            ::uselocale(m_previous);
+            ::freelocale(m_utf8);
+        }
+    }
+    ThreadUtf8Locale(const ThreadUtf8Locale&) = delete;
+    ThreadUtf8Locale& operator=(const ThreadUtf8Locale&) = delete;
+
+private:
+    locale_t m_utf8 = static_cast<locale_t>(nullptr);
+    locale_t m_previous = static_cast<locale_t>(nullptr);
+};
+
+struct ArchiveFree {
+    void operator()(struct archive* handle) const noexcept { archive_read_free(handle); }
+};
+using ArchiveHandle = std::unique_ptr<struct archive, ArchiveFree>;
+
+struct ConverterClose {
+    void operator()(UConverter* converter) const noexcept { ucnv_close(converter); }
+};
+
+// ZIP files made on Chinese Windows store names in GBK without the UTF-8 flag. GB18030 is a
+// superset of GBK that maps every valid sequence, so a name that decodes without error is
+// taken as Chinese. Invalid or truncated sequences make the decoding fail.
+bool decodeGb18030(std::string_view bytes, std::string& out) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, ConverterClose> converter(ucnv_open("GB18030", &status));
+    if (U_FAILURE(status)) {
+        return false;
+    }
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status)) {
+        return false;
+    }
+    // One byte never becomes more than one UTF-16 unit (four bytes at most make a pair).
+    std::vector<UChar> units(bytes.size() + 1);
+    UChar* target = units.data();
+    const char* source = bytes.data();
+    ucnv_toUnicode(converter.get(), &target, units.data() + units.size(), &source, bytes.data() + bytes.size(), nullptr,
+                   true, &status);
+    if (U_FAILURE(status)) {
+        return false;
+    }
+    out.clear();
+    icu::UnicodeString(units.data(), static_cast<int32_t>(target - units.data())).toUTF8String(out);
+    return true;
+}
+
+// The name the entry rules see: libarchive's UTF-8 name; otherwise the raw bytes, decoded
+// from GB18030 when they are not UTF-8 and that decoding succeeds. False when there is none.
+bool entryName(archive_entry* entry, std::string& out) {
+    if (const char* utf8 = archive_entry_pathname_utf8(entry)) {
+        out.assign(utf8);
+        return true;
+    }
+    const char* raw = archive_entry_pathname(entry);
+    if (raw == nullptr) {
+        return false;
+    }
+    std::string_view bytes(raw);
+    if (!text::isValidUtf8(bytes) && decodeGb18030(bytes, out)) {
+        return true;
+    }
+    out.assign(bytes);
+    return true;
+}
+
+bool isBadComponent(std::string_view component) {
+    if (component == "." || component == ".." || component.size() > kMaxComponentBytes) {
+        return true;
+    }
+    for (char c : component) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes the whole chunk, continuing after partial writes. A write that makes no progress
+// (zero or an error other than an interruption) is a failure.
+bool writeChunk(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t written = sys::write(fd, data, length);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// One extraction. Every step returns null on success or the message of the failure; the
+// text of a library failure lives in the handle, so it is copied out before the handle goes.
+class Extraction {
+public:
+    Extraction(struct archive* handle, olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits)
+        : m_archive(handle), m_isCancelled(isCancelled), m_context(context), m_limits(limits) {}
+
+    const char* run(const char* archivePath, const char* destinationPath) {
+        if (archivePath == nullptr) {
+            return kReadFailed;
+        }
+        if (archive_read_support_format_zip(m_archive) != ARCHIVE_OK) {
+            return libraryError();
+        }
+        // On macOS libarchive folds "__MACOSX/._*" entries into the metadata of their files;
+        // turned off, those entries are extracted like any other name on every platform.
+        if (archive_read_set_format_option(m_archive, "zip", "mac-ext", nullptr) != ARCHIVE_OK) {
+            return libraryError();
+        }
+        // A warning from opening is a failure too: nothing of an archive opened half-way is trusted.
+        if (archive_read_open_filename(m_archive, archivePath, kBlockSize) != ARCHIVE_OK) {
+            return libraryError();
+        }
+        if (destinationPath == nullptr) {
+            return kDestinationFailed;
+        }
+        m_root.reset(sys::open(destinationPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        if (!m_root.valid()) {
+            return kDestinationFailed;
+        }
+
+        archive_entry* entry = nullptr;
+        int result = archive_read_next_header(m_archive, &entry);
+        if (result == ARCHIVE_EOF) {
+            return kEmpty;
+        }
+        uint64_t count = 0;
+        while (result == ARCHIVE_OK) {
+            if (const char* failure = extractEntry(entry, count)) {
+                return failure;
+            }
+            ++count;
+            result = archive_read_next_header(m_archive, &entry);
+        }
+        return result == ARCHIVE_EOF ? nullptr : libraryError();
+    }
+
+private:
+    const char* libraryError() const {
+        const char* text = archive_error_string(m_archive);
+        return text != nullptr && text[0] != '\0' ? text : kReadFailed;
+    }
+
+    bool cancelled() const { return m_isCancelled != nullptr && m_isCancelled(m_context) != 0; }
+
+    const char* extractEntry(archive_entry* entry, uint64_t count) {
+        if (cancelled()) {
+            return kCancelled;
+        }
+        bool hasName = entryName(entry, m_name);
+        if (breaksEntryRules(entry, hasName ? m_name.c_str() : nullptr, count, m_limits)) {
+            return kUnsafeEntry;
+        }
+        la_int64_t declared = archive_entry_size(entry);
+        if (declared < 0 || static_cast<uint64_t>(declared) > m_limits.maxTotalBytes - m_total) {
+            return kDeclaredTooLarge;
+        }
+        bool isDirectory = archive_entry_filetype(entry) == AE_IFDIR;
+
+        // Empty components (doubled or trailing slashes) name nothing; a trailing slash does
+        // not make a file entry a directory.
+        std::vector<std::string_view> components;
+        std::string_view rest(m_name);
+        while (!rest.empty()) {
+            size_t slash = rest.find('/');
+            std::string_view component = rest.substr(0, slash);
+            if (!component.empty()) {
+                components.push_back(component);
+            }
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        }
+
+        Descriptor current(sys::dup(m_root.get()));
+        if (!current.valid()) {
+            return kDestinationFailed;
+        }
+        for (size_t i = 0; i < components.size(); ++i) {
+            // Each component becomes its own NUL-terminated name for the *at calls.
+            std::string component(components[i]);
+            if (isBadComponent(component)) {
+                return kBadComponent;
+            }
+            if (i + 1 < components.size() || isDirectory) {
+                if (sys::mkdirat(current.get(), component.c_str(), 0700) != 0 && errno != EEXIST) {
+                    return kCreateDirectoryFailed;
+                }
+                // Whatever is there now must be a real directory: a file, a link or a name that
+                // vanished all end the extraction.
+                Descriptor next(sys::openat(current.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+                if (!next.valid()) {
+                    return kDirectoryConflict;
+                }
+                current = std::move(next);
+                continue;
+            }
+            Descriptor file(
+                sys::openat(current.get(), component.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+            if (!file.valid()) {
+                return kNameTaken;
+            }
+            if (const char* failure = copyData(file.get())) {
+                // The partial file stays for the caller to remove; flushed like any other.
+                sys::fsync(file.get());
+                return failure;
+            }
+            if (sys::fsync(file.get()) != 0) {
+                return kSyncFailed;
+            }
+        }
+        return nullptr;
+    }
+
+    const char* copyData(int fd) {
+        // One fixed buffer on the stack: memory use does not depend on the entry or archive size.
+        char chunk[kChunkSize];
+        for (;;) {
+            la_ssize_t length = archive_read_data(m_archive, chunk, sizeof chunk);
+            if (length < 0) {
+                return libraryError();
+            }
+            if (length == 0) {
+                return nullptr;
+            }
+            if (cancelled()) {
+                return kCancelled;
+            }
+            // Counted as written, whatever the header declared: a lying size cannot pass the budget.
+            auto bytes = static_cast<uint64_t>(length);
+            if (bytes > m_limits.maxTotalBytes - m_total) {
+                return kWrittenTooLarge;
+            }
+            m_total += bytes;
+            if (!writeChunk(fd, chunk, static_cast<size_t>(length))) {
+                return kWriteFailed;
+            }
+        }
+    }
+
+    struct archive* m_archive;
+    olvex_cancel_query m_isCancelled;
+    void* m_context;
+    ExtractLimits m_limits;
+    Descriptor m_root;
+    uint64_t m_total = 0;
+    std::string m_name;
+};
+
+void copyMessage(char* message, size_t messageSize, const char* text) {
+    if (message != nullptr && messageSize > 0) {
+        std::snprintf(message, messageSize, "%s", text);
+    }
+}
+
+} // namespace
+
+bool breaksEntryRules(archive_entry* entry, const char* name, uint64_t entriesSoFar,
+                      const ExtractLimits& limits) noexcept {
+    if (entriesSoFar >= limits.maxEntries) {
+        return true;
+    }
+    if (name == nullptr || name[0] == '\0') {
+        return true;
+    }
+    if (std::strlen(name) > kMaxPathBytes || name[0] == '/') {
+        return true;
+    }
+    if (std::strchr(name, '\\') != nullptr || std::strchr(name, ':') != nullptr) {
+        return true;
+    }
+    if (archive_entry_symlink(entry) != nullptr || archive_entry_hardlink(entry) != nullptr) {
+        return true;
+    }
+    if (archive_entry_is_encrypted(entry) != 0) {
+        return true;
+    }
+    auto type = archive_entry_filetype(entry);
+    return type != AE_IFDIR && type != AE_IFREG;
+}
+
+int extractZip(const char* archivePath, const char* destinationPath, char* message, size_t messageSize,
+               olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits) noexcept {
+    try {
+        ThreadUtf8Locale locale;
+        ArchiveHandle handle(archive_read_new());
+        if (!handle) {
+            copyMessage(message, messageSize, kReadFailed);
+            return -1;
+        }
+        Extraction extraction(handle.get(), isCancelled, context, limits);
+        const char* failure = extraction.run(archivePath, destinationPath);
+        if (failure == nullptr) {
+            return 0;
+        }
+        copyMessage(message, messageSize, failure);
+        return -1;
+    } catch (...) {
+        // Only an allocation can throw here; nothing of the archive was trusted.
+        copyMessage(message, messageSize, kReadFailed);
+        return -1;
+    }
+}
+
+} // namespace olvex::archive
+
+extern "C" int olvex_extract_zip_cancellable(const char* archive_path, const char* destination_path, char* message,
+                                             size_t message_size, olvex_cancel_query is_cancelled, void* context) {
+    return olvex::archive::extractZip(archive_path, destination_path, message, message_size, is_cancelled, context,
+                                      olvex::archive::ExtractLimits{});
+}

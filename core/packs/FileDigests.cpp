@@ -1,0 +1,167 @@
+// The file digest walk shared by the pack registry, retired add-ons and configuration
+// transfer: every entry below a folder, hidden ones included, mapped to the SHA-256 of its
+// content ("directory" for folders, whose keys end in "/").
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <openssl/evp.h>
+
+#include "records/Errors.h"
+#include "records/FileSafety.h"
+#include "records/OperationControl.h"
+#include "records/Sys.h"
+#include "service/ManagerService.h"
+
+namespace olvex {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+constexpr long kEntryLimit = 50'000;
+constexpr std::int64_t kByteLimit = 2'147'483'648;
+
+constexpr const char* kNotDirectory = "迁移包缺少 payload 目录。";
+constexpr const char* kTooManyEntries = "迁移包超过 50000 个条目限制。";
+constexpr const char* kTooLarge = "迁移包超过 2 GiB 限制。";
+
+// One SHA-256 context reused for every file of a walk; EVP picks the CPU's SHA instructions
+// where the processor has them.
+class Sha256 {
+public:
+    Sha256() : m_context(EVP_MD_CTX_new()) {
+        if (!m_context) {
+            throw std::bad_alloc();
+        }
+    }
+    ~Sha256() { EVP_MD_CTX_free(m_context); }
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void begin() { require(EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr)); }
+    void update(const unsigned char* data, size_t length) { require(EVP_DigestUpdate(m_context, data, length)); }
+    // The digest as 64 lower-case hexadecimal digits.
+    std::string hex() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        require(EVP_DigestFinal_ex(m_context, digest, &length));
+        static constexpr char digits[] = "0123456789abcdef";
+        std::string text(2 * length, '0');
+        for (unsigned int i = 0; i < length; ++i) {
+            text[2 * i] = digits[digest[i] >> 4];
+            text[2 * i + 1] = digits[digest[i] & 0x0f];
+        }
+        return text;
+    }
+
+private:
+    static void require(int result) {
+        if (result != 1) {
+            // Only an allocation failure inside libcrypto makes the EVP calls fail.
+            throw std::bad_alloc();
+        }
+    }
+    EVP_MD_CTX* m_context;
+};
+
+class DigestWalk {
+public:
+    explicit DigestWalk(const OperationControl* control) : m_control(control), m_buffer(new unsigned char[kChunk]) {}
+
+    void walk(const std::string& folder, const std::string& prefix) {
+        std::vector<sys::DirEntry> entries;
+        if (sys::listDirectory(folder.c_str(), entries) != 0) {
+            throw SystemError(SystemOperation::list, folder, errno);
+        }
+        for (const auto& entry : entries) {
+            checkCancellation();
+            if (++m_entries > kEntryLimit) {
+                throw ManagerError(kTooManyEntries);
+            }
+            std::string relative = prefix + entry.name;
+            std::string path = folder + "/" + entry.name;
+            if (entry.type == DT_DIR) {
+                relative += '/';
+                m_digests.emplace(relative, "directory");
+                walk(path, relative);
+            } else {
+                m_digests.emplace(std::move(relative), digestFile(path));
+            }
+        }
+    }
+
+    DigestMap take() { return std::move(m_digests); }
+
+private:
+    void checkCancellation() const {
+        if (m_control) {
+            m_control->check();
+        }
+    }
+
+    std::string digestFile(const std::string& path) {
+        // No-follow and non-blocking: an entry swapped for a link or a FIFO since the tree
+        // check must neither lead outside the tree nor hang the walk.
+        int fd = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            throw SystemError(SystemOperation::open, path, errno);
+        }
+        struct Closer {
+            int fd;
+            ~Closer() { sys::close(fd); }
+        } closer{fd};
+        struct ::stat st {};
+        if (sys::fstat(fd, &st) != 0) {
+            throw SystemError(SystemOperation::examine, path, errno);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            throw ManagerError("拒绝链接或特殊文件：" + path);
+        }
+        m_sha.begin();
+        for (;;) {
+            ssize_t n = sys::readSome(fd, m_buffer.get(), kChunk);
+            if (n < 0) {
+                throw SystemError(SystemOperation::read, path, errno);
+            }
+            if (n == 0) {
+                break;
+            }
+            checkCancellation();
+            m_bytes += n;
+            if (m_bytes > kByteLimit) {
+                throw ManagerError(kTooLarge);
+            }
+            m_sha.update(m_buffer.get(), static_cast<size_t>(n));
+        }
+        return m_sha.hex();
+    }
+
+    const OperationControl* m_control;
+    std::unique_ptr<unsigned char[]> m_buffer;
+    Sha256 m_sha;
+    DigestMap m_digests;
+    long m_entries = 0;
+    std::int64_t m_bytes = 0;
+};
+
+} // namespace
+
+DigestMap ManagerService::fileDigests(const Path& folder) {
+    FileSafety::checkTree(folder);
+    if (!FileSafety::isDirectory(folder)) {
+        throw ManagerError(kNotDirectory);
+    }
+    std::string root = folder.native();
+    if (root.empty() || root.front() != '/') {
+        root = (std::filesystem::current_path() / folder).native();
+    }
+    while (root.size() > 1 && root.back() == '/') {
+        root.pop_back();
+    }
+    DigestWalk walk(control());
+    walk.walk(root, "");
+    return walk.take();
+}
+
+} // namespace olvex

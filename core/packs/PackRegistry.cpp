@@ -1,0 +1,227 @@
+#include "packs/PackRegistry.h"
+
+#include <set>
+
+#include "records/Errors.h"
+#include "records/FileSafety.h"
+#include "records/Text.h"
+#include "service/ManagerService.h"
+
+namespace olvex {
+
+namespace {
+
+constexpr const char* kInvalidManifest = "整合包清单标识、名称或版本无效。";
+constexpr const char* kWrongFlavor = "整合包清单的游戏版本与所选目录不符。";
+constexpr const char* kRegistryTooLarge = "本地整合包记录过大，已停止操作。";
+constexpr const char* kDuplicateIdentifier = "本地整合包标识重复。";
+constexpr const char* kRegistryWriteTooLarge = "整合包记录超过 16 MiB，已停止操作并保留原状态。";
+
+// ICU's "$" also matches before a final line terminator, which would let "pack\n" through;
+// "\z" anchors at the very end of the text so only the listed characters ever pass.
+constexpr const char* kIdentifierPattern = "^[A-Za-z0-9][A-Za-z0-9._-]{0,127}\\z";
+
+constexpr size_t kNameLimit = 128;
+constexpr size_t kVersionLimit = 64;
+constexpr size_t kSourceLimit = 2'048;
+
+json::Json toJson(const DigestMap& digests) {
+    json::Json object = json::Json::object();
+    for (const auto& [path, digest] : digests) {
+        object[path] = digest;
+    }
+    return object;
+}
+
+json::Json toJson(const std::map<std::string, DigestMap>& maps) {
+    json::Json object = json::Json::object();
+    for (const auto& [name, digests] : maps) {
+        object[name] = toJson(digests);
+    }
+    return object;
+}
+
+DigestMap digestMapFromJson(const json::Json& object, const std::string& where) {
+    if (!object.is_object()) {
+        throw json::DecodeError(where + " is not an object");
+    }
+    DigestMap digests;
+    for (const auto& [path, digest] : object.items()) {
+        if (!digest.is_string()) {
+            throw json::DecodeError(where + " holds a digest that is not a string");
+        }
+        digests.emplace(path, digest.get<std::string>());
+    }
+    return digests;
+}
+
+std::map<std::string, DigestMap> digestMapsFromJson(const json::Json& record, const char* key) {
+    const json::Json& object = json::require(record, key);
+    if (!object.is_object()) {
+        throw json::DecodeError(std::string("\"") + key + "\" is not an object");
+    }
+    std::map<std::string, DigestMap> maps;
+    for (const auto& [name, digests] : object.items()) {
+        maps.emplace(name, digestMapFromJson(digests, std::string("\"") + key + "\" entry \"" + name + "\""));
+    }
+    return maps;
+}
+
+Path registryFile(const Path& addonFolder) {
+    return addonFolder / ManagerService::registryName;
+}
+
+} // namespace
+
+json::Json toJson(const PackManifest& manifest) {
+    json::Json object = json::Json::object();
+    object["identifier"] = manifest.identifier;
+    object["name"] = manifest.name;
+    object["version"] = manifest.version;
+    object["gameFlavor"] = manifest.gameFlavor;
+    object["source"] = manifest.source;
+    return object;
+}
+
+PackManifest packManifestFromJson(const json::Json& object) {
+    PackManifest manifest;
+    manifest.identifier = json::requireString(object, "identifier");
+    manifest.name = json::requireString(object, "name");
+    manifest.version = json::requireString(object, "version");
+    manifest.gameFlavor = json::requireString(object, "gameFlavor");
+    manifest.source = json::requireString(object, "source");
+    return manifest;
+}
+
+PackManifest decodeManifest(std::string_view text) {
+    return packManifestFromJson(json::decode(text));
+}
+
+json::Json toJson(const ManagedPack& pack) {
+    json::Json object = json::Json::object();
+    object["manifest"] = toJson(pack.manifest);
+    object["installedAt"] = pack.installedAt.sinceReference;
+    object["addons"] = pack.addons;
+    object["digests"] = toJson(pack.digests);
+    object["retired"] = toJson(pack.retired);
+    return object;
+}
+
+ManagedPack managedPackFromJson(const json::Json& object) {
+    ManagedPack pack;
+    pack.manifest = packManifestFromJson(json::require(object, "manifest"));
+    pack.installedAt = json::requireDate(object, "installedAt");
+    const json::Json& addons = json::require(object, "addons");
+    if (!addons.is_array()) {
+        throw json::DecodeError("\"addons\" is not an array");
+    }
+    for (const auto& name : addons) {
+        if (!name.is_string()) {
+            throw json::DecodeError("\"addons\" holds a name that is not a string");
+        }
+        pack.addons.push_back(name.get<std::string>());
+    }
+    pack.digests = digestMapsFromJson(object, "digests");
+    pack.retired = digestMapsFromJson(object, "retired");
+    return pack;
+}
+
+std::string encodeRegistry(const std::vector<ManagedPack>& registry) {
+    json::Json array = json::Json::array();
+    for (const auto& pack : registry) {
+        array.push_back(toJson(pack));
+    }
+    return json::encode(array);
+}
+
+std::vector<ManagedPack> decodeRegistry(std::string_view text) {
+    json::Json array = json::decode(text);
+    if (!array.is_array()) {
+        throw json::DecodeError("the pack registry is not an array");
+    }
+    std::vector<ManagedPack> registry;
+    registry.reserve(array.size());
+    for (const auto& record : array) {
+        registry.push_back(managedPackFromJson(record));
+    }
+    return registry;
+}
+
+bool isAddonComponent(std::string_view name) {
+    // A leading "." also rules out "." and "..".
+    return !name.empty() && name.front() != '.' && name.find_first_of(std::string_view("/\\:\0", 4)) == name.npos;
+}
+
+void ManagerService::validateManifest(const PackManifest& manifest, const GameClient& client) {
+    static const text::Regex identifier(kIdentifierPattern);
+    auto within = [](const std::string& value, size_t least, size_t most) {
+        size_t count = text::characterCount(value);
+        return count >= least && count <= most;
+    };
+    if (!identifier.search(manifest.identifier) || !within(manifest.version, 1, kVersionLimit) ||
+        !within(manifest.name, 1, kNameLimit) || !within(manifest.source, 0, kSourceLimit)) {
+        throw ManagerError(kInvalidManifest);
+    }
+    if (manifest.gameFlavor != client.folderName()) {
+        throw ManagerError(kWrongFlavor);
+    }
+}
+
+void ManagerService::checkOwnership(const std::vector<std::string>& addons, const std::optional<PackManifest>& manifest,
+                                    const std::vector<ManagedPack>& registry) {
+    for (const auto& record : registry) {
+        if (manifest && record.manifest.identifier == manifest->identifier) {
+            continue; // an upgrade of the same pack may replace its own folders
+        }
+        for (const auto& owned : record.addons) {
+            for (const auto& incoming : addons) {
+                if (text::equalIgnoringCase(owned, incoming)) {
+                    throw ManagerError(owned + " 由整合包「" + record.manifest.name +
+                                       "」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。");
+                }
+            }
+        }
+    }
+}
+
+std::vector<ManagedPack> ManagerService::readRegistry(const Path& addonFolder) {
+    const Path file = registryFile(addonFolder);
+    FileSafety::checkPath(file);
+    if (!FileSafety::exists(file)) {
+        return {};
+    }
+    if (FileSafety::byteSize(file) > kRegistryByteLimit) {
+        throw ManagerError(kRegistryTooLarge);
+    }
+    std::string data = FileSafety::readFile(file);
+    // The file may have grown between measuring and reading; the cap holds for what was read.
+    if (static_cast<std::int64_t>(data.size()) > kRegistryByteLimit) {
+        throw ManagerError(kRegistryTooLarge);
+    }
+    std::vector<ManagedPack> registry = decodeRegistry(data);
+    std::set<std::string> identifiers;
+    for (const auto& pack : registry) {
+        identifiers.insert(pack.manifest.identifier);
+    }
+    if (identifiers.size() < registry.size()) {
+        throw ManagerError(kDuplicateIdentifier);
+    }
+    return registry;
+}
+
+void ManagerService::writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder) {
+    const Path file = registryFile(addonFolder);
+    FileSafety::checkPath(file);
+    std::string data = encodeRegistry(registry);
+    if (static_cast<std::int64_t>(data.size()) > kRegistryByteLimit) {
+        throw ManagerError(kRegistryWriteTooLarge);
+    }
+    FileSafety::writeFileAtomically(file, data);
+}
+
+std::vector<ManagedPack> ManagerService::installedPacks(const GameClient& client) {
+    checkClient(client);
+    return readRegistry(targetFolder(BackupKind::addons, client));
+}
+
+} // namespace olvex

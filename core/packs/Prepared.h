@@ -1,0 +1,21 @@
+#pragma once
+
+// The retained pack preview: the staging folder and the lease that keeps housekeeping away
+// from it, held by the service between a preview and its installation.
+
+#include <memory>
+
+#include "packs/PackRecords.h"
+#include "records/ClientLock.h"
+#include "service/ManagerService.h"
+
+namespace olvex {
+
+struct ManagerService::Prepared {
+    ImportPreview preview;
+    Path staging;
+    Path addonRoot;
+    std::unique_ptr<ClientLock> lease;
+};
+
+} // namespace olvex

@@ -1,0 +1,248 @@
+// The backup store of a version folder: listing and measuring backups, the manual WTF
+// backup, thinning to the newest few per kind, setting backups aside in recycled-backups and
+// bringing them back.
+//
+// Nothing here deletes a backup: every change is one rename of a whole backup folder between
+// backups and recycled-backups, so at any instant (a crash included) each backup folder is
+// complete in exactly one of them. Anything in backups that is not a valid backup (a partial
+// snapshot left by a crash, a foreign file, a damaged record) is invisible and left alone.
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <set>
+
+#include "records/Errors.h"
+#include "records/FileSafety.h"
+#include "records/Json.h"
+#include "records/Sys.h"
+#include "service/ManagerService.h"
+
+namespace olvex {
+
+namespace {
+
+const char* const kPendingTransaction = "存在待恢复事务，所有备份均已保护。请先恢复中断操作。";
+const char* const kRecordMismatch = "备份记录不匹配。";
+const char* const kManualReason = "手动配置备份";
+
+// A record this system writes is well under a kilobyte; a larger metadata.json is damaged or
+// foreign, and a listing that runs on every refresh must not read gigabytes to find that out.
+constexpr size_t kRecordLimit = 1 << 20;
+
+Path storeFolder(const GameClient& client) {
+    return ManagerService::managerFolder(client) / "backups";
+}
+
+Path recycleFolder(const GameClient& client) {
+    return ManagerService::managerFolder(client) / "recycled-backups";
+}
+
+// A valid backup and the folder it was found in (its name may be a lower-case spelling).
+struct StoredBackup {
+    LocalBackup record;
+    Path folder;
+};
+
+// The bytes of a record file, or nothing when it cannot be read, is not a regular file or is
+// larger than any record. Never blocks on a special file swapped in after the path check.
+std::optional<std::string> readRecord(const Path& file) {
+    int fd = sys::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> result;
+    struct ::stat st {};
+    if (sys::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::string data(kRecordLimit + 1, '\0');
+        size_t total = 0;
+        ssize_t n = 0;
+        while (total < data.size() && (n = sys::readSome(fd, data.data() + total, data.size() - total)) > 0) {
+            total += static_cast<size_t>(n);
+        }
+        if (n >= 0 && total <= kRecordLimit) {
+            data.resize(total);
+            result = std::move(data);
+        }
+    }
+    sys::close(fd);
+    return result;
+}
+
+std::vector<StoredBackup> listStored(const GameClient& client) {
+    ManagerService::checkClient(client);
+    const Path store = storeFolder(client);
+    FileSafety::checkPath(store);
+    if (!FileSafety::exists(store)) {
+        return {};
+    }
+    std::vector<StoredBackup> stored;
+    for (const auto& entry : FileSafety::list(store)) {
+        auto id = Uuid::parse(entry.name);
+        if (!id) {
+            continue;
+        }
+        const Path folder = store / entry.name;
+        // A link or special file inside the store is an error, never a skip.
+        FileSafety::checkPath(folder);
+        if (!FileSafety::isDirectory(folder)) {
+            continue; // a plain file named like a backup has no record below it
+        }
+        const Path metadata = folder / "metadata.json";
+        const Path payload = folder / "payload";
+        FileSafety::checkPath(metadata);
+        FileSafety::checkPath(payload);
+        auto text = readRecord(metadata);
+        if (!text) {
+            continue;
+        }
+        LocalBackup record;
+        try {
+            record = localBackupFromJson(json::decode(*text));
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (record.id != *id || !FileSafety::isDirectory(payload)) {
+            continue;
+        }
+        stored.push_back({std::move(record), folder});
+    }
+    std::stable_sort(stored.begin(), stored.end(),
+                     [](const auto& a, const auto& b) { return a.record.date > b.record.date; });
+    return stored;
+}
+
+// UUIDs named by the entries of a folder, whatever the spelling of each name.
+std::set<Uuid> uuidsIn(const Path& folder) {
+    std::set<Uuid> ids;
+    if (FileSafety::isDirectory(folder)) {
+        for (const auto& entry : FileSafety::list(folder)) {
+            if (auto id = Uuid::parse(entry.name)) {
+                ids.insert(*id);
+            }
+        }
+    }
+    return ids;
+}
+
+// The folder of a backup in the store: the canonical upper-case name, or another spelling of
+// the same UUID (the listing accepts both; on a case-sensitive volume they differ).
+Path locateBackupFolder(const GameClient& client, const Uuid& id) {
+    const Path canonical = ManagerService::backupFolder(client, id);
+    FileSafety::checkPath(canonical);
+    if (FileSafety::exists(canonical)) {
+        return canonical;
+    }
+    const Path store = canonical.parent_path();
+    if (FileSafety::isDirectory(store)) {
+        for (const auto& entry : FileSafety::list(store)) {
+            if (Uuid::parse(entry.name) == id) {
+                return store / entry.name;
+            }
+        }
+    }
+    return canonical;
+}
+
+} // namespace
+
+std::vector<LocalBackup> ManagerService::listBackups(const GameClient& client) {
+    std::vector<LocalBackup> records;
+    for (auto& stored : listStored(client)) {
+        records.push_back(std::move(stored.record));
+    }
+    return records;
+}
+
+Path ManagerService::verifiedBackupFolder(const LocalBackup& backup, const GameClient& client) {
+    const Path folder = locateBackupFolder(client, backup.id);
+    FileSafety::checkTree(folder);
+    LocalBackup onDisk = localBackupFromJson(json::decode(FileSafety::readFile(folder / "metadata.json")));
+    if (onDisk != backup) {
+        throw ManagerError(kRecordMismatch);
+    }
+    return folder;
+}
+
+std::vector<LocalBackup> ManagerService::backups(const GameClient& client) {
+    return listBackups(client);
+}
+
+std::vector<BackupDetails> ManagerService::backupDetails(const GameClient& client) {
+    std::vector<BackupDetails> details;
+    for (auto& stored : listStored(client)) {
+        std::int64_t bytes = stored.record.byteCount ? *stored.record.byteCount : FileSafety::byteSize(stored.folder);
+        details.push_back({std::move(stored.record), bytes});
+    }
+    return details;
+}
+
+LocalBackup ManagerService::backupWTF(const GameClient& client, OperationControl* control) {
+    ControlScope scope(*this, control);
+    return locked(client, [&] { return snapshot(BackupKind::wtf, client, kManualReason); });
+}
+
+void ManagerService::recycleBackup(const LocalBackup& backup, const GameClient& client) {
+    checkClient(client);
+    // No recovery here: the backup a pending journal names must stay where recovery finds it,
+    // so a pending journal refuses every recycling instead.
+    ClientLock lease(managerFolder(client));
+    if (hasPendingRecovery(client)) {
+        throw ManagerError(kPendingTransaction);
+    }
+    const Path folder = verifiedBackupFolder(backup, client);
+    const Path recycled = recycleFolder(client);
+    FileSafety::directory(recycled);
+    const Path destination = recycled / backup.id.text();
+    FileSafety::checkPath(destination);
+    // rename(2) would silently replace an empty folder of that name; the store never replaces.
+    if (FileSafety::exists(destination)) {
+        throw SystemError(SystemOperation::move, folder.native(), EEXIST);
+    }
+    FileSafety::move(folder, destination);
+}
+
+void ManagerService::retainBackups(int count, const GameClient& client) {
+    if (count < 1) {
+        throw ManagerError("至少保留一份备份。");
+    }
+    for (BackupKind kind : {BackupKind::addons, BackupKind::wtf}) {
+        int kept = 0;
+        for (const auto& record : listBackups(client)) {
+            if (record.kind == kind && ++kept > count) {
+                recycleBackup(record, client);
+            }
+        }
+    }
+}
+
+void ManagerService::recoverRecycledBackups(const GameClient& client) {
+    checkClient(client);
+    // No recovery, and a pending journal does not stop this: bringing backups back can only
+    // help a recovery that needs one.
+    ClientLock lease(managerFolder(client));
+    const Path recycled = recycleFolder(client);
+    FileSafety::checkTree(recycled);
+    if (!FileSafety::exists(recycled)) {
+        return;
+    }
+    const Path store = storeFolder(client);
+    FileSafety::checkPath(store);
+    std::set<Uuid> present = uuidsIn(store);
+    for (const auto& entry : FileSafety::list(recycled)) {
+        auto id = Uuid::parse(entry.name);
+        if (!id) {
+            continue;
+        }
+        const Path destination = store / id->text();
+        FileSafety::checkPath(destination);
+        if (present.count(*id) != 0 || FileSafety::exists(destination)) {
+            throw ManagerError("备份 ID 冲突，已停止恢复。");
+        }
+        FileSafety::directory(store);
+        FileSafety::move(recycled / entry.name, destination);
+        present.insert(*id);
+    }
+}
+
+} // namespace olvex

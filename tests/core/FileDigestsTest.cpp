@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "records/Errors.h"
+#include "service/ManagerService.h"
+#include "support/TestSupport.h"
+
+using namespace olvex;
+using namespace olvex::test;
+
+namespace {
+
+const std::string kEmptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+const std::string kAbcSha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+std::string failure(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// The digest that the system's sha256sum computes for a file, as an independent reference.
+std::string sha256sum(const Path& file) {
+    std::string command = "sha256sum '" + file.native() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char line[65] = {};
+    size_t n = pipe ? std::fread(line, 1, 64, pipe) : 0;
+    if (pipe) {
+        ::pclose(pipe);
+    }
+    return std::string(line, n);
+}
+
+void sparseFile(const Path& path, off_t size) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+}
+
+} // namespace
+
+TEST(FileDigests, AnEmptyFileAndAnEmptyFolderGiveExactlyTwoKeys) {
+    TempDir dir;
+    writeFile(dir / "tree/empty.lua", "");
+    makeDirs(dir / "tree/Empty");
+    ManagerService service;
+    EXPECT_EQ(service.fileDigests(dir / "tree"), (DigestMap{{"empty.lua", kEmptySha}, {"Empty/", "directory"}}));
+}
+
+TEST(FileDigests, CoversHiddenEntriesNestedFoldersAndFilesAcrossChunks) {
+    TempDir dir;
+    const Path tree = dir / "tree";
+    writeFile(tree / ".hidden", "abc");
+    writeFile(tree / "a/.b/c.txt", "abc");
+    writeFile(tree / "名字/空", "");
+    std::string large(3 * 1'048'576 + 17, '\0');
+    for (size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>(i * 7 + i / 4096);
+    }
+    writeFile(tree / "large.bin", large);
+    ManagerService service;
+    DigestMap expected{{".hidden", kAbcSha},
+                       {"a/", "directory"},
+                       {"a/.b/", "directory"},
+                       {"a/.b/c.txt", kAbcSha},
+                       {"名字/", "directory"},
+                       {"名字/空", kEmptySha},
+                       {"large.bin", sha256sum(tree / "large.bin")}};
+    ASSERT_EQ(expected["large.bin"].size(), 64u);
+    EXPECT_EQ(service.fileDigests(tree), expected);
+    // A trailing slash names the same folder.
+    EXPECT_EQ(service.fileDigests(tree.native() + "/"), expected);
+}
+
+TEST(FileDigests, RefusesLinksSpecialFilesAndMissingFolders) {
+    TempDir dir;
+    const Path tree = dir / "tree";
+    writeFile(tree / "sub/file", "x");
+    ManagerService service;
+    ASSERT_EQ(service.fileDigests(tree).size(), 2u);
+
+    fs::create_symlink(dir / "outside", tree / "sub/link");
+    EXPECT_EQ(failure([&] { service.fileDigests(tree); }), "拒绝链接或特殊文件：" + (tree / "sub/link").native());
+    fs::remove(tree / "sub/link");
+    ASSERT_EQ(::mkfifo((tree / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(failure([&] { service.fileDigests(tree); }), "拒绝链接或特殊文件：" + (tree / "pipe").native());
+    fs::remove(tree / "pipe");
+
+    fs::create_symlink(tree, dir / "linked");
+    EXPECT_EQ(failure([&] { service.fileDigests(dir / "linked"); }),
+              "拒绝链接或特殊文件：" + (dir / "linked").native());
+    EXPECT_EQ(failure([&] { service.fileDigests(tree / "sub/file"); }), "迁移包缺少 payload 目录。");
+    EXPECT_EQ(failure([&] { service.fileDigests(dir / "missing"); }), "迁移包缺少 payload 目录。");
+}
+
+TEST(FileDigests, DigestsFiftyThousandEntriesAndRefusesOneMore) {
+    TempDir dir;
+    const Path tree = dir / "tree";
+    // 100 folders of 499 empty files: 50,000 entries, folders and files together. Hard links
+    // to one file keep the set-up fast; each link is an entry of its own.
+    makeDirs(tree / "d0");
+    writeFile(tree / "d0/0", "");
+    for (int folder = 0; folder < 100; ++folder) {
+        Path sub = tree / ("d" + std::to_string(folder));
+        makeDirs(sub);
+        for (int file = folder == 0 ? 1 : 0; file < 499; ++file) {
+            ASSERT_EQ(::link((tree / "d0/0").c_str(), (sub / std::to_string(file)).c_str()), 0);
+        }
+    }
+    ManagerService service;
+    DigestMap digests = service.fileDigests(tree);
+    EXPECT_EQ(digests.size(), 50'000u);
+    EXPECT_EQ(digests.at("d99/498"), kEmptySha);
+
+    writeFile(tree / "one-more", "");
+    EXPECT_EQ(failure([&] { service.fileDigests(tree); }), "迁移包超过 50000 个条目限制。");
+}
+
+TEST(FileDigests, TheTwoGibibyteLimitCountsContentAcrossFiles) {
+    TempDir dir;
+    const Path tree = dir / "tree";
+    makeDirs(tree);
+    // Sparse files: 1 GiB in one file and 1 GiB + 1 byte in another exceed the limit together.
+    sparseFile(tree / "a", 1'073'741'824);
+    sparseFile(tree / "b", 1'073'741'825);
+    ManagerService service;
+    EXPECT_EQ(failure([&] { service.fileDigests(tree); }), "迁移包超过 2 GiB 限制。");
+}

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "records/Errors.h"
+#include "records/FileSafety.h"
+#include "records/OperationControl.h"
+#include "support/TestSupport.h"
+
+using namespace olvex;
+using namespace olvex::test;
+
+namespace {
+std::string failure(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
+mode_t permissions(const Path& path) {
+    struct ::stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+} // namespace
+
+TEST(FileSafety, TreeChecksRefuseLinksAnywhereAndNeverActThroughThem) {
+    TempDir dir;
+    writeFile(dir / "tree/a/b/file", "x");
+    writeFile(dir / "outside/keep", "keep");
+    EXPECT_EQ(failure([&] { FileSafety::checkTree(dir / "tree"); }), "");
+    EXPECT_EQ(failure([&] { FileSafety::checkTree(dir / "missing"); }), "");
+
+    fs::create_directory_symlink(dir / "outside", dir / "tree/a/b/link");
+    std::string refusal = "拒绝链接或特殊文件：" + (dir / "tree/a/b/link").native();
+    EXPECT_EQ(failure([&] { FileSafety::checkTree(dir / "tree"); }), refusal);
+    EXPECT_EQ(failure([&] { FileSafety::byteSize(dir / "tree"); }), refusal);
+    EXPECT_EQ(failure([&] { FileSafety::copyTree(dir / "tree", dir / "copy"); }), refusal);
+
+    // Removing through a link refuses before anything is removed; removing the tree that
+    // holds a link removes the link itself, never what it points to.
+    EXPECT_EQ(failure([&] { FileSafety::remove(dir / "tree/a/b/link/keep"); }), refusal);
+    EXPECT_EQ(readFile(dir / "outside/keep"), "keep");
+    FileSafety::remove(dir / "tree");
+    EXPECT_FALSE(fs::exists(dir / "tree"));
+    EXPECT_EQ(readFile(dir / "outside/keep"), "keep");
+    FileSafety::remove(dir / "tree"); // missing: success
+}
+
+TEST(FileSafety, DirectoriesAre0700AndExistingOnesKeepTheirPermissions) {
+    TempDir dir;
+    FileSafety::directory(dir / "x/y/z");
+    EXPECT_EQ(permissions(dir / "x"), 0700u);
+    EXPECT_EQ(permissions(dir / "x/y/z"), 0700u);
+    ::chmod((dir / "x/y").c_str(), 0755);
+    FileSafety::directory(dir / "x/y");
+    EXPECT_EQ(permissions(dir / "x/y"), 0755u);
+    writeFile(dir / "file", "f");
+    EXPECT_NE(failure([&] { FileSafety::directory(dir / "file/sub"); }), "");
+}
+
+TEST(FileSafety, CopyNeverOverwritesAndMergesUpToTheFirstExistingFile) {
+    TempDir dir;
+    writeFile(dir / "src/a.txt", "new a");
+    writeFile(dir / "src/.hidden", "h");
+    writeFile(dir / "src/sub/b.txt", std::string(3000, 'b'));
+    FileSafety::copyTree(dir / "src", dir / "dst");
+    EXPECT_EQ(snapshotTree(dir / "dst"), snapshotTree(dir / "src"));
+    EXPECT_EQ(permissions(dir / "dst/sub/b.txt"), 0600u);
+    EXPECT_EQ(permissions(dir / "dst/sub"), 0700u);
+    EXPECT_EQ(FileSafety::byteSize(dir / "dst"), 5 + 1 + 3000);
+    EXPECT_EQ(FileSafety::byteSize(dir / "missing"), 0);
+
+    writeFile(dir / "existing", "old");
+    EXPECT_EQ(failure([&] { FileSafety::copyTree(dir / "src/a.txt", dir / "existing"); }), "复制目标已存在。");
+    EXPECT_EQ(readFile(dir / "existing"), "old");
+
+    writeFile(dir / "merge/a.txt", "old a");
+    auto outcome = failure([&] { FileSafety::copyTree(dir / "src", dir / "merge"); });
+    EXPECT_EQ(outcome, "复制目标已存在。");
+    EXPECT_EQ(readFile(dir / "merge/a.txt"), "old a");
+}
+
+TEST(FileSafety, CopyStopsBetweenChunksWhenCancelledUntilCommitting) {
+    TempDir dir;
+    writeFile(dir / "big", std::string(3 << 20, 'x'));
+    OperationControl cancelled;
+    cancelled.cancel();
+    EXPECT_THROW(FileSafety::copyTree(dir / "big", dir / "never", &cancelled), CancellationError);
+    EXPECT_FALSE(fs::exists(dir / "never"));
+
+#ifdef OLVEX_FAULT_INJECTION
+    // Cancel exactly when the second chunk is read, after the first one was written.
+    OperationControl control;
+    int reads = 0;
+    sys::fault::arm({.onCall = [&](long, const char* name) {
+        if (std::string_view(name) == "read" && ++reads == 2) {
+            control.cancel();
+        }
+    }});
+    EXPECT_THROW(FileSafety::copyTree(dir / "big", dir / "partial", &control), CancellationError);
+    sys::fault::disarm();
+    EXPECT_EQ(fs::file_size(dir / "partial"), 1u << 20); // the partial file stays for the caller
+#endif
+
+    OperationControl committing;
+    committing.report(OperationStage::committing);
+    committing.cancel();
+    FileSafety::copyTree(dir / "big", dir / "done", &committing);
+    EXPECT_EQ(fs::file_size(dir / "done"), 3u << 20);
+}
