@@ -44,16 +44,10 @@ extern "C" void forwardSignal(int) {
 
 } // namespace
 
-void quitOnTerminationSignals() {
+void catchTerminationSignals() {
     if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         return;
     }
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        char byte = 0;
-        [[maybe_unused]] auto got = ::read(signalPipe[0], &byte, 1);
-        QCoreApplication::quit();
-    });
     struct sigaction action {};
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
@@ -61,6 +55,18 @@ void quitOnTerminationSignals() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(signal, &action, nullptr);
     }
+}
+
+void quitOnTerminationSignals(QCoreApplication& app) {
+    if (signalPipe[0] < 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        [[maybe_unused]] auto got = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
 }
 
 } // namespace olvex

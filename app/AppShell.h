@@ -4,6 +4,7 @@
 #include <QQuickWindow>
 
 class QApplication;
+class QCoreApplication;
 
 namespace olvex {
 
@@ -19,7 +20,10 @@ void configureApplication(QApplication& app);
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AppModel& model);
 
 // Makes SIGINT, SIGTERM and SIGHUP end the event loop normally, so that being told to stop
-// tears the window and the model down in order.
-void quitOnTerminationSignals();
+// tears the window and the model down in order. catchTerminationSignals() comes first in
+// main, before the slow start of the window system, so a signal that arrives meanwhile is
+// kept; quitOnTerminationSignals() then acts on it (and on later ones) once `app` exists.
+void catchTerminationSignals();
+void quitOnTerminationSignals(QCoreApplication& app);
 
 } // namespace olvex

@@ -11,10 +11,11 @@
 Q_IMPORT_QML_PLUGIN(OlvexPlugin)
 
 int main(int argc, char* argv[]) {
+    olvex::catchTerminationSignals();
     // A QApplication, not a QGuiApplication: the open and save panels are Qt Widgets dialogs.
     QApplication app(argc, argv);
     olvex::configureApplication(app);
-    olvex::quitOnTerminationSignals();
+    olvex::quitOnTerminationSignals(app);
 
     olvex::LinuxPlatform platform;
     olvex::AppModel model(platform);

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import Olvex
 
 // Floats over the bottom of the window while the model is busy and says what it is doing.
@@ -23,10 +22,11 @@ Rectangle {
         anchors.centerIn: parent
         spacing: 10
 
-        BusyIndicator {
-            width: 18
-            height: 18
+        Spinner {
+            width: 16
+            height: 16
             running: bar.visible
+            color: Theme.accent
             anchors.verticalCenter: parent.verticalCenter
         }
         Text {

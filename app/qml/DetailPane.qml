@@ -81,12 +81,12 @@ Rectangle {
                             selectionColor: Theme.accent
                         }
                     }
-                    BusyIndicator {
+                    Spinner {
                         Layout.alignment: Qt.AlignTop
-                        Layout.preferredWidth: 22
-                        Layout.preferredHeight: 22
+                        Layout.topMargin: 10
+                        Layout.preferredWidth: 18
+                        Layout.preferredHeight: 18
                         running: pane.appModel.busy
-                        visible: running
                     }
                 }
 

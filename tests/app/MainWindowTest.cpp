@@ -69,9 +69,11 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndRescansWithAChosenFolder) {
     QQuickWindow* window = loadMainWindow(engine, model);
     ASSERT_NE(window, nullptr);
 
-    // The window starts the first scan itself.
+    // The window starts the first scan itself; the busy bar says so until the report is in.
     EXPECT_TRUE(model.busy());
+    EXPECT_EQ(textOf(window->contentItem(), "busyText"), "正在扫描");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.busy(); }, 10000));
+    EXPECT_EQ(textOf(window->contentItem(), "busyText"), "<missing>");
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(window->title(), "Kelvarn · Tarnel");
     EXPECT_EQ(window->size(), QSize(1050, 740));
