@@ -44,23 +44,29 @@ Rectangle {
             Layout.fillHeight: true
             contentWidth: availableWidth
 
-            ColumnLayout {
+            // Plain positioners here: wrapped text inside nested layouts makes the layout
+            // engine chase its own width.
+            Column {
                 x: 28
                 y: 28
                 width: scroll.availableWidth - 56
                 spacing: 22
 
-                RowLayout {
-                    Layout.fillWidth: true
-                    spacing: 16
+                Item {
+                    width: parent.width
+                    height: heading.height
 
-                    ColumnLayout {
-                        Layout.fillWidth: true
+                    Column {
+                        id: heading
+
+                        anchors.left: parent.left
+                        anchors.right: spinner.left
+                        anchors.rightMargin: 16
                         spacing: 7
 
                         Text {
                             objectName: "headerTitle"
-                            Layout.fillWidth: true
+                            width: parent.width
                             text: pane.appModel.headerTitle
                             elide: Text.ElideRight
                             font.family: Theme.fontFamily
@@ -70,7 +76,7 @@ Rectangle {
                         }
                         TextEdit {
                             objectName: "headerSubtitle"
-                            Layout.fillWidth: true
+                            width: parent.width
                             text: pane.appModel.headerSubtitle
                             readOnly: true
                             selectByMouse: true
@@ -82,40 +88,50 @@ Rectangle {
                         }
                     }
                     Spinner {
-                        Layout.alignment: Qt.AlignTop
-                        Layout.topMargin: 10
-                        Layout.preferredWidth: 18
-                        Layout.preferredHeight: 18
+                        id: spinner
+
+                        anchors.right: parent.right
+                        anchors.top: parent.top
+                        anchors.topMargin: 10
+                        width: 18
+                        height: 18
                         running: pane.appModel.busy
                     }
                 }
 
                 Rectangle {
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 1
+                    width: parent.width
+                    height: 1
                     color: Theme.divider
                 }
 
-                Row {
-                    Layout.fillWidth: true
-                    spacing: 7
+                Item {
+                    width: parent.width
+                    height: status.height
 
                     SymbolIcon {
                         name: "info.circle"
                         color: Theme.secondaryText
                         width: 15
                         height: 15
-                        anchors.verticalCenter: parent.verticalCenter
+                        y: (statusMetrics.height - height) / 2
                     }
                     Text {
+                        id: status
+
                         objectName: "statusLine"
+                        x: 22
                         width: parent.width - 22
                         text: pane.appModel.message
                         wrapMode: Text.Wrap
                         font.family: Theme.fontFamily
                         font.pixelSize: Theme.callout
                         color: Theme.secondaryText
-                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                    FontMetrics {
+                        id: statusMetrics
+
+                        font: status.font
                     }
                 }
             }
