@@ -38,8 +38,8 @@ namespace olvex::archive {
 // The entry and size budgets of one extraction. The public function uses the defaults; tests
 // and the fuzzer pass smaller ones to reach the limits with small archives.
 struct ExtractLimits {
-    uint64_t maxEntries = 50'000;
-    uint64_t maxTotalBytes = 2'147'483'648ULL;
+    uint64_t maxEntries = 50000;
+    uint64_t maxTotalBytes = 2147483648ULL; // 2 GiB
 };
 
 // olvex_extract_zip_cancellable with the given budgets; same contract otherwise.

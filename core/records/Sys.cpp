@@ -204,6 +204,17 @@ int access(const char* path, int mode) {
     return ::access(path, mode);
 }
 
+bool readlink(const char* path, std::string& out) {
+    OLVEX_SEAM("readlink", false);
+    char buffer[PATH_MAX];
+    ssize_t length = ::readlink(path, buffer, sizeof buffer);
+    if (length < 0) {
+        return false;
+    }
+    out.assign(buffer, static_cast<size_t>(length));
+    return true;
+}
+
 bool realpath(const char* path, std::string& out) {
     OLVEX_SEAM("realpath", false);
     char* resolved = ::realpath(path, nullptr);

@@ -36,6 +36,8 @@ int fstatat(int dirfd, const char* path, struct ::stat* out, int flags);
 int flock(int fd, int operation);
 int statvfs(const char* path, struct ::statvfs* out);
 int access(const char* path, int mode);
+// readlink into a std::string; false with errno set on failure.
+bool readlink(const char* path, std::string& out);
 // realpath into a std::string; false with errno set on failure.
 bool realpath(const char* path, std::string& out);
 

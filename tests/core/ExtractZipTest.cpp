@@ -74,7 +74,7 @@ public:
         if (auto* plain = std::get_if<std::vector<ZipEntry>>(&entries)) {
             writeZip(zip(), *plain);
         } else if (auto* secret = std::get_if<Encrypted>(&entries)) {
-            writeZip(zip(), secret->entries, "olvex");
+            writeZip(zip(), secret->entries, {.deflate = true, .passphrase = "olvex"});
         } else {
             writeRawZip(zip(), std::get<std::vector<RawZipEntry>>(entries));
         }
@@ -105,13 +105,32 @@ public:
     Outcome extract(const archive::ExtractLimits& limits = {}) const { return extract(zip(), limits); }
 
 private:
+    // Everything but the destination; large files are only measured, never read.
     Tree outside() const {
-        Tree all = snapshotTree(m_dir);
-        std::erase_if(all, [](const auto& item) { return item.first.rfind("dest/", 0) == 0; });
+        Tree all;
+        for (auto it = fs::recursive_directory_iterator(m_dir); it != fs::recursive_directory_iterator(); ++it) {
+            if (it->path() == dest()) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            std::string relative = it->path().native().substr(m_dir.native().size() + 1);
+            bool small = it->is_regular_file() && it->file_size() < (1u << 20);
+            all[relative] = small ? readFile(it->path())
+                                  : std::to_string(static_cast<int>(it->symlink_status().type())) + " " +
+                                        std::to_string(it->is_regular_file() ? it->file_size() : 0);
+        }
         return all;
     }
     fs::path m_dir;
 };
+
+std::map<std::string, uint64_t> sizes(const fs::path& root) {
+    std::map<std::string, uint64_t> out;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        out[item.path().native().substr(root.native().size() + 1)] = item.is_regular_file() ? item.file_size() : 0;
+    }
+    return out;
+}
 
 fs::path shm() {
     return fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
@@ -408,7 +427,7 @@ TEST(ExtractZip, ExactlyFiftyThousandEntriesExtractWithTheRealLimits) {
     for (int i = 0; i < 50'000; ++i) {
         entries.push_back(ZipEntry::file("d" + std::to_string(i % 10) + "/f" + std::to_string(i), ""));
     }
-    writeZip(box.zip(), entries);
+    writeZip(box.zip(), entries, {.deflate = false, .passphrase = {}});
     char message[64];
     ASSERT_EQ(
         olvex_extract_zip_cancellable(box.zip().c_str(), box.dest().c_str(), message, sizeof message, nullptr, nullptr),
@@ -516,3 +535,110 @@ TEST(ExtractZip, FileSystemFailuresEndTheExtractionWithTheirMessage) {
     }
 }
 #endif
+
+TEST(ExtractZip, EveryCorpusArchiveGetsItsVerdict) {
+    struct Case {
+        std::string message;
+        std::set<std::string> names; // what the destination holds afterwards
+    };
+    const std::map<std::string, Case> cases = {
+        {"libarchive_test_read_format_zip_7075_utf8_paths.zip",
+         {"", {"File 1.txt", "File 2 - ö.txt", "File 3 - ä.txt", "File 4 - xx.txt"}}},
+        {"libarchive_test_read_format_zip_encryption_header.zip", {kRead, {}}},
+        {"libarchive_test_read_format_zip_encryption_partially.zip", {kUnsafe, {"bar.txt"}}},
+        // CP866 names are not UTF-8 and happen to decode as GB18030: they arrive as Chinese.
+        {"libarchive_test_read_format_zip_filename_cp866.zip", {"", {"彁垈厭", "\ue215áモ"}}},
+        {"libarchive_test_read_format_zip_length_at_end.zip", {"", {"hello.txt"}}},
+        {"libarchive_test_read_format_zip_mac_metadata.zip", {"", {"file3", "__MACOSX", "__MACOSX/._file3"}}},
+        {"libarchive_test_read_format_zip_malformed1.zip", {"Unsupported ZIP compression method (48: ?\?)", {"0000"}}},
+        {"libarchive_test_read_format_zip_sfx.zip", {"", {"file0", "build.sh"}}},
+        {"libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip",
+         {"ZIP uncompressed data is wrong size (read 262150, expected 10)\n", {"first"}}},
+        {"libarchive_test_read_format_zip_traditional_encryption_data.zip", {kUnsafe, {}}},
+        {"libarchive_test_read_format_zip_uncompressed_size_off_by_4gib.zip", {kDeclared, {}}},
+        {"libarchive_test_read_format_zip_winzip_aes128.zip", {kUnsafe, {}}},
+        {"libarchive_test_symlink_1.zip", {kUnsafe, {"dir"}}},
+        {"libarchive_test_symlink_dotdot.zip", {kUnsafe, {}}},
+        {"rubyzip_jwilk_absolute1.zip", {kUnsafe, {}}},
+        {"rubyzip_jwilk_absolute2.zip", {kUnsafe, {}}},
+        {"rubyzip_jwilk_dirsymlink.zip", {kUnsafe, {}}},
+        {"rubyzip_jwilk_dirsymlink2a.zip", {kUnsafe, {}}},
+        {"rubyzip_jwilk_dirsymlink2b.zip", {kUnsafe, {}}},
+        {"rubyzip_jwilk_relative2.zip", {kComponent, {"tmp"}}},
+        {"rubyzip_jwilk_symlink.zip", {kUnsafe, {}}},
+        {"snyk_zip-slip.zip", {kComponent, {"good.txt"}}},
+        // libarchive turns the backslashes into slashes; the ".." is what stops it.
+        {"snyk_zip-slip-win.zip", {kComponent, {"good.txt"}}},
+        {"generated/backslash_names.zip", {kComponent, {"dir", "dir/file.txt"}}},
+        {"generated/case_collision.zip",
+         {"", {"Addon", "Addon/Readme.txt", "Addon/README.txt", "addon", "addon/x.lua"}}},
+        {"generated/cd_overlap_same_local.zip", {"", {"a.bin"}}},
+        {"generated/colon_names.zip", {kUnsafe, {}}},
+        {"generated/control_bytes.zip", {kComponent, {}}},
+        {"generated/dot_components.zip", {kComponent, {}}},
+        {"generated/duplicate_names.zip", {kTaken, {"a.txt"}}},
+        {"generated/empty_and_slash_names.zip", {kUnsafe, {}}},
+        {"generated/file_vs_dir.zip", {kConflict, {"x"}}},
+        {"generated/nfc_nfd_collision.zip", {kTaken, {"café.txt"}}},
+        {"generated/sharp_s_ss_collision.zip", {"", {"straße.txt", "strasse.txt"}}},
+        {"generated/special_files.zip", {kUnsafe, {"fifo"}}},
+        {"generated/unicode_path_extra_mismatch.zip", {kComponent, {}}},
+    };
+    // Checked with the real limits in their own tests below.
+    const std::set<std::string> large = {"fifield_zbsm.zip", "recursiveextractor_10GB.zip.bz2",
+                                         "generated/many_entries_50001.zip"};
+    for (const fs::path& folder : {corpus("zips"), corpus("zips/generated")}) {
+        for (const auto& item : fs::directory_iterator(folder)) {
+            std::string name = fs::relative(item.path(), corpus("zips")).native();
+            if (item.is_regular_file() && (name.ends_with(".zip") || name.ends_with(".bz2"))) {
+                EXPECT_TRUE(cases.count(name) + large.count(name) == 1) << name << " has no verdict";
+            }
+        }
+    }
+    for (const auto& [name, c] : cases) {
+        SCOPED_TRACE(name);
+        Sandbox box;
+        EXPECT_EQ(box.extract(corpus("zips/" + name)).message, c.message);
+        std::set<std::string> names;
+        for (const auto& item : sizes(box.dest())) {
+            names.insert(item.first);
+        }
+        EXPECT_EQ(names, c.names);
+    }
+}
+
+TEST(ExtractZip, CorpusEntryBombStopsAtTheRealEntryLimit) {
+    Sandbox box(shm());
+    EXPECT_EQ(box.extract(corpus("zips/generated/many_entries_50001.zip")).message, kUnsafe);
+    auto extracted = sizes(box.dest());
+    EXPECT_EQ(extracted.size(), 50'000u);
+    EXPECT_EQ(extracted.count("f49999"), 1u);
+    EXPECT_EQ(extracted.count("f50000"), 0u);
+}
+
+TEST(ExtractZip, CorpusSizeBombsStopAtTheRealByteBudget) {
+    {
+        // 250 entries whose data overlap: 5.4 GB declared in 42 KB, each size true. The declared
+        // size of the entry that no longer fits stops it before a byte of it is written.
+        Sandbox box;
+        EXPECT_EQ(box.extract(corpus("zips/fifield_zbsm.zip")).message, kDeclared);
+        uint64_t total = 0;
+        for (const auto& item : sizes(box.dest())) {
+            total += item.second;
+        }
+        EXPECT_LE(total, kBudget);
+        EXPECT_GT(total, kBudget - 22'000'000);
+    }
+    {
+        // One entry declaring 1.9 GB (a 32-bit wrap) that inflates to 10 GB: only the count of
+        // written bytes can stop it, at exactly 2 GiB.
+        Sandbox box;
+        std::string unpack = "bunzip2 -c '" + corpus("zips/recursiveextractor_10GB.zip.bz2").native() + "' > '" +
+                             box.zip().native() + "'";
+        ASSERT_EQ(std::system(unpack.c_str()), 0);
+        EXPECT_EQ(box.extract().message, kWritten);
+        auto extracted = sizes(box.dest());
+        ASSERT_EQ(extracted.size(), 1u);
+        EXPECT_EQ(extracted.begin()->second, kBudget);
+    }
+}

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "records/FileSafety.h"
 #include "support/FaultHarness.h"
+#include "support/ZipBuilder.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -27,6 +30,18 @@ void replaceAddons(FaultFixture& f) {
             writeFile(next / "Gamma/Gamma.toc", "## Title: Gamma\n");
         });
     });
+}
+
+// The registry records when a pack was installed; two runs differ only there.
+std::string withoutInstallDates(FaultFixture& f) {
+    static const std::regex date(R"("installedAt":[0-9.eE+-]+)");
+    std::string out;
+    for (const auto& [path, content] : snapshotTree(f.root)) {
+        if (path.rfind(".olvex-manager", 0) != 0) {
+            out += path + "\n" + std::regex_replace(content, date, R"("installedAt":0)") + "\n";
+        }
+    }
+    return out;
 }
 
 std::vector<FaultCase> faultCases() {
@@ -61,6 +76,23 @@ std::vector<FaultCase> faultCases() {
                     writeFile(f.addons() / "Half/x.lua", "half");
                 },
             .operation = [](FaultFixture& f) { f.service->recover(f.client); },
+        },
+        {
+            .name = "pack installation over an add-on folder with a registry",
+            .setup =
+                [](FaultFixture& f) {
+                    fillAddons(f.addons());
+                    writeFile(f.addons() / ".olvex-installed-packs.json", "[]");
+                    Path zip = f.dir / "pack.zip";
+                    writeZip(zip, {ZipEntry::file("AddOns/alpha/alpha.toc", "## Title: new alpha\n"),
+                                   ZipEntry::file("AddOns/Delta/Delta.toc", "## Title: Delta\n"),
+                                   ZipEntry::file("AddOns/.olvex-pack.json",
+                                                  R"({"identifier":"pack.one","name":"整合包","version":"2",)"
+                                                  R"("gameFlavor":"_retail_","source":""})")});
+                    f.notes["token"] = f.service->preview(zip, f.client).token.text();
+                },
+            .operation = [](FaultFixture& f) { f.service->install(*Uuid::parse(f.notes["token"])); },
+            .state = withoutInstallDates,
         },
     };
 }

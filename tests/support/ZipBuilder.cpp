@@ -15,25 +15,30 @@ namespace {
 
 // libarchive's writer sets the UTF-8 flag on a name that is not ASCII exactly when the
 // thread's LC_CTYPE is UTF-8, and stores the bytes unchanged either way; so each header is
-// written in the locale that gives the flag the entry asks for.
-class ThreadLocale {
+// written in the locale that gives the flag the entry asks for. The thread's own locale is
+// put back at the end.
+class HeaderLocales {
 public:
-    explicit ThreadLocale(const char* name)
-        : m_locale(::newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr))) {
-        if (m_locale == static_cast<locale_t>(nullptr)) {
-            throw std::runtime_error(std::string("no locale ") + name);
+    HeaderLocales()
+        : m_utf8(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))),
+          m_plain(::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr))),
+          m_previous(::uselocale(static_cast<locale_t>(nullptr))) {
+        if (m_utf8 == static_cast<locale_t>(nullptr) || m_plain == static_cast<locale_t>(nullptr)) {
+            throw std::runtime_error("no C.UTF-8 locale");
         }
-        m_previous = ::uselocale(m_locale);
     }
-    ~ThreadLocale() {
+    ~HeaderLocales() {
         ::uselocale(m_previous);
-        ::freelocale(m_locale);
+        ::freelocale(m_utf8);
+        ::freelocale(m_plain);
     }
-    ThreadLocale(const ThreadLocale&) = delete;
-    ThreadLocale& operator=(const ThreadLocale&) = delete;
+    HeaderLocales(const HeaderLocales&) = delete;
+    HeaderLocales& operator=(const HeaderLocales&) = delete;
+    void use(bool utf8Flag) const { ::uselocale(utf8Flag ? m_utf8 : m_plain); }
 
 private:
-    locale_t m_locale;
+    locale_t m_utf8;
+    locale_t m_plain;
     locale_t m_previous;
 };
 
@@ -82,15 +87,18 @@ void put32(std::string& out, uint32_t value) {
 
 } // namespace
 
-void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, const std::string& passphrase) {
+void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, const ZipOptions& options) {
     std::unique_ptr<struct archive, WriterFree> writer(archive_write_new());
     struct archive* a = writer.get();
     check(a, archive_write_set_format_zip(a), "zip format");
-    if (!passphrase.empty()) {
+    check(a, archive_write_set_format_option(a, "zip", "compression", options.deflate ? "deflate" : "store"),
+          "compression");
+    if (!options.passphrase.empty()) {
         check(a, archive_write_set_format_option(a, "zip", "encryption", "zipcrypt"), "encryption");
-        check(a, archive_write_set_passphrase(a, passphrase.c_str()), "passphrase");
+        check(a, archive_write_set_passphrase(a, options.passphrase.c_str()), "passphrase");
     }
     check(a, archive_write_open_filename(a, path.c_str()), "open " + path.native());
+    HeaderLocales locales;
     for (const ZipEntry& spec : entries) {
         std::unique_ptr<archive_entry, EntryFree> entry(archive_entry_new());
         archive_entry* e = entry.get();
@@ -114,10 +122,8 @@ void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& en
             archive_entry_set_size(e, 0);
             break;
         }
-        {
-            ThreadLocale locale(spec.rawName ? "C" : "C.UTF-8");
-            check(a, archive_write_header(a, e), "header " + spec.name);
-        }
+        locales.use(!spec.rawName);
+        check(a, archive_write_header(a, e), "header " + spec.name);
         if (spec.type == ZipEntry::Type::file && !spec.content.empty()) {
             la_ssize_t written = archive_write_data(a, spec.content.data(), spec.content.size());
             if (written != static_cast<la_ssize_t>(spec.content.size())) {

@@ -32,10 +32,14 @@ struct ZipEntry {
     }
 };
 
-// Writes the entries in order as a deflated ZIP; with a passphrase, every entry is encrypted
-// (ZipCrypto). Throws std::runtime_error when libarchive refuses one.
-void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries,
-              const std::string& passphrase = {});
+// How writeZip stores every entry of one archive.
+struct ZipOptions {
+    bool deflate = true;    // otherwise stored, which is much faster for many tiny entries
+    std::string passphrase; // when set, every entry is encrypted (ZipCrypto)
+};
+
+// Writes the entries in order. Throws std::runtime_error when libarchive refuses one.
+void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, const ZipOptions& options = {});
 
 // One entry of an archive written by writeRawZip: stored (not compressed), made on Unix.
 struct RawZipEntry {

@@ -1,0 +1,65 @@
+#include "BenchSupport.h"
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace olvex::bench {
+
+std::string takeFlag(int& argc, char** argv, const std::string& name) {
+    std::string prefix = "--" + name + "=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
+            std::string value = argv[i] + prefix.size();
+            for (int j = i; j + 1 < argc; ++j) {
+                argv[j] = argv[j + 1];
+            }
+            --argc;
+            return value;
+        }
+    }
+    return {};
+}
+
+std::filesystem::path freshFolder(const std::filesystem::path& base) {
+    static std::atomic<int> counter{0};
+    for (;;) {
+        auto folder = base / ("run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        if (std::filesystem::create_directories(folder)) {
+            return folder;
+        }
+    }
+}
+
+long runTool(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error(argv[0] + " failed");
+    }
+    return usage.ru_maxrss;
+}
+
+long peakResidentKb() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace olvex::bench

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints one table: each of our figures beside the standard tool
+# doing the same work on the same data in the same run, as a ratio (ours / tool; below 1 is
+# faster). Absolute times on these shared machines are noise, so our runs alternate with the
+# tool's (A B A B ...), every run writes into a folder of its own, and the table shows medians.
+# Output of earlier runs is removed only at the very end: creating files right after a large
+# delete is several times slower.
+#
+#   scripts/bench.sh                 all rows, OLVEX_BENCH_RUNS (default 5) runs of each side
+#   scripts/bench.sh extract_large   only the rows named
+#
+# Adding a row: write prepare_<row> (makes its input once below $data, reusing what is there)
+# and run_<row> <side> <folder> (runs one measured run of side "ours" or "base" writing below
+# <folder>, printing the JSON of a Google Benchmark binary), then list the row in `rows` with
+# the label of its baseline and a description.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=${OLVEX_BENCH_RUNS:-5}
+build=build-bench
+work=${OLVEX_BENCH_DIR:-$build/work}
+data=$work/data
+out=$work/runs-$(date +%Y%m%d-%H%M%S)
+
+# name | baseline label | what it measures
+rows=(
+  "extract_large|bsdtar -x|ZIP 解压：单个 ${OLVEX_BENCH_LARGE_MB:=512} MiB 文件"
+  "extract_many|bsdtar -x|ZIP 解压：2,000 个约 8 KiB 文件（插件包规模）"
+)
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOLVEX_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target bench_extract_zip >/dev/null
+mkdir -p "$data" "$out"
+trap 'rm -rf "$out"' EXIT
+
+# --- rows -------------------------------------------------------------------------------
+
+# Text-like data (base64 of random bytes) compresses about as well as add-on code does.
+prepare_extract_large() {
+  local zip=$data/large-${OLVEX_BENCH_LARGE_MB}.zip
+  [ -f "$zip" ] && return
+  local src=$data/large-src
+  rm -rf "$src" && mkdir -p "$src"
+  head -c $((OLVEX_BENCH_LARGE_MB * 1024 * 1024 * 3 / 4)) /dev/urandom | base64 -w 76 >"$src/large.txt"
+  bsdtar -c --format zip -f "$zip.tmp" -C "$src" large.txt && mv "$zip.tmp" "$zip"
+  rm -rf "$src"
+}
+
+prepare_extract_many() {
+  local zip=$data/many.zip
+  [ -f "$zip" ] && return
+  local src=$data/many-src
+  rm -rf "$src"
+  for d in $(seq -w 1 100); do
+    mkdir -p "$src/Addon$d"
+    # 120,000 random bytes as base64 make 20 files of at most 8 KiB.
+    head -c 120000 /dev/urandom | base64 -w 76 |
+      split -b 8192 -d -a 2 --additional-suffix=.lua - "$src/Addon$d/File"
+  done
+  (cd "$src" && bsdtar -c --format zip -f "../many.zip.tmp" Addon*) && mv "$zip.tmp" "$zip"
+  rm -rf "$src"
+}
+
+extract_run() { # <zip> <side> <folder>
+  local filter=extract_zip/ours
+  [ "$2" = base ] && filter=extract_zip/bsdtar
+  "$build/bench/bench_extract_zip" --archive="$1" --into="$3" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
+run_extract_large() { extract_run "$data/large-${OLVEX_BENCH_LARGE_MB}.zip" "$@"; }
+run_extract_many() { extract_run "$data/many.zip" "$@"; }
+
+# --- driver -------------------------------------------------------------------------------
+
+# Reads a Google Benchmark JSON report: "<real time in s> <peak RSS in KiB>" of its first benchmark.
+figures() {
+  local json=$1
+  if grep -q '"error_occurred": true' <<<"$json"; then
+    echo "benchmark failed: $(grep -o '"error_message": "[^"]*"' <<<"$json")" >&2
+    exit 1
+  fi
+  local time unit rss
+  time=$(grep -m1 -o '"real_time": [0-9.e+-]*' <<<"$json" | awk '{print $2}')
+  unit=$(grep -m1 -o '"time_unit": "[a-z]*"' <<<"$json" | awk -F'"' '{print $4}')
+  rss=$(grep -m1 -o '"peak_rss_kb": [0-9.e+-]*' <<<"$json" | awk '{print $2}')
+  if [ -z "$time" ] || [ -z "$rss" ]; then
+    echo "benchmark reported nothing" >&2
+    exit 1
+  fi
+  awk -v t="$time" -v u="$unit" -v r="$rss" \
+    'BEGIN { s = (u == "ns") ? 1e-9 : (u == "us") ? 1e-6 : (u == "ms") ? 1e-3 : 1; printf "%.6f %d\n", t * s, r }'
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+wanted() { [ $# -eq 0 ] && return 0; local r; for r in "$@"; do [ "$r" = "$row" ] && return 0; done; return 1; }
+
+table=()
+for spec in "${rows[@]}"; do
+  IFS='|' read -r row baseline label <<<"$spec"
+  wanted "${@}" || continue
+  "prepare_$row"
+  : >"$out/$row.ours" && : >"$out/$row.base"
+  for i in $(seq 1 "$runs"); do
+    for side in ours base; do
+      json=$("run_$row" "$side" "$out/$row/$i-$side")
+      figures "$json" >>"$out/$row.$side"
+    done
+    echo "$row: run $i/$runs" >&2
+  done
+  ours_time=$(awk '{print $1}' "$out/$row.ours" | median)
+  base_time=$(awk '{print $1}' "$out/$row.base" | median)
+  ours_rss=$(awk '{print $2}' "$out/$row.ours" | median)
+  base_rss=$(awk '{print $2}' "$out/$row.base" | median)
+  table+=("$(awk -v l="$label" -v b="$baseline" -v ot="$ours_time" -v bt="$base_time" -v orss="$ours_rss" \
+    -v brss="$base_rss" -v n="$runs" 'BEGIN {
+      printf "| %s | %d | %.3f | %s %.3f | %.2f | %.1f | %.1f |", l, n, ot, b, bt, ot / bt, orss / 1024, brss / 1024 }')")
+done
+
+echo
+echo "| 基准 | 次数 | 本程序（秒，中位数） | 基线（秒，中位数） | 比值 | 本程序峰值内存 MiB | 基线峰值内存 MiB |"
+echo "|---|---|---|---|---|---|---|"
+printf '%s\n' "${table[@]}"
