@@ -1,30 +1,14 @@
 #pragma once
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 #include <vector>
 
+#include "discovery/RunningGame.h"
 #include "records/GameClient.h"
 
 namespace olvex {
-
-// One running program as the game-running check sees it. Every field may be absent when the
-// system does not tell (another user's process, a kernel thread).
-struct RunningApplication {
-    // The file that was started: a native program's executable, or the Windows program a
-    // Wine process runs, as a local path when its drive can be mapped. It plays the part of
-    // an application bundle: a program inside a version folder is the game.
-    std::optional<QString> bundlePath;
-    // The program's executable path; for a Wine process the Windows path (e.g.
-    // "C:\Program Files (x86)\World of Warcraft\_retail_\Wow.exe").
-    std::optional<QString> executablePath;
-    // The name the system shows for the process.
-    std::optional<QString> localizedName;
-
-    friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
-};
 
 // What the application needs from the desktop it runs on, kept behind one interface so that
 // the model builds and runs with a substitute in tests. All calls are made on the main thread.
@@ -38,8 +22,8 @@ public:
     // Stores `value` under `key` at once, so that nothing depends on an orderly exit.
     virtual void setStringList(const QString& key, const QStringList& value) = 0;
 
-    // The programs running now.
-    virtual QList<RunningApplication> runningApplications() const = 0;
+    // The programs running now, for the check that the game is closed (countsAsGame).
+    virtual std::vector<RunningApplication> runningApplications() const = 0;
 
     // Modal open panel for one folder; nothing when the user cancels.
     virtual std::optional<QString> chooseDirectory(const QString& title) = 0;

@@ -20,7 +20,7 @@ public:
         store[key] = value;
         ++writes;
     }
-    QList<RunningApplication> runningApplications() const override { return running; }
+    std::vector<RunningApplication> runningApplications() const override { return running; }
     std::optional<QString> chooseDirectory(const QString& title) override {
         panelTitles.append(title);
         return nextChoice;
@@ -42,7 +42,7 @@ public:
     // A stored value that is not a string list reads as nothing, like a foreign value would.
     QHash<QString, std::optional<QStringList>> store;
     int writes = 0;
-    QList<RunningApplication> running;
+    std::vector<RunningApplication> running;
     std::optional<QString> nextChoice;
     QStringList panelTitles;
     QStringList revealed;
