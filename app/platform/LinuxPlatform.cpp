@@ -29,6 +29,10 @@ std::optional<QStringList> LinuxPlatform::stringList(const QString& key) const {
         // An INI file cannot tell a one-entry list from a plain text; take it as the list.
         return QStringList{value.toString()};
     default:
+        // An empty list is written as an invalid value ("@Invalid()"); nothing else is.
+        if (!value.isValid() && m_settings->contains(key)) {
+            return QStringList();
+        }
         return std::nullopt;
     }
 }

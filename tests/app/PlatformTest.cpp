@@ -33,26 +33,31 @@ std::string nul(std::initializer_list<std::string> parts) {
 
 TEST(LinuxPlatform, StringListsSurviveTheSettingsFileExactly) {
     TempDir dir;
-    const QString file = toQString(dir / "settings.ini");
     const std::vector<QStringList> lists{
         {},
         {"/Games/World of Warcraft"},
         {"/a, b", "/魔兽世界/_retail_", "/x=y;z\"q\\"},
     };
-    for (const auto& list : lists) {
-        SCOPED_TRACE(list.join('|').toStdString());
-        LinuxPlatform::Options options;
-        options.settingsFile = file;
-        LinuxPlatform(options).setStringList("Olvex.selectedRoots", list);
-        // A new instance reads what the first one stored: nothing waits for an orderly exit.
-        EXPECT_EQ(LinuxPlatform(options).stringList("Olvex.selectedRoots"), list);
+    for (size_t i = 0; i < lists.size(); ++i) {
+        SCOPED_TRACE(lists[i].join('|').toStdString());
+        LinuxPlatform::Options written;
+        written.settingsFile = toQString(dir / ("written" + std::to_string(i) + ".ini"));
+        LinuxPlatform(written).setStringList("Olvex.selectedRoots", lists[i]);
+        // Read a copy: QSettings shares one cache per file within a process, so only a file
+        // it has never seen proves what is on disk.
+        LinuxPlatform::Options copy;
+        copy.settingsFile = toQString(dir / ("copy" + std::to_string(i) + ".ini"));
+        writeFile(toPath(copy.settingsFile), readFile(toPath(written.settingsFile)));
+        EXPECT_EQ(LinuxPlatform(copy).stringList("Olvex.selectedRoots"), lists[i]);
     }
 
-    QSettings(file, QSettings::IniFormat).setValue("Olvex.number", 7);
+    const Path foreign = dir / "foreign.ini";
+    // INI values carry no type beyond text and lists; a byte array is something else.
+    writeFile(foreign, "[General]\nOlvex.bytes=@ByteArray(xyz)\n");
     LinuxPlatform::Options options;
-    options.settingsFile = file;
+    options.settingsFile = toQString(foreign);
     LinuxPlatform platform(options);
-    EXPECT_EQ(platform.stringList("Olvex.number"), std::nullopt);
+    EXPECT_EQ(platform.stringList("Olvex.bytes"), std::nullopt);
     EXPECT_EQ(platform.stringList("Olvex.absent"), std::nullopt);
 }
 
