@@ -1,0 +1,72 @@
+#include "AppShell.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QQuickStyle>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "model/AppModel.h"
+
+namespace olvex {
+
+void configureApplication(QApplication& app) {
+    app.setOrganizationName(QStringLiteral("Olvex"));
+    app.setApplicationName(QStringLiteral("OlvexManager"));
+    app.setApplicationDisplayName(QStringLiteral("Kelvarn · Tarnel"));
+    // One CJK family for Latin and Chinese alike keeps the baseline and weights even; without
+    // it fontconfig may pick a Latin face and fall back glyph by glyph.
+    QFont font(QStringLiteral("Noto Sans CJK SC"));
+    font.setPixelSize(13);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    app.setFont(font);
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+}
+
+QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AppModel& model) {
+    engine.setInitialProperties({{QStringLiteral("appModel"), QVariant::fromValue(&model)}});
+    engine.load(QUrl(QStringLiteral("qrc:/Olvex/Main.qml")));
+    const auto roots = engine.rootObjects();
+    return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first());
+}
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void forwardSignal(int) {
+    const char byte = 1;
+    // Only async-signal-safe work here: the event loop reads the byte and quits.
+    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+void catchTerminationSignals() {
+    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void quitOnTerminationSignals(QCoreApplication& app) {
+    if (signalPipe[0] < 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        [[maybe_unused]] auto got = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+}
+
+} // namespace olvex

@@ -1,0 +1,57 @@
+import QtQuick
+
+// One version folder in the sidebar: its title over the name of the game folder holding it.
+Rectangle {
+    id: row
+
+    required property int index
+    required property string clientId
+    required property string title
+    required property string gameFolder
+    required property bool selected
+
+    signal chosen(string clientId)
+
+    objectName: "clientRow"
+    implicitHeight: texts.implicitHeight + 2 * 5 + 8
+    radius: 7
+    color: row.selected ? Theme.accent : (hover.hovered ? Theme.hover : "transparent")
+
+    HoverHandler {
+        id: hover
+    }
+    TapHandler {
+        onTapped: row.chosen(row.clientId)
+    }
+
+    Column {
+        id: texts
+
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.leftMargin: 10
+        anchors.rightMargin: 10
+        anchors.verticalCenter: parent.verticalCenter
+        spacing: 2
+
+        Text {
+            objectName: "rowTitle"
+            width: parent.width
+            text: row.title
+            elide: Text.ElideRight
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.headline
+            font.bold: true
+            color: row.selected ? "white" : Theme.text
+        }
+        Text {
+            objectName: "rowSubtitle"
+            width: parent.width
+            text: row.gameFolder
+            elide: Text.ElideMiddle
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.caption
+            color: row.selected ? Theme.accentSoftText : Theme.secondaryText
+        }
+    }
+}

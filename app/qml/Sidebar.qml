@@ -1,0 +1,107 @@
+pragma ComponentBehavior: Bound
+
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Olvex
+
+// The sidebar: the brand, the version folders found, the saved roots and the folder picker.
+Rectangle {
+    id: sidebar
+
+    required property AppModel appModel
+
+    color: Theme.sidebarBackground
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.leftMargin: 14
+        anchors.rightMargin: 14
+        anchors.topMargin: 20
+        anchors.bottomMargin: 16
+        spacing: 18
+
+        Column {
+            Layout.fillWidth: true
+            spacing: 4
+
+            Row {
+                spacing: 8
+
+                SymbolIcon {
+                    name: "shippingbox.fill"
+                    color: Theme.accent
+                    width: 24
+                    height: 24
+                    anchors.verticalCenter: parent.verticalCenter
+                }
+                Text {
+                    text: "Kelvarn"
+                    font.family: Theme.fontFamily
+                    font.pixelSize: Theme.title2
+                    font.bold: true
+                    color: Theme.accent
+                    anchors.verticalCenter: parent.verticalCenter
+                }
+            }
+            Text {
+                text: "Tarnel · 本地版"
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.caption
+                color: Theme.secondaryText
+            }
+        }
+
+        ColumnLayout {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            spacing: 6
+
+            Text {
+                Layout.leftMargin: 10
+                text: "游戏版本"
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.caption
+                font.bold: true
+                color: Theme.tertiaryText
+            }
+            ListView {
+                id: clientList
+
+                objectName: "clientList"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                clip: true
+                spacing: 2
+                boundsBehavior: Flickable.StopAtBounds
+                model: sidebar.appModel.clients
+                delegate: ClientRow {
+                    width: clientList.width
+                    onChosen: clientId => sidebar.appModel.selection = clientId
+                }
+                ScrollIndicator.vertical: ScrollIndicator {}
+            }
+        }
+
+        SavedRootsMenu {
+            Layout.fillWidth: true
+            visible: sidebar.appModel.hasSavedRoots
+            appModel: sidebar.appModel
+        }
+
+        PlainButton {
+            objectName: "chooseGameButton"
+            Layout.fillWidth: true
+            text: "选择游戏目录…"
+            symbol: "folder.badge.plus"
+            onClicked: sidebar.appModel.chooseGame()
+        }
+    }
+
+    Rectangle {
+        anchors.right: parent.right
+        width: 1
+        height: parent.height
+        color: Theme.divider
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+// A scripted stand-in for the desktop: an in-memory user-defaults store, a fixed process list,
+// panels that answer with prepared paths, and given default roots. Header-only, so the core
+// tests' support library stays free of Qt.
+
+#include <QHash>
+
+#include "platform/PlatformServices.h"
+
+namespace olvex::test {
+
+class FakePlatform final : public PlatformServices {
+public:
+    std::optional<QStringList> stringList(const QString& key) const override {
+        auto it = store.find(key);
+        return it == store.end() ? std::nullopt : it.value();
+    }
+    void setStringList(const QString& key, const QStringList& value) override {
+        store[key] = value;
+        ++writes;
+    }
+    std::vector<RunningApplication> runningApplications() const override { return running; }
+    std::optional<QString> chooseDirectory(const QString& title) override {
+        panelTitles.append(title);
+        return nextChoice;
+    }
+    std::optional<QString> chooseFile(const QString& title, const QStringList&) override {
+        panelTitles.append(title);
+        return nextChoice;
+    }
+    std::optional<QString> chooseSaveLocation(const QString& title, const QString&) override {
+        panelTitles.append(title);
+        return nextChoice;
+    }
+    bool revealInFileBrowser(const QString& path) override {
+        revealed.append(path);
+        return true;
+    }
+    std::vector<Path> defaultRoots() const override { return roots; }
+
+    // A stored value that is not a string list reads as nothing, like a foreign value would.
+    QHash<QString, std::optional<QStringList>> store;
+    int writes = 0;
+    std::vector<RunningApplication> running;
+    std::optional<QString> nextChoice;
+    QStringList panelTitles;
+    QStringList revealed;
+    std::vector<Path> roots;
+};
+
+} // namespace olvex::test
