@@ -132,7 +132,7 @@ void printJson(const Json& value) {
     std::cout << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
-StageDisplay::StageDisplay() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
+StageDisplay::StageDisplay() : m_terminal(::isatty(STDERR_FILENO) == 1), m_lastLine(std::chrono::steady_clock::now()) {}
 
 void StageDisplay::endProgressLine() {
     if (m_lineOpen) {
@@ -153,7 +153,8 @@ void StageDisplay::progress(std::int64_t bytes) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!m_terminal && now - m_lastLine < std::chrono::seconds(1)) {
+    // Quick copies show no count; slow ones one a second, or continuously on a terminal.
+    if (now - m_lastLine < (m_terminal ? std::chrono::milliseconds(200) : std::chrono::milliseconds(1000))) {
         return;
     }
     m_shown = bytes;

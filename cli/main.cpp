@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
     } catch (const UsageError& failure) {
         return usageFailure(failure.what());
     }
+    if (words.empty()) {
+        std::cerr << helpText();
+        return kUsage;
+    }
     if (invocation.help || invocation.command == "help") {
         const std::string topic = invocation.command == "help" && !invocation.arguments.empty()
                                       ? invocation.arguments.front()
