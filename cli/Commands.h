@@ -22,7 +22,7 @@ struct Environment {
 };
 
 // Runs a parsed command (not "help") and returns its exit status on success. Failures are
-// raised: UsageError, CancellationError, Abandoned, or the core's own.
+// raised: UsageError, CancellationError, or the core's own.
 int runCommand(const Invocation& invocation, Session& session, InterruptWatcher& interrupts,
                const Environment& environment);
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -73,6 +74,11 @@ void InterruptWatcher::detach() {
     m_control = nullptr;
 }
 
+void InterruptWatcher::beginChanges() {
+    std::lock_guard guard(m_lock);
+    m_changing = true;
+}
+
 void InterruptWatcher::watch() {
     for (;;) {
         char byte = 0;
@@ -90,6 +96,12 @@ void InterruptWatcher::watch() {
         }
         if (m_control != nullptr) {
             m_control->cancel();
+        } else if (!m_changing) {
+            // Nothing has been changed and nothing needs to be undone: stop without waiting for
+            // the answer of a read that is no longer wanted.
+            static constexpr char message[] = "\n已取消，游戏文件保持操作前状态。\n";
+            [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
+            std::_Exit(130);
         }
     }
 }

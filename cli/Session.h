@@ -14,29 +14,18 @@
 
 namespace olvex::cli {
 
-// Raised when Ctrl-C came while only reading: the answer is no longer wanted.
-class Abandoned : public std::exception {
-public:
-    const char* what() const noexcept override { return "已取消。"; }
-};
-
 class Session {
 public:
     explicit Session(InterruptWatcher& interrupts) : m_interrupts(interrupts) {}
 
-    // A request that only reads. Ctrl-C abandons the wait (Abandoned); nothing is changed.
+    // A request that only reads (Ctrl-C before any change ends the process at once).
     template <typename F> auto read(F&& body) {
-        auto future = m_executor.submit([this, body = std::forward<F>(body)]() mutable { return body(m_service); });
-        while (future.wait_for(kPoll) != std::future_status::ready) {
-            if (m_interrupts.interrupted()) {
-                throw Abandoned();
-            }
-        }
-        return future.get();
+        return m_executor.submit([this, body = std::forward<F>(body)]() mutable { return body(m_service); }).get();
     }
 
     // A request that cannot be cancelled: it always runs to its end, Ctrl-C or not.
     template <typename F> auto change(F&& body) {
+        m_interrupts.beginChanges();
         auto future = m_executor.submit([this, body = std::forward<F>(body)]() mutable { return body(m_service); });
         return future.get();
     }
@@ -44,6 +33,7 @@ public:
     // A cancellable operation: the body gets a fresh OperationControl whose stages and copy
     // progress show on standard error and which Ctrl-C cancels until `committing`.
     template <typename F> auto operation(F&& body) {
+        m_interrupts.beginChanges();
         StageDisplay display;
         OperationControl control([&display](OperationStage stage) { display.stage(stage); });
         struct Attachment {

@@ -2,8 +2,6 @@
 // Exit status: 0 success, 1 failure (the core's message on standard error), 2 wrong usage,
 // 130 cancelled by Ctrl-C before the operation committed.
 
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
 #include "CommandLine.h"
@@ -58,11 +56,6 @@ int main(int argc, char** argv) {
     } catch (const olvex::CancellationError&) {
         std::cerr << kCancelledMessage << '\n';
         return kCancelled;
-    } catch (const Abandoned&) {
-        // Only a read was under way: nothing to undo, and no reason to wait for its answer.
-        std::cerr << kCancelledMessage << std::endl;
-        std::cout.flush();
-        std::_Exit(kCancelled);
     } catch (const std::exception& failure) {
         std::cerr << olvex::describe(failure) << '\n';
         return kFailure;
