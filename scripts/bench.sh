@@ -26,10 +26,11 @@ out=$work/runs-$(date +%Y%m%d-%H%M%S)
 rows=(
   "extract_large|bsdtar -x|ZIP 解压：单个 ${OLVEX_BENCH_LARGE_MB:=512} MiB 文件"
   "extract_many|bsdtar -x|ZIP 解压：2,000 个约 8 KiB 文件（插件包规模）"
+  "install|bsdtar -x + 2×cp -r + sync|安装整合包：约 5,000 个文件装入约 20,000 个文件的插件目录（预览 + 安装）"
 )
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOLVEX_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target bench_extract_zip >/dev/null
+cmake --build "$build" --target bench_extract_zip bench_install >/dev/null
 mkdir -p "$data" "$out"
 trap 'rm -rf "$out"' EXIT
 
@@ -69,6 +70,37 @@ extract_run() { # <zip> <side> <folder>
 }
 run_extract_large() { extract_run "$data/large-${OLVEX_BENCH_LARGE_MB}.zip" "$@"; }
 run_extract_many() { extract_run "$data/many.zip" "$@"; }
+
+# Add-on folders as players have them: many small Lua files in nested folders.
+make_addons() { # <folder> <add-ons> <files per add-on> <prefix>
+  local folder=$1 count=$2 files=$3 prefix=$4 a f
+  mkdir -p "$folder"
+  for a in $(seq -w 1 "$count"); do
+    local addon="$folder/$prefix$a"
+    mkdir -p "$addon/Libs" "$addon/Locales"
+    printf '## Interface: 110000\n## Title: %s\n' "$prefix$a" >"$addon/$prefix$a.toc"
+    head -c $((files * 3000)) /dev/urandom | base64 -w 76 |
+      split -b 4096 -d -a 3 --additional-suffix=.lua - "$addon/Libs/File"
+    ls "$addon/Libs" | tail -n +$((files - 1)) | while read -r extra; do rm "$addon/Libs/$extra"; done
+  done
+}
+
+prepare_install() {
+  [ -f "$data/install-pack.zip" ] && [ -d "$data/install-live" ] && return
+  rm -rf "$data/install-pack-src" "$data/install-live"
+  make_addons "$data/install-pack-src/AddOns" 50 100 Pack
+  make_addons "$data/install-live" 200 100 Live
+  (cd "$data/install-pack-src" && bsdtar -c --format zip -f ../install-pack.zip.tmp AddOns) &&
+    mv "$data/install-pack.zip.tmp" "$data/install-pack.zip"
+  rm -rf "$data/install-pack-src"
+}
+
+run_install() {
+  local filter=install/ours
+  [ "$1" = base ] && filter=install/tools
+  "$build/bench/bench_install" --pack="$data/install-pack.zip" --live="$data/install-live" --into="$2" \
+    --benchmark_filter="^$filter(/|\$)" --benchmark_format=json 2>/dev/null
+}
 
 # --- driver -------------------------------------------------------------------------------
 

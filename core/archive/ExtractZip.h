@@ -26,7 +26,8 @@ typedef int (*olvex_cancel_query)(void* context);
 //
 // Limits: at most 50,000 entries, 2,147,483,648 unpacked bytes (declared and actually
 // written), paths of 2,048 bytes and components of 255 bytes. Whatever it created before a
-// failure stays (files flushed and closed); the caller removes the staging folder.
+// failure stays (files closed); the caller removes the staging folder. On success the whole
+// tree is on stable storage: the volume is flushed once at the end ("文件同步失败" if that fails).
 int olvex_extract_zip_cancellable(const char* archive_path, const char* destination_path, char* message,
                                   size_t message_size, olvex_cancel_query is_cancelled, void* context);
 

@@ -7,7 +7,7 @@ namespace olvex {
 
 std::string formatByteCount(std::int64_t bytes) {
     if (bytes < 0) {
-        return "-" + formatByteCount(bytes == INT64_MIN ? INT64_MAX : -bytes);
+        return std::string("-").append(formatByteCount(bytes == INT64_MIN ? INT64_MAX : -bytes));
     }
     if (bytes < 1000) {
         return std::to_string(bytes) + " 字节";

@@ -85,6 +85,8 @@ public:
     // message buffer was written exactly when the extraction failed.
     Outcome extract(const fs::path& archive, const archive::ExtractLimits& limits = {},
                     olvex_cancel_query query = nullptr, void* context = nullptr) const {
+        // libarchive's name conversion depends on the locale: the tests run in the plain "C" one.
+        EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
         Tree before = outside();
         size_t descriptors = openDescriptors();
         locale_t locale = ::uselocale(static_cast<locale_t>(nullptr));
@@ -173,10 +175,6 @@ std::string pathOfLength(size_t length) {
 }
 
 } // namespace
-
-TEST(ExtractZip, RunsInTheCLocaleOfTheTests) {
-    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
-}
 
 TEST(ExtractZip, EntryRulesRefuseHostileEntriesAndKeepTheirSafeTwins) {
     const std::string escape = "/tmp/olvex-zip-absolute-escape.txt";
@@ -413,11 +411,7 @@ TEST(ExtractZip, EntryAndSizeBudgetsCountDeclaredAndWrittenBytes) {
         Sandbox box;
         box.build(c.entries);
         EXPECT_EQ(box.extract(c.limits).message, c.message);
-        std::map<std::string, uint64_t> sizes;
-        for (const auto& [name, content] : box.tree()) {
-            sizes[name] = content.size();
-        }
-        EXPECT_EQ(sizes, c.sizes);
+        EXPECT_EQ(sizes(box.dest()), c.sizes);
     }
 }
 
@@ -458,7 +452,7 @@ TEST(ExtractZip, CancellationIsAskedBeforeEveryEntryAndAfterEveryChunk) {
         {7, {{"a.bin", 200'000}, {"b.txt", 0}}},
         {8, {{"a.bin", 200'000}, {"b.txt", 1}}},
     };
-    for (const auto& [at, sizes] : cases) {
+    for (const auto& [at, expected] : cases) {
         SCOPED_TRACE(at);
         Sandbox box;
         box.build(std::vector{ZipEntry::file("a.bin", std::string(200'000, 'a')), ZipEntry::file("b.txt", "b")});
@@ -466,11 +460,7 @@ TEST(ExtractZip, CancellationIsAskedBeforeEveryEntryAndAfterEveryChunk) {
         Outcome outcome = box.extract(box.zip(), {}, &CancelAt::query, &cancel);
         EXPECT_EQ(outcome.message, at <= 7 ? kCancelled : "");
         EXPECT_EQ(cancel.asked, std::min(at, 7));
-        std::map<std::string, uint64_t> actual;
-        for (const auto& [name, content] : box.tree()) {
-            actual[name] = content.size();
-        }
-        EXPECT_EQ(actual, sizes);
+        EXPECT_EQ(sizes(box.dest()), expected);
     }
 }
 
@@ -512,7 +502,7 @@ TEST(ExtractZip, FileSystemFailuresEndTheExtractionWithTheirMessage) {
         {"openat", 3, EEXIST, kTaken, {{"d", 0}}}, // d, d again for the second entry, then the file
         {"write", 1, ENOSPC, kWrite, {{"d", 0}, {"d/f", 0}}},
         {"write", 2, ENOSPC, kWrite, {{"d", 0}, {"d/f", 65'536}}},
-        {"fsync", 1, EIO, kSync, {{"d", 0}, {"d/f", 100'000}}},
+        {"syncfs", 1, EIO, kSync, {{"d", 0}, {"d/f", 100'000}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call + " " + std::to_string(c.occurrence));
@@ -527,11 +517,7 @@ TEST(ExtractZip, FileSystemFailuresEndTheExtractionWithTheirMessage) {
         Outcome outcome = box.extract();
         sys::fault::disarm();
         EXPECT_EQ(outcome.message, c.message);
-        std::map<std::string, uint64_t> sizes;
-        for (const auto& [name, content] : box.tree()) {
-            sizes[name] = content == D ? 0 : content.size();
-        }
-        EXPECT_EQ(sizes, c.sizes);
+        EXPECT_EQ(sizes(box.dest()), c.sizes);
     }
 }
 #endif

@@ -1,0 +1,91 @@
+// A whole pack installation (preview, then install) beside the standard tools doing the work
+// that cannot be avoided: unpacking the pack (`bsdtar -x`), copying the current add-on folder
+// twice (`cp -r`: the work copy and the backup) and one `sync` for durability.
+//
+//   bench_install --pack=pack.zip --live=addons-template/ --into=runs/ --benchmark_filter=install/ours
+//
+// Every iteration prepares a fresh version folder holding a copy of the template add-on
+// folder, flushes it, and then measures only the installation.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "BenchSupport.h"
+#include "service/ManagerService.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string g_pack;
+std::string g_live;
+std::string g_into;
+
+// A version folder with the template add-on folder in place, on stable storage.
+fs::path prepareGame(benchmark::State& state) {
+    fs::path folder = olvex::bench::freshFolder(g_into);
+    fs::path game = folder / "_retail_";
+    fs::create_directories(game / "Interface");
+    olvex::bench::runTool({"cp", "-r", g_live, (game / "Interface/AddOns").native()});
+    olvex::bench::runTool({"touch", (game / "Wow.exe").native()});
+    ::sync();
+    (void)state;
+    return folder;
+}
+
+void installOurs(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::path folder = prepareGame(state);
+        fs::create_directories(folder / "tmp");
+        olvex::ManagerService service({}, {}, folder / "tmp");
+        olvex::GameClient client(folder / "_retail_");
+        state.ResumeTiming();
+        try {
+            auto preview = service.preview(g_pack, client);
+            service.install(preview.token);
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+            break;
+        }
+    }
+    state.counters["peak_rss_kb"] = static_cast<double>(olvex::bench::peakResidentKb());
+}
+
+void installTools(benchmark::State& state) {
+    long peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::path folder = prepareGame(state);
+        fs::path live = folder / "_retail_/Interface/AddOns";
+        state.ResumeTiming();
+        fs::create_directories(folder / "unpacked");
+        peak =
+            std::max(peak, olvex::bench::runTool({"bsdtar", "-x", "-f", g_pack, "-C", (folder / "unpacked").native()}));
+        peak = std::max(peak, olvex::bench::runTool({"cp", "-r", live.native(), (folder / "work").native()}));
+        peak = std::max(peak, olvex::bench::runTool({"cp", "-r", live.native(), (folder / "backup").native()}));
+        ::sync();
+    }
+    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+}
+
+BENCHMARK(installOurs)->Name("install/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(installTools)->Name("install/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    g_pack = olvex::bench::takeFlag(argc, argv, "pack");
+    g_live = olvex::bench::takeFlag(argc, argv, "live");
+    g_into = olvex::bench::takeFlag(argc, argv, "into");
+    if (g_pack.empty() || g_live.empty() || g_into.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
