@@ -91,6 +91,9 @@ void copyFile(const std::string& source, const std::string& destination, Walker&
         if (sys::writeAll(out, walker.buffer.data(), static_cast<size_t>(n)) != 0) {
             throw SystemError(SystemOperation::write, destination, errno);
         }
+        if (walker.control) {
+            walker.control->addProgress(n);
+        }
     }
     if (walker.flush == Flush::eachFile && sys::fsync(out) != 0) {
         throw SystemError(SystemOperation::flush, destination, errno);

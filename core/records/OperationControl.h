@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -28,11 +30,17 @@ public:
     // committing. The observer runs after the lock is released, on the calling thread.
     void report(OperationStage stage);
 
+    // Bytes the operation has copied so far, counted by the tree copy and read by a progress
+    // display on any thread. A running count only: the total is not known in advance.
+    void addProgress(std::int64_t bytes) const noexcept { m_progress.fetch_add(bytes, std::memory_order_relaxed); }
+    std::int64_t progress() const noexcept { return m_progress.load(std::memory_order_relaxed); }
+
 private:
     mutable std::mutex m_lock;
     bool m_cancelled = false;
     bool m_committing = false;
     Observer m_observer;
+    mutable std::atomic<std::int64_t> m_progress{0};
 };
 
 } // namespace olvex

@@ -1,0 +1,182 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace olvex::cli {
+
+namespace {
+
+const CommandSpec* findCommand(const std::string& name) {
+    const auto& table = commandTable();
+    auto it = std::find_if(table.begin(), table.end(), [&](const CommandSpec& spec) { return name == spec.name; });
+    return it == table.end() ? nullptr : &*it;
+}
+
+struct OptionSpec {
+    const char* name;
+    Option bit;
+    bool takesValue;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"--json", kJson, false},
+    {"--yes", kYes, false},
+    {"--search", kSearch, true},
+    {"--scope", kScope, true},
+    {"--no-default-roots", kNoDefaultRoots, false},
+};
+
+void apply(Invocation& invocation, Option bit, const std::string& value) {
+    switch (bit) {
+    case kJson:
+        invocation.json = true;
+        break;
+    case kYes:
+        invocation.yes = true;
+        break;
+    case kSearch:
+        invocation.search = value;
+        break;
+    case kScope:
+        invocation.scope = value;
+        break;
+    case kNoDefaultRoots:
+        invocation.noDefaultRoots = true;
+        break;
+    }
+}
+
+std::string usageLine(const CommandSpec& spec) {
+    std::string line = std::string("olvex ") + spec.name;
+    if (*spec.arguments != '\0') {
+        line += std::string(" ") + spec.arguments;
+    }
+    return line;
+}
+
+} // namespace
+
+const std::vector<CommandSpec>& commandTable() {
+    static const std::vector<CommandSpec> table{
+        {"scan", "[根目录…] [--no-default-roots]", "扫描默认位置和给出的目录，列出找到的版本目录", 0, -1,
+         kNoDefaultRoots},
+        {"addons", "目录 [--search 文字]", "列出已安装的插件，可按名称、文件夹或作者搜索", 1, 1, kSearch},
+        {"packs", "目录", "列出已安装的整合包", 1, 1, 0},
+        {"retired", "目录", "列出新版整合包不再包含的旧插件", 1, 1, 0},
+        {"remove-retired", "目录 整合包标识 插件名", "备份后清理一个未改动的旧整合包插件", 3, 3, 0},
+        {"preview", "目录 ZIP", "校验整合包并显示安装预览，不做任何改动", 2, 2, 0},
+        {"install", "目录 ZIP [--yes]", "显示安装预览，确认后安装整合包（--yes 跳过确认）", 2, 2, kYes},
+        {"backups", "目录", "列出备份及其大小", 1, 1, 0},
+        {"backup-wtf", "目录", "立即备份 WTF 配置", 1, 1, 0},
+        {"scopes", "目录 备份", "列出 WTF 备份中可单独恢复的账号、服务器和角色", 2, 2, 0},
+        {"restore", "目录 备份 [--scope 路径]", "恢复整个备份，或只恢复其中一个账号、服务器或角色", 2, 2, kScope},
+        {"export", "目录 备份 目标", "把备份连同摘要清单导出到一个尚不存在的文件夹", 3, 3, 0},
+        {"import", "目录 迁移包", "校验并导入导出的 WTF 配置（原配置自动备份）", 2, 2, 0},
+        {"recycle", "目录 备份", "把一份备份移入可恢复区", 2, 2, 0},
+        {"retain", "目录 [份数]", "每类只保留最近几份备份（默认 5），其余移入可恢复区", 1, 2, 0},
+        {"recover-recycled", "目录", "把可恢复区中的备份全部移回", 1, 1, 0},
+        {"recover", "目录", "恢复被中断的操作之前的状态", 1, 1, 0},
+        {"status", "目录", "显示待恢复事务和插件、整合包、备份的数量", 1, 1, 0},
+        {"cleanup", "", "清理一天前遗留的整合包临时文件夹", 0, 0, 0},
+        {"help", "[命令]", "显示帮助", 0, 1, 0},
+    };
+    return table;
+}
+
+Invocation parseCommandLine(const std::vector<std::string>& words) {
+    Invocation invocation;
+    unsigned given = 0;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        // A lone "-" and negative numbers ("retain DIR -1") are arguments, not options.
+        if (optionsEnded || word.size() < 2 || word[0] != '-' || std::isdigit(static_cast<unsigned char>(word[1]))) {
+            positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (word == "--help" || word == "-h") {
+            invocation.help = true;
+            continue;
+        }
+        std::string name = word;
+        std::optional<std::string> value;
+        if (auto equals = word.find('='); equals != std::string::npos) {
+            name = word.substr(0, equals);
+            value = word.substr(equals + 1);
+        }
+        auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                   [&](const OptionSpec& spec) { return name == spec.name; });
+        if (option == std::end(kOptions)) {
+            throw UsageError("未知选项：" + word);
+        }
+        if (option->takesValue && !value) {
+            if (i + 1 >= words.size()) {
+                throw UsageError("选项 " + name + " 需要一个值。");
+            }
+            value = words[++i];
+        } else if (!option->takesValue && value) {
+            throw UsageError("选项 " + name + " 不带值。");
+        }
+        given |= option->bit;
+        apply(invocation, option->bit, value.value_or(""));
+    }
+
+    if (positional.empty()) {
+        if (invocation.help || words.empty()) {
+            invocation.help = true;
+            return invocation;
+        }
+        throw UsageError("缺少命令。");
+    }
+    invocation.command = positional.front();
+    invocation.arguments.assign(positional.begin() + 1, positional.end());
+    const CommandSpec* spec = findCommand(invocation.command);
+    if (spec == nullptr) {
+        throw UsageError("未知命令：" + invocation.command);
+    }
+    if (invocation.help) {
+        return invocation;
+    }
+    for (const auto& option : kOptions) {
+        if ((given & option.bit) != 0 && option.bit != kJson && (spec->options & option.bit) == 0) {
+            throw UsageError(std::string("命令 ") + spec->name + " 不接受选项 " + option.name + "。");
+        }
+    }
+    const int count = static_cast<int>(invocation.arguments.size());
+    if (count < spec->minArguments) {
+        throw UsageError("参数不足。用法：" + usageLine(*spec));
+    }
+    if (spec->maxArguments >= 0 && count > spec->maxArguments) {
+        throw UsageError("参数过多。用法：" + usageLine(*spec));
+    }
+    return invocation;
+}
+
+std::string helpText(const std::string& command) {
+    if (const CommandSpec* spec = findCommand(command)) {
+        return "用法：" + usageLine(*spec) + " [--json]\n" + spec->summary + "。\n";
+    }
+    std::string text = "olvex：魔兽世界本地插件、整合包和 WTF 配置的命令行管理工具。\n\n"
+                       "用法：olvex 命令 [参数…] [--json]\n\n命令：\n";
+    for (const auto& spec : commandTable()) {
+        text += "  " + usageLine(spec) + "\n      " + spec.summary + "\n";
+    }
+    text += "\n"
+            "目录是一个版本目录（如 …/World of Warcraft/_retail_）；备份写备份编号，开头几位能唯一确定即可。\n"
+            "--json      以 JSON 输出列表和结果（UTF-8，字段名为英文，时间为 ISO 8601 UTC）。\n"
+            "会改动版本目录的命令在魔兽世界运行时拒绝执行。按 Ctrl-C 可在提交之前取消操作。\n"
+            "退出状态：0 成功，1 失败，2 用法错误，130 已取消。\n"
+            "\n"
+            "环境变量（供测试和脚本使用）：\n"
+            "  OLVEX_DEFAULT_ROOTS  以冒号分隔的目录，代替默认扫描位置；设为空则不扫描默认位置。\n"
+            "  OLVEX_PROC_ROOT      检测游戏进程时读取的 proc 目录（默认 /proc）。\n";
+    return text;
+}
+
+} // namespace olvex::cli

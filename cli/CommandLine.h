@@ -1,0 +1,60 @@
+#pragma once
+
+// The grammar of the olvex command line: the command table, option parsing and the Chinese
+// help texts. Parsing only looks at the words; it never touches the disk or the service.
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace olvex::cli {
+
+// Options a command may accept, as bits of CommandSpec::options.
+enum Option : unsigned {
+    kJson = 1u << 0,
+    kYes = 1u << 1,
+    kSearch = 1u << 2,
+    kScope = 1u << 3,
+    kNoDefaultRoots = 1u << 4,
+};
+
+// One command of the table: its name, its argument names for the help, how many positional
+// arguments it takes (maxArguments < 0: any number) and which options besides --json.
+struct CommandSpec {
+    const char* name;
+    const char* arguments;
+    const char* summary;
+    int minArguments;
+    int maxArguments;
+    unsigned options;
+};
+
+const std::vector<CommandSpec>& commandTable();
+
+// A parsed command line. `command` is empty when only help was asked for.
+struct Invocation {
+    std::string command;
+    std::vector<std::string> arguments;
+    bool json = false;
+    bool yes = false;
+    bool noDefaultRoots = false;
+    bool help = false;
+    std::optional<std::string> search;
+    std::optional<std::string> scope;
+};
+
+// Wrong use of the command line (exit status 2); what() is the Chinese explanation.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Parses argv[1...]. Options may stand before or after the command and its arguments, as
+// "--name VALUE" or "--name=VALUE"; "--" ends the options. Throws UsageError.
+Invocation parseCommandLine(const std::vector<std::string>& words);
+
+// The general help, or one command's help when `command` names a command of the table.
+std::string helpText(const std::string& command = {});
+
+} // namespace olvex::cli

@@ -1,0 +1,600 @@
+#include "Commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <poll.h>
+#include <set>
+#include <unistd.h>
+
+#include "discovery/GameScanner.h"
+#include "discovery/RunningGame.h"
+#include "records/ByteCount.h"
+#include "records/Errors.h"
+#include "records/Text.h"
+
+namespace olvex::cli {
+
+Environment Environment::fromProcess() {
+    Environment environment;
+    if (const char* roots = std::getenv("OLVEX_DEFAULT_ROOTS")) {
+        std::string list = roots;
+        size_t start = 0;
+        while (start <= list.size()) {
+            size_t end = list.find(':', start);
+            if (end == std::string::npos) {
+                end = list.size();
+            }
+            if (end > start) {
+                environment.defaultRoots.emplace_back(list.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+    } else {
+        environment.defaultRoots = GameScanner::defaultRoots();
+    }
+    if (const char* proc = std::getenv("OLVEX_PROC_ROOT"); proc != nullptr && *proc != '\0') {
+        environment.procRoot = proc;
+    }
+    return environment;
+}
+
+namespace {
+
+struct Context {
+    const Invocation& invocation;
+    Session& session;
+    InterruptWatcher& interrupts;
+    const Environment& environment;
+
+    const std::string& argument(size_t index) const { return invocation.arguments.at(index); }
+};
+
+// --- Arguments -------------------------------------------------------------------------
+
+// The absolute form of a path argument, "." components and trailing slashes dropped. ".." is
+// kept: the core refuses it rather than the command line guessing what it meant.
+Path absolutePath(const std::string& word) {
+    Path path(word);
+    if (path.is_relative()) {
+        std::error_code error;
+        Path current = std::filesystem::current_path(error);
+        if (error) {
+            throw ManagerError("无法确定当前目录。");
+        }
+        path = current / path;
+    }
+    Path result;
+    for (const auto& part : path) {
+        if (!part.empty() && part != ".") {
+            result /= part;
+        }
+    }
+    return result;
+}
+
+// The version folder named by an argument. Only its existence is checked here; whether it is
+// a version folder is the service's check.
+GameClient clientArgument(const Context& context, size_t index) {
+    const std::string& word = context.argument(index);
+    const Path path = absolutePath(word);
+    std::error_code error;
+    if (std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found) {
+        throw ManagerError("找不到目录“" + word + "”。");
+    }
+    return GameClient(path);
+}
+
+// The backup whose id starts with the argument (letter case ignored); it must be the only one.
+LocalBackup backupArgument(const Context& context, const GameClient& client, size_t index) {
+    std::string prefix = context.argument(index);
+    if (prefix.empty()) {
+        throw UsageError("备份编号不能为空。");
+    }
+    std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const auto backups = context.session.read([client](ManagerService& s) { return s.backups(client); });
+    std::vector<LocalBackup> matches;
+    for (const auto& backup : backups) {
+        if (backup.id.text().rfind(prefix, 0) == 0) {
+            matches.push_back(backup);
+        }
+    }
+    if (matches.empty()) {
+        throw ManagerError("找不到编号以“" + context.argument(index) + "”开头的备份。");
+    }
+    if (matches.size() > 1) {
+        throw ManagerError("有 " + std::to_string(matches.size()) + " 份备份的编号以“" + context.argument(index) +
+                           "”开头，请多写几位。");
+    }
+    return matches.front();
+}
+
+int countArgument(const std::string& word) {
+    int count = 0;
+    const char* end = word.data() + word.size();
+    auto [stop, error] = std::from_chars(word.data(), end, count);
+    if (error != std::errc() || stop != end) {
+        throw UsageError("份数必须是整数：" + word);
+    }
+    return count;
+}
+
+// --- Shared steps ----------------------------------------------------------------------
+
+// The same refusal as the window's: no program that counts as the game may run, whether it
+// runs from this version folder, from any version folder the default roots hold, or by name.
+void requireGameClosed(const Context& context, const GameClient& client) {
+    std::vector<GameClient> clients = GameScanner::scan(context.environment.defaultRoots);
+    clients.push_back(client);
+    requireGameNotRunning(runningApplications(context.environment.procRoot), clients);
+}
+
+// Prints a result: the message alone for people, or the fields plus "message" for scripts.
+int finish(const Context& context, const std::string& message, Json fields = Json::object()) {
+    if (context.invocation.json) {
+        fields["message"] = message;
+        printJson(fields);
+    } else {
+        std::cout << message << '\n';
+    }
+    return 0;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const auto& item : items) {
+        text += (text.empty() ? "" : "、") + item;
+    }
+    return text;
+}
+
+std::set<std::string> backupIds(const std::vector<LocalBackup>& backups) {
+    std::set<std::string> ids;
+    for (const auto& backup : backups) {
+        ids.insert(backup.id.text());
+    }
+    return ids;
+}
+
+// --- Commands --------------------------------------------------------------------------
+
+int scan(const Context& context) {
+    std::vector<Path> roots;
+    if (!context.invocation.noDefaultRoots) {
+        roots = context.environment.defaultRoots;
+    }
+    std::set<Path> given;
+    for (const auto& word : context.invocation.arguments) {
+        roots.push_back(absolutePath(word));
+        given.insert(roots.back());
+    }
+    const ScanReport report = GameScanner::scanReport(roots);
+    if (context.invocation.json) {
+        printJson(jsonOf(report));
+        return 0;
+    }
+    if (report.clients.empty()) {
+        std::cout << "未扫描到游戏。请指定 World of Warcraft 或版本文件夹所在的目录。\n";
+    } else {
+        std::cout << "找到 " << report.clients.size() << " 个版本目录：\n";
+        for (const auto& client : report.clients) {
+            std::cout << "  " << client.id() << "  " << client.title() << '\n';
+        }
+    }
+    if (!report.inaccessibleRoots.empty()) {
+        std::cout << "有 " << report.inaccessibleRoots.size() << " 个位置无法访问，请检查权限：\n";
+        for (const auto& root : report.inaccessibleRoots) {
+            std::cout << "  " << root.native() << '\n';
+        }
+    }
+    // Absent default roots are the rule, not news; only the folders the user named are reported.
+    std::vector<Path> missing;
+    std::copy_if(report.missingRoots.begin(), report.missingRoots.end(), std::back_inserter(missing),
+                 [&](const Path& root) { return given.count(root) != 0; });
+    if (!missing.empty()) {
+        std::cout << "有 " << missing.size() << " 个指定位置不存在或磁盘离线：\n";
+        for (const auto& root : missing) {
+            std::cout << "  " << root.native() << '\n';
+        }
+    }
+    if (report.reachedLimit) {
+        std::cout << "已达到扫描深度或数量上限，请直接指定目录。\n";
+    }
+    return 0;
+}
+
+int addons(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    auto list = context.session.read([client](ManagerService& s) { return s.installedAddons(client); });
+    if (context.invocation.search && !context.invocation.search->empty()) {
+        const std::string query = text::lowercased(*context.invocation.search);
+        std::erase_if(list, [&](const InstalledAddon& addon) {
+            const std::string haystack = addon.title + " " + addon.folder.filename().native() + " " + addon.author;
+            return text::lowercased(haystack).find(query) == std::string::npos;
+        });
+    }
+    if (context.invocation.json) {
+        Json array = Json::array();
+        for (const auto& addon : list) {
+            array.push_back(jsonOf(addon));
+        }
+        printJson(array);
+        return 0;
+    }
+    for (const auto& addon : list) {
+        std::cout << addon.title << "（" << addon.folder.filename().native() << "）";
+        if (!addon.version.empty()) {
+            std::cout << "  版本 " << addon.version;
+        }
+        if (!addon.author.empty()) {
+            std::cout << "  作者 " << addon.author;
+        }
+        std::cout << '\n';
+    }
+    std::cout << "共 " << list.size() << " 个插件。\n";
+    return 0;
+}
+
+int packs(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const auto list = context.session.read([client](ManagerService& s) { return s.installedPacks(client); });
+    if (context.invocation.json) {
+        Json array = Json::array();
+        for (const auto& pack : list) {
+            array.push_back(jsonOf(pack));
+        }
+        printJson(array);
+        return 0;
+    }
+    for (const auto& pack : list) {
+        std::cout << pack.manifest.name << " " << pack.manifest.version << "（" << pack.manifest.identifier
+                  << "）  安装于 " << localDate(pack.installedAt) << "\n  插件：" << joined(pack.addons) << '\n';
+    }
+    std::cout << "共 " << list.size() << " 个整合包。\n";
+    return 0;
+}
+
+int retired(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const auto list = context.session.read([client](ManagerService& s) { return s.retiredAddons(client); });
+    if (context.invocation.json) {
+        Json array = Json::array();
+        for (const auto& addon : list) {
+            array.push_back(jsonOf(addon));
+        }
+        printJson(array);
+        return 0;
+    }
+    for (const auto& addon : list) {
+        std::cout << addon.packID << "  " << addon.name << "  "
+                  << (addon.canRemove ? "可清理" : "文件已改动，不能自动清理") << '\n';
+    }
+    std::cout << "共 " << list.size() << " 个旧整合包插件。\n";
+    return 0;
+}
+
+int removeRetired(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const std::string packID = context.argument(1);
+    const std::string name = context.argument(2);
+    requireGameClosed(context, client);
+    context.session.operation(
+        [&](ManagerService& s, OperationControl* control) { s.removeRetiredAddon(packID, name, client, control); });
+    return finish(context, "已备份并清理旧整合包插件，其他插件保留。", Json{{"packID", packID}, {"name", name}});
+}
+
+std::string describePreview(const ImportPreview& preview) {
+    std::string text = "整合包：" + preview.archiveName + "\n版本目录：" + preview.client.id() + "\n";
+    if (preview.pack) {
+        text +=
+            "整合包信息：" + preview.pack->name + " " + preview.pack->version + "（" + preview.pack->identifier + "）";
+        if (preview.previousVersion) {
+            text += "，将从 " + *preview.previousVersion + " 升级";
+        }
+        text += "\n";
+    }
+    text += "将安装 " + std::to_string(preview.addons.size()) + " 个插件：" + joined(preview.addons) + "\n";
+    if (!preview.replacing.empty()) {
+        text += "将替换同名插件：" + joined(preview.replacing) + "\n";
+    }
+    if (!preview.retiredAddons.empty()) {
+        text += "新版本不再包含（安装后可用 retired 查看和清理）：" + joined(preview.retiredAddons) + "\n";
+    }
+    return text;
+}
+
+ImportPreview runPreview(const Context& context, const GameClient& client, const Path& zip) {
+    return context.session.operation(
+        [&](ManagerService& s, OperationControl* control) { return s.preview(zip, client, control); });
+}
+
+int preview(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const Path zip = absolutePath(context.argument(1));
+    const ImportPreview result = runPreview(context, client, zip);
+    context.session.change([](ManagerService& s) { s.discardPreview(); });
+    if (context.invocation.json) {
+        printJson(jsonOf(result));
+    } else {
+        std::cout << describePreview(result) << "这只是预览，未做任何改动。\n";
+    }
+    return 0;
+}
+
+// Asks on standard error and reads one line from standard input; Ctrl-C ends the wait.
+bool confirmed(const Context& context, const std::string& question) {
+    std::cerr << question << std::flush;
+    std::string line;
+    for (;;) {
+        pollfd descriptors[2] = {{STDIN_FILENO, POLLIN, 0}, {context.interrupts.notificationDescriptor(), POLLIN, 0}};
+        if (::poll(descriptors, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (context.interrupts.interrupted()) {
+            std::cerr << '\n';
+            throw CancellationError();
+        }
+        char byte = 0;
+        ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || byte == '\n') {
+            break;
+        }
+        line += byte;
+    }
+    line = text::trimmed(line);
+    return line == "y" || line == "Y" || line == "yes" || line == "是";
+}
+
+int install(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const Path zip = absolutePath(context.argument(1));
+    const bool ask = !context.invocation.yes;
+    if (ask && ::isatty(STDIN_FILENO) != 1) {
+        throw UsageError("标准输入不是终端，无法确认安装；核对预览后请加 --yes。");
+    }
+    requireGameClosed(context, client);
+    // Whatever happens after the preview, this process will not install it later.
+    struct Discard {
+        Session& session;
+        ~Discard() {
+            try {
+                session.change([](ManagerService& s) { s.discardPreview(); });
+            } catch (...) {
+                // Housekeeping removes a staging folder left behind.
+            }
+        }
+    };
+    const ImportPreview result = runPreview(context, client, zip);
+    Discard discard{context.session};
+    if (!context.invocation.json) {
+        std::cout << describePreview(result) << std::flush;
+    } else if (ask) {
+        std::cerr << describePreview(result);
+    }
+    if (ask && !confirmed(context, "确认安装到“" + client.id() + "”？输入 y 或 是 继续：")) {
+        throw ManagerError("已放弃安装，游戏文件未改动。");
+    }
+    if (ask) {
+        requireGameClosed(context, client); // the game may have started while we waited
+    }
+    const Uuid token = result.token;
+    context.session.operation([token](ManagerService& s, OperationControl* control) { s.install(token, control); });
+    const std::string message =
+        "已安装 " + std::to_string(result.addons.size()) + " 个插件。同名插件已替换，其余插件和 WTF 配置已保留。";
+    return finish(context, message, Json{{"preview", jsonOf(result)}});
+}
+
+int backups(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const auto list = context.session.read([client](ManagerService& s) { return s.backupDetails(client); });
+    if (context.invocation.json) {
+        Json array = Json::array();
+        for (const auto& details : list) {
+            array.push_back(jsonOf(details));
+        }
+        printJson(array);
+        return 0;
+    }
+    for (const auto& details : list) {
+        const LocalBackup& backup = details.backup;
+        std::cout << backup.id.text() << "  " << localDate(backup.date) << "  " << title(backup.kind) << "  "
+                  << formatByteCount(details.bytes) << "  " << backup.reason << '\n';
+    }
+    std::cout << "共 " << list.size() << " 份备份。\n";
+    return 0;
+}
+
+int backupWTF(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    requireGameClosed(context, client);
+    const LocalBackup backup = context.session.operation(
+        [client](ManagerService& s, OperationControl* control) { return s.backupWTF(client, control); });
+    if (!context.invocation.json) {
+        std::cout << "备份编号：" << backup.id.text() << '\n';
+    }
+    return finish(context, "WTF 配置已备份到当前版本目录。", Json{{"backup", jsonOf(backup)}});
+}
+
+int scopes(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const LocalBackup backup = backupArgument(context, client, 1);
+    const auto list =
+        context.session.read([client, backup](ManagerService& s) { return s.configurationScopes(backup, client); });
+    if (context.invocation.json) {
+        Json array = Json::array();
+        for (const auto& scope : list) {
+            array.push_back(jsonOf(scope));
+        }
+        printJson(array);
+        return 0;
+    }
+    if (list.empty()) {
+        std::cout << "备份中没有可选择的账号或角色目录，可使用整目录恢复。\n";
+    }
+    for (const auto& scope : list) {
+        std::cout << scope.relativePath << "  " << scope.title << '\n';
+    }
+    return 0;
+}
+
+int restore(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const LocalBackup backup = backupArgument(context, client, 1);
+    const std::optional<std::string> scope = context.invocation.scope;
+    requireGameClosed(context, client);
+    context.session.operation(
+        [&](ManagerService& s, OperationControl* control) { s.restore(backup, client, scope, control); });
+    return finish(context, "已恢复" + title(backup.kind) + "，恢复前的状态也已自动备份。",
+                  Json{{"backup", jsonOf(backup)}, {"scope", scope ? Json(*scope) : Json(nullptr)}});
+}
+
+int exportBackup(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const LocalBackup backup = backupArgument(context, client, 1);
+    const Path destination = absolutePath(context.argument(2));
+    context.session.operation(
+        [&](ManagerService& s, OperationControl* control) { s.exportBackup(backup, client, destination, control); });
+    return finish(context, "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。",
+                  Json{{"backup", jsonOf(backup)}, {"destination", destination.native()}});
+}
+
+int importWTF(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const Path package = absolutePath(context.argument(1));
+    requireGameClosed(context, client);
+    context.session.operation(
+        [&](ManagerService& s, OperationControl* control) { s.importWTF(package, client, control); });
+    return finish(context, "配置已校验并导入，原配置已自动备份。", Json{{"package", package.native()}});
+}
+
+int recycle(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const LocalBackup backup = backupArgument(context, client, 1);
+    context.session.change([&](ManagerService& s) { s.recycleBackup(backup, client); });
+    return finish(context,
+                  "备份已移入可恢复区（.olvex-manager/recycled-backups），仍占磁盘空间。确认无需保留后可手动删除。",
+                  Json{{"backup", jsonOf(backup)}});
+}
+
+// Runs a request that moves backups and reports which ids left or joined the listing.
+std::pair<Json, Json> movedBackups(const Context& context, const GameClient& client,
+                                   const std::function<void(ManagerService&)>& request) {
+    auto before = backupIds(context.session.read([client](ManagerService& s) { return s.backups(client); }));
+    context.session.change(request);
+    auto after = backupIds(context.session.read([client](ManagerService& s) { return s.backups(client); }));
+    Json gone = Json::array();
+    Json came = Json::array();
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(came));
+    return {gone, came};
+}
+
+int retain(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const int count = context.invocation.arguments.size() > 1 ? countArgument(context.argument(1)) : 5;
+    const Json recycled =
+        movedBackups(context, client, [&](ManagerService& s) { s.retainBackups(count, client); }).first;
+    return finish(context,
+                  "每类保留最近 " + std::to_string(count) + " 份，已将 " + std::to_string(recycled.size()) +
+                      " 份移入可恢复区（仍占磁盘空间）。",
+                  Json{{"count", count}, {"recycled", recycled}});
+}
+
+int recoverRecycled(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    const Json recovered =
+        movedBackups(context, client, [&](ManagerService& s) { s.recoverRecycledBackups(client); }).second;
+    return finish(context, "已恢复可恢复区中的备份（" + std::to_string(recovered.size()) + " 份）。",
+                  Json{{"recovered", recovered}});
+}
+
+int recover(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    requireGameClosed(context, client);
+    const bool pending = context.session.read([client](ManagerService& s) { return s.hasPendingRecovery(client); });
+    if (!pending) {
+        return finish(context, "没有被中断的操作，无需恢复。", Json{{"recovered", false}});
+    }
+    context.session.change([client](ManagerService& s) { s.recover(client); });
+    return finish(context, "已恢复中断操作之前的状态。", Json{{"recovered", true}});
+}
+
+int status(const Context& context) {
+    const GameClient client = clientArgument(context, 0);
+    struct Counts {
+        size_t addons, packs, backups, retired;
+        bool pending;
+    };
+    const Counts counts = context.session.read([client](ManagerService& s) {
+        return Counts{s.installedAddons(client).size(), s.installedPacks(client).size(), s.backups(client).size(),
+                      s.retiredAddons(client).size(), s.hasPendingRecovery(client)};
+    });
+    if (context.invocation.json) {
+        printJson(Json{{"client", jsonOf(client)},
+                       {"pendingRecovery", counts.pending},
+                       {"addons", counts.addons},
+                       {"packs", counts.packs},
+                       {"backups", counts.backups},
+                       {"retiredAddons", counts.retired}});
+        return 0;
+    }
+    std::cout << "版本目录：" << client.id() << "（" << client.title() << "）\n"
+              << "插件：" << counts.addons << " 个\n"
+              << "整合包：" << counts.packs << " 个\n"
+              << "备份：" << counts.backups << " 份\n"
+              << "旧整合包插件：" << counts.retired << " 个\n"
+              << "中断的操作：" << (counts.pending ? "有。请先运行 olvex recover 恢复操作前的状态。" : "无") << '\n';
+    return 0;
+}
+
+int cleanup(const Context& context) {
+    const Date cutoff{Date::now().sinceReference - 86'400};
+    const std::int64_t bytes =
+        context.session.change([cutoff](ManagerService& s) { return s.cleanupTemporaryFiles(cutoff); });
+    const std::string message =
+        bytes > 0 ? "已清理遗留的临时文件夹，释放 " + formatByteCount(bytes) + "。" : "没有需要清理的临时文件夹。";
+    return finish(context, message, Json{{"removedBytes", bytes}});
+}
+
+} // namespace
+
+int runCommand(const Invocation& invocation, Session& session, InterruptWatcher& interrupts,
+               const Environment& environment) {
+    static const std::map<std::string, int (*)(const Context&)> commands{
+        {"scan", scan},
+        {"addons", addons},
+        {"packs", packs},
+        {"retired", retired},
+        {"remove-retired", removeRetired},
+        {"preview", preview},
+        {"install", install},
+        {"backups", backups},
+        {"backup-wtf", backupWTF},
+        {"scopes", scopes},
+        {"restore", restore},
+        {"export", exportBackup},
+        {"import", importWTF},
+        {"recycle", recycle},
+        {"retain", retain},
+        {"recover-recycled", recoverRecycled},
+        {"recover", recover},
+        {"status", status},
+        {"cleanup", cleanup},
+    };
+    const Context context{invocation, session, interrupts, environment};
+    return commands.at(invocation.command)(context);
+}
+
+} // namespace olvex::cli

@@ -1,0 +1,29 @@
+#pragma once
+
+// The bodies of the olvex commands. Each asks the service through the session, prints its
+// answer (text for people, JSON with --json) and raises the core's failures unchanged.
+
+#include <vector>
+
+#include "CommandLine.h"
+#include "Interrupt.h"
+#include "Session.h"
+
+namespace olvex::cli {
+
+// What the process environment sets for the command line: the default scan roots
+// (OLVEX_DEFAULT_ROOTS, a ":"-separated list, replaces the scanner's; set but empty means
+// none) and the proc file system read by the game-running check (OLVEX_PROC_ROOT).
+struct Environment {
+    std::vector<Path> defaultRoots;
+    Path procRoot = "/proc";
+
+    static Environment fromProcess();
+};
+
+// Runs a parsed command (not "help") and returns its exit status on success. Failures are
+// raised: UsageError, CancellationError, or the core's own.
+int runCommand(const Invocation& invocation, Session& session, InterruptWatcher& interrupts,
+               const Environment& environment);
+
+} // namespace olvex::cli

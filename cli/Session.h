@@ -1,0 +1,62 @@
+#pragma once
+
+// The command line's one service: every request goes to a single ManagerService through a
+// single SerialExecutor, as the window's do, and the calling thread waits for the answer.
+
+#include <chrono>
+#include <future>
+#include <utility>
+
+#include "Interrupt.h"
+#include "Output.h"
+#include "service/ManagerService.h"
+#include "service/SerialExecutor.h"
+
+namespace olvex::cli {
+
+class Session {
+public:
+    explicit Session(InterruptWatcher& interrupts) : m_interrupts(interrupts) {}
+
+    // A request that only reads (Ctrl-C before any change ends the process at once).
+    template <typename F> auto read(F&& body) {
+        return m_executor.submit([this, body = std::forward<F>(body)]() mutable { return body(m_service); }).get();
+    }
+
+    // A request that cannot be cancelled: it always runs to its end, Ctrl-C or not.
+    template <typename F> auto change(F&& body) {
+        m_interrupts.beginChanges();
+        auto future = m_executor.submit([this, body = std::forward<F>(body)]() mutable { return body(m_service); });
+        return future.get();
+    }
+
+    // A cancellable operation: the body gets a fresh OperationControl whose stages and copy
+    // progress show on standard error and which Ctrl-C cancels until `committing`.
+    template <typename F> auto operation(F&& body) {
+        m_interrupts.beginChanges();
+        StageDisplay display;
+        OperationControl control([&display](OperationStage stage) { display.stage(stage); });
+        struct Attachment {
+            InterruptWatcher& interrupts;
+            ~Attachment() { interrupts.detach(); }
+        } attachment{m_interrupts};
+        m_interrupts.attach(&control);
+        auto future = m_executor.submit(
+            [this, &control, body = std::forward<F>(body)]() mutable { return body(m_service, &control); });
+        while (future.wait_for(kPoll) != std::future_status::ready) {
+            display.progress(control.progress());
+        }
+        display.finish();
+        return future.get();
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kPoll{200};
+
+    InterruptWatcher& m_interrupts;
+    // Declared before the executor so that the executor's worker stops first.
+    ManagerService m_service;
+    SerialExecutor m_executor;
+};
+
+} // namespace olvex::cli

@@ -1,0 +1,63 @@
+// olvex: the command-line front end over the same serialised service as the window.
+// Exit status: 0 success, 1 failure (the core's message on standard error), 2 wrong usage,
+// 130 cancelled by Ctrl-C before the operation committed.
+
+#include <iostream>
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Interrupt.h"
+#include "Session.h"
+#include "records/Errors.h"
+
+namespace {
+
+constexpr int kFailure = 1;
+constexpr int kUsage = 2;
+constexpr int kCancelled = 130;
+const char* const kCancelledMessage = "已取消，游戏文件保持操作前状态。";
+
+int usageFailure(const std::string& message) {
+    std::cerr << "用法错误：" << message << "\n运行“olvex help”查看用法。\n";
+    return kUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace olvex::cli;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    Invocation invocation;
+    try {
+        invocation = parseCommandLine(words);
+    } catch (const UsageError& failure) {
+        return usageFailure(failure.what());
+    }
+    if (words.empty()) {
+        std::cerr << helpText();
+        return kUsage;
+    }
+    if (invocation.help || invocation.command == "help") {
+        const std::string topic = invocation.command == "help" && !invocation.arguments.empty()
+                                      ? invocation.arguments.front()
+                                  : invocation.command == "help" ? std::string()
+                                                                 : invocation.command;
+        std::cout << helpText(topic);
+        return 0;
+    }
+
+    const Environment environment = Environment::fromProcess();
+    InterruptWatcher interrupts;
+    Session session(interrupts);
+    try {
+        return runCommand(invocation, session, interrupts, environment);
+    } catch (const UsageError& failure) {
+        return usageFailure(failure.what());
+    } catch (const olvex::CancellationError&) {
+        std::cerr << kCancelledMessage << '\n';
+        return kCancelled;
+    } catch (const std::exception& failure) {
+        std::cerr << olvex::describe(failure) << '\n';
+        return kFailure;
+    }
+}
