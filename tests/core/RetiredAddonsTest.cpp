@@ -130,7 +130,8 @@ TEST(RetiredAddons, AnyChangeToTheFolderMakesItUnremovable) {
 }
 
 TEST(RetiredAddons, AnInvalidRecordedNameFailsTheListing) {
-    for (const std::string bad : {"a/b", ".hidden", "a:b", "..", ""}) {
+    for (const std::string& bad :
+         std::vector<std::string>{"a/b", ".hidden", "a:b", "a\\b", "", std::string("a\0b", 3)}) {
         SCOPED_TRACE(bad);
         Game game;
         game.registry[0].retired[bad] = {};
@@ -209,6 +210,7 @@ TEST(RetiredAddons, AFolderChangedBetweenTheListingAndTheWorkCopyIsNotRemoved) {
              game.registry[0].retired.erase("Old");
              game.service.writeRegistry(game.registry, game.addons());
          }},
+        {"pack record dropped", [](Game& game) { game.service.writeRegistry({game.registry[1]}, game.addons()); }},
         {"pack record dropped", [](Game& game) { game.service.writeRegistry({game.registry[1]}, game.addons()); }},
     };
     for (const auto& c : cases) {
