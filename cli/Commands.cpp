@@ -60,6 +60,9 @@ struct Context {
 // The absolute form of a path argument, "." components and trailing slashes dropped. ".." is
 // kept: the core refuses it rather than the command line guessing what it meant.
 Path absolutePath(const std::string& word) {
+    if (word.empty()) {
+        throw UsageError("路径参数不能为空。");
+    }
     Path path(word);
     if (path.is_relative()) {
         std::error_code error;

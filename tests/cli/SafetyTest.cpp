@@ -39,6 +39,7 @@ TEST_F(CliTest, WrongUsageExitsTwoAndChangesNothing) {
         {"status", dir, "--frobnicate"},
         {"retain", dir, "five"},
         {"restore", dir, ""},
+        {"status", ""},
         // Standard input is a pipe here: no one could answer the confirmation.
         {"install", dir, (m_temp / "p.zip").native()},
     };
