@@ -47,15 +47,6 @@ struct Game {
     }
 };
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 } // namespace
 
 TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {

@@ -17,15 +17,6 @@ namespace {
 const std::string kEmptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const std::string kAbcSha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 // The digest that the system's sha256sum computes for a file, as an independent reference.
 std::string sha256sum(const Path& file) {
     std::string command = "sha256sum '" + file.native() + "'";

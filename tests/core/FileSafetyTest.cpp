@@ -11,15 +11,6 @@ using namespace olvex;
 using namespace olvex::test;
 
 namespace {
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 mode_t permissions(const Path& path) {
     struct ::stat st {};
     ::lstat(path.c_str(), &st);

@@ -18,15 +18,6 @@ namespace {
 const std::string kNoApplication =
     "版本目录中未找到完整游戏应用（.app/Contents/MacOS）。请在战网中修复安装或重新选择目录。";
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 // Builds one entry from a short spec: "a/b/" a folder, "a/b*" an executable file, "a/b" a file.
 void make(const Path& root, std::string spec) {
     if (spec.back() == '/') {
@@ -67,8 +58,9 @@ TEST(InstallationCheck, FindsTheGameApplicationBundleOrTheWindowsProgram) {
             make(version, entry);
         }
         ManagerService service([](const Path&) { return std::int64_t{1} << 40; });
-        EXPECT_EQ(failure([&] { EXPECT_EQ(service.installationCheck(GameClient(version), 0).application,
-                                          version / application); }),
+        EXPECT_EQ(failure([&] {
+                      EXPECT_EQ(service.installationCheck(GameClient(version), 0).application, version / application);
+                  }),
                   application.empty() ? kNoApplication : "");
     }
     // A linked MacOS folder is refused, not skipped; a linked program is no program.
@@ -121,8 +113,12 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
     Path linkedLease = staging("Olvex-" + Uuid::random().text(), false);
     fs::create_directories(linkedLease / ".lease");
     fs::create_symlink(held / ".lease/operation.lock", linkedLease / ".lease/operation.lock");
-    const std::vector<Path> kept{staging("Olvex-" + Uuid::random().text(), false), staging("Olvex-preview"),
-                                 staging("olvex-" + Uuid::random().text()), recent, held, linkedLease};
+    const std::vector<Path> kept{staging("Olvex-" + Uuid::random().text(), false),
+                                 staging("Olvex-preview"),
+                                 staging("olvex-" + Uuid::random().text()),
+                                 recent,
+                                 held,
+                                 linkedLease};
     writeFile(temporary / ("Olvex-" + Uuid::random().text()), "a file");
     for (const auto& entry : fs::directory_iterator(temporary)) {
         if (entry.path() != recent) {

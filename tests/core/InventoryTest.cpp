@@ -19,15 +19,6 @@ std::string rowText(const InstalledAddon& a) {
     return a.folder.filename().native() + "|" + a.title + "|" + a.version + "|" + a.author + "|" + a.dependencies;
 }
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 std::string repeat(const std::string& piece, size_t times) {
     std::string out;
     while (times-- > 0) {

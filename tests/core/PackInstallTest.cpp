@@ -48,15 +48,6 @@ struct Game {
     }
 };
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 std::string manifestJson(const std::string& identifier, const std::string& version,
                          const std::string& flavor = "_retail_") {
     return R"({"identifier":")" + identifier + R"(","name":"测试整合包","version":")" + version +

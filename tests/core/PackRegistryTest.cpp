@@ -14,15 +14,6 @@ const std::string kInvalid = "整合包清单标识、名称或版本无效。";
 const std::string kWrongFlavor = "整合包清单的游戏版本与所选目录不符。";
 const std::string kEmptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 std::string repeated(const std::string& piece, size_t count) {
     std::string text;
     for (size_t i = 0; i < count; ++i) {

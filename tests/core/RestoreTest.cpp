@@ -38,15 +38,6 @@ struct Game {
     Path payload(const LocalBackup& backup) const { return manager() / "backups" / backup.id.text() / "payload"; }
 };
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 // The one record added since `before`.
 LocalBackup added(const std::map<std::string, LocalBackup>& before, const std::map<std::string, LocalBackup>& after) {
     for (const auto& [name, record] : after) {

@@ -14,7 +14,7 @@ namespace {
 const std::string kNotRemovable = "插件没有可信的历史归属、已被其他整合包使用或已修改，不能自动清理。";
 const std::string kChanged = "插件在校验后发生变化，已停止清理。";
 
-std::string failure(const std::function<void()>& body) {
+std::string outcomeOf(const std::function<void()>& body) {
     try {
         body();
     } catch (const CancellationError&) {
@@ -123,7 +123,7 @@ TEST(RetiredAddons, AnyChangeToTheFolderMakesItUnremovable) {
         c.change(game.addons() / "Old");
         auto before = snapshotTree(game.addons());
         EXPECT_FALSE(game.canRemoveOld());
-        EXPECT_EQ(failure([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client); }), kNotRemovable);
+        EXPECT_EQ(outcomeOf([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client); }), kNotRemovable);
         EXPECT_EQ(snapshotTree(game.addons()), before);
         EXPECT_TRUE(game.backups().empty());
     }
@@ -136,8 +136,8 @@ TEST(RetiredAddons, AnInvalidRecordedNameFailsTheListing) {
         Game game;
         game.registry[0].retired[bad] = {};
         game.service.writeRegistry(game.registry, game.addons());
-        EXPECT_EQ(failure([&] { game.service.retiredAddons(game.client); }), "整合包归属记录含无效目录名。");
-        EXPECT_EQ(failure([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client); }),
+        EXPECT_EQ(outcomeOf([&] { game.service.retiredAddons(game.client); }), "整合包归属记录含无效目录名。");
+        EXPECT_EQ(outcomeOf([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client); }),
                   "整合包归属记录含无效目录名。");
         EXPECT_TRUE(fs::exists(game.addons() / "Old"));
     }
@@ -189,11 +189,11 @@ TEST(RetiredAddons, RemovalRefusesWhatTheListingDoesNotAllow) {
     auto before = snapshotTree(game.addons());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_EQ(failure([&] { game.service.removeRetiredAddon(c.packID, c.name, game.client); }), kNotRemovable);
+        EXPECT_EQ(outcomeOf([&] { game.service.removeRetiredAddon(c.packID, c.name, game.client); }), kNotRemovable);
         EXPECT_EQ(snapshotTree(game.addons()), before);
         EXPECT_TRUE(game.backups().empty());
     }
-    EXPECT_EQ(failure([&] { game.service.removeRetiredAddon("pack.a", "Old", GameClient(game.dir / "_retail_x")); }),
+    EXPECT_EQ(outcomeOf([&] { game.service.removeRetiredAddon("pack.a", "Old", GameClient(game.dir / "_retail_x")); }),
               "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。");
 }
 
@@ -225,7 +225,8 @@ TEST(RetiredAddons, AFolderChangedBetweenTheListingAndTheWorkCopyIsNotRemoved) {
                 changed = snapshotTree(game.addons());
             }
         });
-        EXPECT_EQ(failure([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client, &control); }), kChanged);
+        EXPECT_EQ(outcomeOf([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client, &control); }),
+                  kChanged);
         EXPECT_EQ(snapshotTree(game.addons()), changed);
         EXPECT_TRUE(game.backups().empty());
         EXPECT_FALSE(game.hasWorkFolder());
@@ -238,7 +239,8 @@ TEST(RetiredAddons, CancellationBeforeCommittingChangesNothing) {
     OperationControl control;
     control.cancel();
     // Nothing before the listing's digest walk checks the control, so the walk is what stops.
-    EXPECT_EQ(failure([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client, &control); }), "<cancelled>");
+    EXPECT_EQ(outcomeOf([&] { game.service.removeRetiredAddon("pack.a", "Old", game.client, &control); }),
+              "<cancelled>");
     EXPECT_EQ(snapshotTree(game.addons()), before);
     EXPECT_TRUE(game.backups().empty());
     EXPECT_EQ(game.service.control(), nullptr);

@@ -45,15 +45,6 @@ struct Game {
     }
 };
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 void fillAddons(const Path& folder) {
     writeFile(folder / "One/One.toc", "## Title: One\n");
     writeFile(folder / "One/sub/deep/file.lua", "print(1)");

@@ -41,15 +41,6 @@ struct Game {
     }
 };
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
-
 // Names in a folder, to show that no staging folder was left beside a destination.
 std::vector<std::string> entries(const Path& folder) {
     std::vector<std::string> names;

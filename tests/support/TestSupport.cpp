@@ -73,6 +73,15 @@ std::map<std::string, std::string> snapshotTree(const fs::path& root) {
     return tree;
 }
 
+std::string failure(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
 fs::path corpus(const std::string& relative) {
     return fs::path(OLVEX_CORPORA) / relative;
 }

@@ -3,6 +3,7 @@
 // Helpers shared by the tests: private temporary folders and small tree builders and readers.
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -32,6 +33,10 @@ void makeDirs(const fs::path& path);
 // The whole tree below a folder: relative path → content for files, "<dir>" for folders,
 // "<link>" + target for symbolic links. Empty when the folder is missing.
 std::map<std::string, std::string> snapshotTree(const fs::path& root);
+
+// The description of what `body` throws, or "" when it succeeds: tests compare it with the
+// exact message the user would see.
+std::string failure(const std::function<void()>& body);
 
 // Path of a file in the shared corpora beside the checkout.
 fs::path corpus(const std::string& relative);
