@@ -90,7 +90,9 @@ void ManagerService::restore(const LocalBackup& backup, const GameClient& client
         const std::int64_t present = FileSafety::byteSize(wtf);
         requireSpace(client, incoming + 2 * present + kMargin);
         transaction(BackupKind::wtf, client, "选择配置恢复前自动备份", [&](const Path& next) {
-            if (FileSafety::isDirectory(wtf)) {
+            // exists() raises on anything but "no such file": a failed examination must never
+            // be taken for a missing WTF, or the restore would start from an empty folder.
+            if (FileSafety::exists(wtf)) {
                 FileSafety::copyTree(wtf, next, m_control, FileSafety::Flush::deferred);
             } else {
                 FileSafety::directory(next);
