@@ -270,7 +270,19 @@ std::vector<FaultCase> faultCases() {
                     f.notes["in process"] = "yes";
                     f.service->exportBackup(noted(f), f.client, exportDestination(f));
                 },
-            .state = [](FaultFixture& f) { return treeState(f.root) + "\n--\n" + treeState(exportDestination(f), ""); },
+            .state =
+                [](FaultFixture& f) {
+                    // Every fixture takes its own backup, with its own id and date; the package's
+                    // record is compared with that backup's, the rest byte for byte.
+                    const Path package = exportDestination(f);
+                    std::string state = treeState(f.root) + "\n--\n" + treeState(package, "metadata.json");
+                    if (fs::exists(package / "metadata.json")) {
+                        const Path source = ManagerService::backupFolder(f.client, noted(f).id) / "metadata.json";
+                        state += readFile(package / "metadata.json") == readFile(source) ? "record of the backup"
+                                                                                         : "another record";
+                    }
+                    return state;
+                },
             .invariant =
                 [](FaultFixture& f) {
                     EXPECT_EQ(treeState(f.manager(), ""), f.notes.at("manager")) << "the manager folder was written";
