@@ -12,7 +12,8 @@ case "$variant" in
     ;;
   test)
     cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOLVEX_BUILD_TESTS=ON \
-      -DOLVEX_SANITIZE=ON -DOLVEX_FAULT_INJECTION=ON -DOLVEX_WERROR=ON >/dev/null
+      -DOLVEX_SANITIZE=ON -DOLVEX_FAULT_INJECTION=ON -DOLVEX_WERROR=ON \
+      -DOLVEX_BUILD_APP=ON -DOLVEX_BUILD_CLI=ON -DOLVEX_BUILD_BENCH=OFF >/dev/null
     cmake --build build-test -j "$jobs"
     ;;
   *)

@@ -1,6 +1,7 @@
 #include "records/FileSafety.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -49,17 +50,11 @@ struct Walker {
     std::vector<char> buffer;
 };
 
+// The exclusive create is the check that nothing, not even a link, is at the destination.
 void copyFile(const std::string& source, const std::string& destination, Walker& walker) {
-    struct ::stat st {};
-    if (sys::lstat(destination.c_str(), &st) == 0) {
-        throw ManagerError("复制目标已存在。");
-    }
-    if (errno != ENOENT) {
-        throw SystemError(SystemOperation::examine, destination, errno);
-    }
     int out = sys::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (out < 0) {
-        throw ManagerError("无法创建文件，请检查权限和磁盘空间。");
+        throw ManagerError(errno == EEXIST ? "复制目标已存在。" : "无法创建文件，请检查权限和磁盘空间。");
     }
     int in = sys::open(source.c_str(), O_RDONLY | O_NOFOLLOW);
     if (in < 0) {
@@ -108,8 +103,6 @@ void copyEntry(const std::string& source, const std::string& destination, Walker
     bool sourceExists;
     if (checked) {
         sourceExists = examineEntry(source, st);
-        struct ::stat dst {};
-        examineEntry(destination, dst);
     } else {
         checkPath(source);
         checkPath(destination);
@@ -189,14 +182,20 @@ void removeBelow(const std::string& path) {
     }
     for (const auto& entry : entries) {
         std::string child = path + "/" + entry.name;
-        struct ::stat st {};
-        if (sys::lstat(child.c_str(), &st) != 0) {
-            if (errno == ENOENT) {
-                continue;
+        // The listing's own type is enough to choose between rmdir and unlink: a wrong guess
+        // fails (EISDIR, ENOTDIR, or the no-follow open of a link), it never follows anything.
+        unsigned char type = entry.type;
+        if (type == DT_UNKNOWN) {
+            struct ::stat st {};
+            if (sys::lstat(child.c_str(), &st) != 0) {
+                if (errno == ENOENT) {
+                    continue;
+                }
+                throw SystemError(SystemOperation::examine, child, errno);
             }
-            throw SystemError(SystemOperation::examine, child, errno);
+            type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
         }
-        if (S_ISDIR(st.st_mode)) {
+        if (type == DT_DIR) {
             removeBelow(child);
             if (sys::rmdir(child.c_str()) != 0) {
                 throw SystemError(SystemOperation::remove, child, errno);

@@ -45,7 +45,8 @@ void remove(const Path& url);
 // control before every entry and every chunk after the first. A partial copy stays.
 void copyTree(const Path& source, const Path& destination, const OperationControl* control = nullptr,
               Flush flush = Flush::eachFile);
-// Sum of file lengths below the path (0 when missing).
+// Sum of file lengths below the path (0 when missing). Examines the path and every entry as
+// checkTree does, with the same refusals, so a caller that sizes a tree needs no separate check.
 std::int64_t byteSize(const Path& url);
 
 // Direct entries of a folder (after checkPath), hidden ones included, in listing order.

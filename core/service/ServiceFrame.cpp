@@ -188,14 +188,14 @@ void ManagerService::recoverUnlocked(const GameClient& client) {
 
 LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, const std::string& reason) {
     Path source = targetFolder(kind, client);
-    FileSafety::checkTree(source);
+    // Sizing examines every entry as a tree check does and refuses the same links.
+    std::int64_t size = FileSafety::byteSize(source);
     if (!FileSafety::isDirectory(source)) {
         throw ManagerError("未找到 " + title(kind) + " 目录，无法备份。");
     }
     if (m_control != nullptr) {
         m_control->report(OperationStage::backingUp);
     }
-    std::int64_t size = FileSafety::byteSize(source);
     requireSpace(client, size + kMargin);
     LocalBackup record{Uuid::random(), Date::now(), kind, reason, size};
     Path folder = backupFolder(client, record.id);
@@ -215,11 +215,11 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
 void ManagerService::transaction(BackupKind kind, const GameClient& client, const std::string& reason,
                                  const Build& build) {
     Path target = targetFolder(kind, client);
-    FileSafety::checkTree(target);
+    // Sizing examines every entry as a tree check does and refuses the same links.
+    std::int64_t size = FileSafety::byteSize(target);
     if (m_control != nullptr) {
         m_control->report(OperationStage::preparing);
     }
-    std::int64_t size = FileSafety::byteSize(target);
     requireSpace(client, kMargin + 2 * size);
     Path work = managerFolder(client) / ("work-" + Uuid::random().text());
     FileSafety::directory(work);
@@ -245,7 +245,14 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
 
     try {
         FileSafety::directory(target.parent_path());
-        FileSafety::remove(target);
+        // The old content is moved aside in one rename rather than deleted in place: the
+        // version folder never shows a half-deleted target, and the window in which an
+        // interruption has to be rolled back shrinks from a tree deletion to two renames.
+        // It is deleted with the work folder once the change is complete.
+        FileSafety::checkPath(target);
+        if (FileSafety::exists(target)) {
+            FileSafety::move(target, work / "previous");
+        }
         if (m_beforeCommit) {
             m_beforeCommit();
         }
