@@ -49,15 +49,15 @@ TEST(InstallationCheck, FindsTheGameApplicationBundleOrTheWindowsProgram) {
         {{"Wow.exe/"}, ""},
         {{"Wow-64.exe", "Wow.exe.bak"}, ""},
     };
+    ManagerService service([](const Path&) { return std::int64_t{1} << 40; });
     for (const auto& [entries, application] : cases) {
         SCOPED_TRACE(entries.front());
         TempDir dir;
-        Path version = dir / "_retail_";
+        const Path version = dir / "_retail_";
         makeDirs(version);
         for (const auto& entry : entries) {
             make(version, entry);
         }
-        ManagerService service([](const Path&) { return std::int64_t{1} << 40; });
         EXPECT_EQ(failure([&] {
                       EXPECT_EQ(service.installationCheck(GameClient(version), 0).application, version / application);
                   }),
@@ -65,13 +65,12 @@ TEST(InstallationCheck, FindsTheGameApplicationBundleOrTheWindowsProgram) {
     }
     // A linked MacOS folder is refused, not skipped; a linked program is no program.
     TempDir dir;
-    Path version = dir / "_classic_";
+    const Path version = dir / "_classic_";
     make(dir.path(), "elsewhere/wow*");
     make(dir.path(), "elsewhere/Wow.exe");
     makeDirs(version / "Linked.app/Contents");
     fs::create_directory_symlink(dir / "elsewhere", version / "Linked.app/Contents/MacOS");
     fs::create_symlink(dir / "elsewhere/Wow.exe", version / "Wow.exe");
-    ManagerService service;
     EXPECT_EQ(failure([&] { service.installationCheck(GameClient(version), 0); }),
               "拒绝链接或特殊文件：" + (version / "Linked.app/Contents/MacOS").native());
     fs::remove_all(version / "Linked.app");
@@ -80,11 +79,11 @@ TEST(InstallationCheck, FindsTheGameApplicationBundleOrTheWindowsProgram) {
 
 TEST(InstallationCheck, RequiresTheIncomingSizeTwiceTheCurrentAddOnsAndTheMargin) {
     TempDir dir;
-    Path version = dir / "_retail_";
+    const Path version = dir / "_retail_";
     writeFile(version / "Wow.exe", "MZ");
     writeFile(version / "Interface/AddOns/A/big.bin", std::string(3'000'000, 'a'));
     writeFile(version / "Interface/AddOns/B/.hidden", std::string(2'000'000, 'b'));
-    std::int64_t free = 87'108'864;
+    std::int64_t free = 10'000'000 + 2 * 5'000'000 + ManagerService::kMargin; // 87,108,864
     ManagerService service([&](const Path& folder) { return folder == version ? free : 0; });
     InstallationCheck check = service.installationCheck(GameClient(version), 10'000'000);
     EXPECT_EQ(check.requiredBytes, 87'108'864);
@@ -96,7 +95,7 @@ TEST(InstallationCheck, RequiresTheIncomingSizeTwiceTheCurrentAddOnsAndTheMargin
 
 TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
     TempDir dir;
-    Path temporary = dir / "tmp";
+    const Path temporary = dir / "tmp";
     auto staging = [&](const std::string& name, bool leaseFile = true) {
         writeFile(temporary / name / "AddOns/Foo/Foo.toc", std::string(1000, 'x'));
         writeFile(temporary / name / "AddOns/Foo/.hidden", std::string(234, 'y'));
@@ -105,31 +104,25 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
         }
         return temporary / name;
     };
-    std::string lowerUuid = Uuid::random().text();
-    std::transform(lowerUuid.begin(), lowerUuid.end(), lowerUuid.begin(), ::tolower);
-    const std::vector<Path> removed{staging("Olvex-" + Uuid::random().text()), staging("Olvex-" + lowerUuid)};
-    Path recent = staging("Olvex-" + Uuid::random().text());
-    Path held = staging("Olvex-" + Uuid::random().text());
-    Path linkedLease = staging("Olvex-" + Uuid::random().text(), false);
+    auto name = [] { return "Olvex-" + Uuid::random().text(); };
+    std::string lower = name();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    const std::vector<Path> removed{staging(name()), staging("Olvex-" + lower.substr(6))};
+    const Path recent = staging(name()), held = staging(name()), linkedLease = staging(name(), false);
     fs::create_directories(linkedLease / ".lease");
     fs::create_symlink(held / ".lease/operation.lock", linkedLease / ".lease/operation.lock");
-    const std::vector<Path> kept{staging("Olvex-" + Uuid::random().text(), false),
-                                 staging("Olvex-preview"),
-                                 staging("olvex-" + Uuid::random().text()),
-                                 recent,
-                                 held,
-                                 linkedLease};
-    writeFile(temporary / ("Olvex-" + Uuid::random().text()), "a file");
+    const std::vector<Path> kept{
+        staging(name(), false), staging("Olvex-preview"), staging(lower), recent, held, linkedLease};
+    writeFile(temporary / name(), "a file");
     for (const auto& entry : fs::directory_iterator(temporary)) {
         if (entry.path() != recent) {
             fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(48));
         }
     }
-    std::optional<ClientLock> retained;
-    retained.emplace(held / ".lease");
+    std::optional<ClientLock> retained(std::in_place, held / ".lease");
 
     ManagerService service({}, {}, temporary);
-    Date cutoff{Date::now().sinceReference - 86'400};
+    const Date cutoff{Date::now().sinceReference - 86'400};
     auto before = snapshotTree(temporary);
     EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 2 * 1234);
     for (const Path& folder : removed) {
