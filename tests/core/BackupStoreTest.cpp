@@ -51,9 +51,8 @@ TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
     LocalBackup oldest = g.plant(BackupKind::addons, 100, 123'456'789);
     LocalBackup newest = g.plant(BackupKind::wtf, 300);
     LocalBackup middle = g.plant(BackupKind::addons, 200, {}, true);
-    // Invisible, never an error: an id that differs from the name, a name that is no UUID, no
-    // payload, a file as payload, a damaged or foreign record, no record, a folder as record,
-    // an oversized record, and a plain file named like a backup.
+    // Invisible, never an error: id not the name, name no UUID, no payload, a file as payload, a damaged
+    // or foreign record, no record, a folder as record, an oversized record, a file named like a backup.
     fs::rename(g.planted(400), g.store() / Uuid::random().text());
     fs::rename(g.planted(500), g.store() / "not-a-uuid");
     fs::remove_all(g.planted(600) / "payload");
@@ -85,8 +84,7 @@ TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
                                           {oldest, 123'456'789}})); // recorded: the disk is not consulted
     EXPECT_EQ(snapshotTree(g.store()), before);
 
-    // A link inside the store fails the listing, in place of a backup, a record or a payload.
-    makeDirs(g.dir / "outside");
+    makeDirs(g.dir / "outside"); // a link as a backup, a record or a payload fails the listing
     for (const char* inside : {"", "metadata.json", "payload"}) {
         Path folder = g.planted(50), target = *inside ? folder / inside : folder;
         fs::remove_all(target);
@@ -130,8 +128,7 @@ TEST(BackupStore, ManualBackupThinningRecyclingAndBringingBackRunUnderTheLease) 
     EXPECT_EQ(snapshotTree(g.bin()).size(), 2u * 5u); // the two oldest WTF backups, moved whole
     EXPECT_EQ(snapshotTree(g.bin() / wtf[0].id.text()), oldestWtf);
 
-    LocalBackup stale = wtf[6];
-    stale.reason = "另一个原因";
+    const LocalBackup stale{wtf[6].id, wtf[6].date, wtf[6].kind, "另一个原因", wtf[6].byteCount};
     EXPECT_EQ(failure([&] { g.service.recycleBackup(stale, g.client); }), "备份记录不匹配。");
     writeFile(g.root / ".olvex-manager/active.json", "{\"kind\":\"wtf\"}");
     EXPECT_EQ(failure([&] { g.service.recycleBackup(wtf[6], g.client); }), kPending);

@@ -18,17 +18,11 @@ namespace {
 const std::string kNoApplication =
     "版本目录中未找到完整游戏应用（.app/Contents/MacOS）。请在战网中修复安装或重新选择目录。";
 
-// Builds one entry from a short spec: "a/b/" a folder, "a/b*" an executable file, "a/b" a file.
-void make(const Path& root, std::string spec) {
-    if (spec.back() == '/') {
-        makeDirs(root / spec);
-    } else if (spec.back() == '*') {
-        spec.pop_back();
-        writeFile(root / spec, "#!/bin/sh\n");
-        fs::permissions(root / spec, fs::perms::owner_all);
-    } else {
-        writeFile(root / spec, "MZ");
-    }
+// Writes one file and the folders on its way; a spec ending in "*" makes it executable.
+void make(const Path& root, const std::string& spec) {
+    const Path file = root / (spec.ends_with('*') ? spec.substr(0, spec.size() - 1) : spec);
+    writeFile(file, "MZ");
+    fs::permissions(file, spec.ends_with('*') ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
 }
 
 } // namespace
@@ -38,14 +32,14 @@ TEST(InstallationCheck, FindsTheGameApplicationAndRequiresRoomForTheIncomingAndT
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         // entries → the application found ("" when the check must fail)
         {{bundle + "/Contents/MacOS/World of Warcraft*"}, bundle},
-        {{bundle + "/Contents/MacOS/Sub/"}, ""},
+        {{bundle + "/Contents/MacOS/Sub/x"}, ""},             // a folder is no program
         {{bundle + "/Contents/MacOS/World of Warcraft"}, ""}, // not executable
         {{"World of Warcraft.APP/Contents/MacOS/wow*"}, ""},
-        {{"Broken.app/Contents/", "Good.app/Contents/MacOS/wow*"}, "Good.app"},
+        {{"Broken.app/Contents/x", "Good.app/Contents/MacOS/wow*"}, "Good.app"},
         {{"Wow.exe"}, "Wow.exe"}, // the Windows client under Wine
         {{"WOWCLASSIC.EXE"}, "WOWCLASSIC.EXE"},
         {{"Wow.exe", bundle + "/Contents/MacOS/wow*"}, bundle},
-        {{"Wow.exe/"}, ""},
+        {{"Wow.exe/x"}, ""},
         {{"Wow-64.exe", "Wow.exe.bak"}, ""},
     };
     ManagerService service([](const Path&) { return std::int64_t{1} << 40; });
@@ -62,8 +56,7 @@ TEST(InstallationCheck, FindsTheGameApplicationAndRequiresRoomForTheIncomingAndT
                   }),
                   application.empty() ? kNoApplication : "");
     }
-    // A linked MacOS folder is refused, not skipped; a linked program is no program.
-    TempDir dir;
+    TempDir dir; // a linked MacOS folder is refused, not skipped; a linked program is no program
     const Path version = dir / "_classic_";
     make(dir.path(), "elsewhere/wow*");
     make(dir.path(), "elsewhere/Wow.exe");
@@ -75,8 +68,7 @@ TEST(InstallationCheck, FindsTheGameApplicationAndRequiresRoomForTheIncomingAndT
     fs::remove_all(version / "Linked.app");
     EXPECT_EQ(failure([&] { service.installationCheck(GameClient(version), 0); }), kNoApplication);
 
-    // Room for the incoming add-ons, twice the current ones (hidden files count) and the margin.
-    make(version, "Good.app/Contents/MacOS/wow*");
+    make(version, "Good.app/Contents/MacOS/wow*"); // room: incoming, twice the current add-ons, margin
     writeFile(version / "Interface/AddOns/A/big.bin", std::string(3'000'000, 'a'));
     writeFile(version / "Interface/AddOns/B/.hidden", std::string(2'000'000, 'b'));
     std::int64_t free = 10'000'000 + 2 * 5'000'000 + ManagerService::kMargin; // 87,108,864
@@ -127,7 +119,6 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
         EXPECT_FALSE(fs::exists(folder)) << folder;
     }
     EXPECT_EQ(before.size() - snapshotTree(temporary).size(), 2u * 7u); // those two, nothing else
-    // The retained preview's folder goes once its lease is released.
     EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 0);
     retained.reset();
     EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 1234);

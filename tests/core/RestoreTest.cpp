@@ -26,8 +26,7 @@ struct Game {
     Tree payload(const LocalBackup& backup) const {
         return snapshotTree(ManagerService::backupFolder(client, backup.id) / "payload");
     }
-    // The automatic backup a restore takes is the newest one.
-    LocalBackup latest() { return service.backups(client).front(); }
+    LocalBackup latest() { return service.backups(client).front(); } // a restore's automatic backup
 };
 
 } // namespace
@@ -56,7 +55,6 @@ TEST(Restore, ScopesAreListedInCodePointOrderAndOnlyAListedOneIsRestoredReplacin
               }));
     EXPECT_TRUE(game.service.configurationScopes(addons, game.client).empty());
 
-    writeFile(game.wtf() / "Config.wtf", "SET new \"1\"\n");
     writeFile(game.wtf() / "Account/acct/realm1/hero1/AddOns.txt", "changed");
     writeFile(game.wtf() / "Account/acct/realm1/hero1/extra.txt", "extra");
     writeFile(game.wtf() / "Account/acct/realm1/hero2/AddOns.txt", "hero2 new");
@@ -78,8 +76,7 @@ TEST(Restore, ScopesAreListedInCodePointOrderAndOnlyAListedOneIsRestoredReplacin
     EXPECT_EQ(game.latest().reason, "选择配置恢复前自动备份");
     EXPECT_EQ(game.payload(game.latest()), before);
 
-    // Into a version folder without WTF: only the chosen sub-tree and its parents appear.
-    fs::remove_all(game.wtf());
+    fs::remove_all(game.wtf()); // into no WTF: only the chosen sub-tree and its parents appear
     game.service.restore(wtf, game.client, "Account/acct/realm1");
     expected = {{"Account", "<dir>"}, {"Account/acct", "<dir>"}};
     for (const auto& [path, content] : game.payload(wtf)) {
@@ -89,8 +86,6 @@ TEST(Restore, ScopesAreListedInCodePointOrderAndOnlyAListedOneIsRestoredReplacin
     }
     EXPECT_EQ(snapshotTree(game.wtf()), expected);
 
-    // No Account folder: nothing to choose from, and no error.
-    writeFile(game.wtf() / "Config.wtf", "SET a \"1\"\n");
     fs::remove_all(game.wtf() / "Account");
     EXPECT_TRUE(game.service.configurationScopes(game.backup(BackupKind::wtf), game.client).empty());
 }
@@ -104,8 +99,7 @@ TEST(Restore, WholeRestoreNeedsTheUnchangedRecordAndRoomForTheIncomingCopy) {
     writeFile(game.wtf() / "Account/acct/new.txt", ""); // must go, without changing the sizes
     const Tree before = snapshotTree(game.wtf()), all = snapshotTree(game.root);
 
-    LocalBackup changed = backup;
-    changed.reason = "另一个原因";
+    const LocalBackup changed{backup.id, backup.date, backup.kind, "另一个原因", backup.byteCount};
     EXPECT_EQ(failure([&] { game.service.restore(changed, game.client, std::nullopt); }), "备份记录不匹配。");
     // Room for the incoming copy on top of the transaction's own needs: 1001 + 2 × 3001 + margin.
     game.free = 1001 + 2 * 3001 + ManagerService::kMargin - 1;

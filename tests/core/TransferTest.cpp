@@ -26,7 +26,6 @@ struct Game {
     }
 };
 
-// An alteration of a package that edits its manifest.
 std::function<void(const Path&)> manifest(const std::function<void(json::Json&)>& edit) {
     return [edit](const Path& package) {
         json::Json object = json::decode(readFile(package / "transfer.json"));
@@ -35,7 +34,6 @@ std::function<void(const Path&)> manifest(const std::function<void(json::Json&)>
     };
 }
 
-// Pads the manifest with white space to exactly `size` bytes.
 void padManifest(const Path& package, size_t size) {
     std::string text = readFile(package / "transfer.json");
     writeFile(package / "transfer.json", text + std::string(size - text.size(), '\n'));
@@ -60,8 +58,7 @@ TEST(Export, WritesRecordPayloadAndDigestsOnlyToANewFolderOutsideTheVersionFolde
         SCOPED_TRACE(to.native());
         EXPECT_EQ(failure([&] { service.exportBackup(backup, game.client, to); }), kBadDestination);
     }
-    LocalBackup stale = backup;
-    stale.byteCount = *backup.byteCount + 1;
+    const LocalBackup stale{backup.id, backup.date, backup.kind, backup.reason, *backup.byteCount + 1};
     EXPECT_EQ(failure([&] { service.exportBackup(stale, game.client, dir / "new.olvexbackup"); }), "备份记录不匹配。");
     // The staging folder goes beside the destination; a missing parent is not created.
     EXPECT_EQ(failure([&] { service.exportBackup(backup, game.client, dir / "missing/out"); }),
@@ -110,7 +107,6 @@ TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
     service.exportBackup(source.backup(service), source.client, dir / "pkg");
 
     const Path bad = dir / "bad";
-    const std::string link = "拒绝链接或特殊文件：";
     const std::vector<std::tuple<const char*, std::function<void(const Path&)>, std::string>> cases{
         {"one changed byte", [](const Path& p) { writeFile(p / "payload/Config.wtf", "Config.wtg"); }, kDigestMismatch},
         {"extra file", [](const Path& p) { writeFile(p / "payload/Account/ACCT/new.lua", ""); }, kDigestMismatch},
@@ -131,7 +127,7 @@ TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
         {"no payload", [](const Path& p) { fs::remove_all(p / "payload"); }, kNotWtfLayout},
         {"link inside the payload",
          [](const Path& p) { fs::create_symlink("/etc/passwd", p / "payload/Account/ACCT/link"); },
-         link + (bad / "payload/Account/ACCT/link").native()},
+         "拒绝链接或特殊文件：" + (bad / "payload/Account/ACCT/link").native()},
         {"no manifest", [](const Path& p) { fs::remove(p / "transfer.json"); },
          "无法读取“" + (bad / "transfer.json").native() + "”：文件或目录不存在。"},
         {"manifest without files", manifest([](json::Json& m) { m.erase("files"); }), R"(missing key "files")"},
@@ -154,8 +150,7 @@ TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
         EXPECT_EQ(snapshotTree(target.root), before);
     }
 
-    // The untouched package, with its manifest padded to exactly the limit.
-    padManifest(dir / "pkg", 16'777'216);
+    padManifest(dir / "pkg", 16'777'216); // the untouched package, its manifest exactly at the limit
     std::vector<OperationStage> stages;
     OperationControl control([&](OperationStage stage) { stages.push_back(stage); });
     service.importWTF(dir / "pkg", target.client, &control);
@@ -166,8 +161,7 @@ TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
     EXPECT_EQ(automatic.reason, "导入配置前自动备份");
     EXPECT_EQ(snapshotTree(ManagerService::backupFolder(target.client, automatic.id) / "payload"), old);
 
-    // A payload with only Config.wtf is a valid layout.
-    fs::remove_all(source.wtf() / "Account");
+    fs::remove_all(source.wtf() / "Account"); // a payload with only Config.wtf is a valid layout
     service.exportBackup(source.backup(service), source.client, dir / "config-only");
     service.importWTF(dir / "config-only", target.client);
     EXPECT_EQ(snapshotTree(target.wtf()), (std::map<std::string, std::string>{{"Config.wtf", "Config.wtf"}}));
