@@ -18,11 +18,11 @@ namespace {
 const std::string kNoApplication =
     "版本目录中未找到完整游戏应用（.app/Contents/MacOS）。请在战网中修复安装或重新选择目录。";
 
-// Writes one file and the folders on its way; a spec ending in "*" makes it executable.
-void make(const Path& root, const std::string& spec) {
-    const Path file = root / (spec.ends_with('*') ? spec.substr(0, spec.size() - 1) : spec);
+// Writes one file and the folders on its way; a name ending in "*" makes it executable.
+void make(const Path& root, const std::string& name) {
+    const Path file = root / (name.ends_with('*') ? name.substr(0, name.size() - 1) : name);
     writeFile(file, "MZ");
-    fs::permissions(file, spec.ends_with('*') ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(file, name.ends_with('*') ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
 }
 
 } // namespace
