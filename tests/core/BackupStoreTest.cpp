@@ -16,7 +16,8 @@ namespace {
 const std::string kPending = "存在待恢复事务，所有备份均已保护。请先恢复中断操作。";
 const std::string kLeaseHeld = "另一个管理器正在操作此游戏目录，请稍后再试。";
 
-std::string lowered(std::string text) {
+std::string lowered(const Uuid& id) {
+    std::string text = id.text();
     std::transform(text.begin(), text.end(), text.begin(), ::tolower);
     return text;
 }
@@ -33,18 +34,13 @@ struct Game {
     // A complete backup folder written by hand, so that dates and sizes are the test's own.
     LocalBackup plant(BackupKind kind, double date, std::optional<std::int64_t> bytes = {}, bool lowerName = false) {
         LocalBackup record{Uuid::random(), Date{date}, kind, "自动备份", bytes};
-        Path folder = store() / (lowerName ? lowered(record.id.text()) : record.id.text());
+        Path folder = store() / (lowerName ? lowered(record.id) : record.id.text());
         writeFile(folder / "metadata.json", json::encode(toJson(record)));
         writeFile(folder / "payload/Addon/file.lua", "payload of " + record.id.text());
         return record;
     }
-    std::vector<Uuid> listed() {
-        std::vector<Uuid> ids;
-        for (const auto& record : service.backups(client)) {
-            ids.push_back(record.id);
-        }
-        return ids;
-    }
+    Path planted(double date) { return store() / plant(BackupKind::wtf, date).id.text(); }
+    std::vector<LocalBackup> listed() { return service.backups(client); }
 };
 
 } // namespace
@@ -55,21 +51,20 @@ TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
     LocalBackup oldest = g.plant(BackupKind::addons, 100, 123'456'789);
     LocalBackup newest = g.plant(BackupKind::wtf, 300);
     LocalBackup middle = g.plant(BackupKind::addons, 200, {}, true);
-    // Invisible, never an error: an id that differs from the name, a name that is no UUID, no
-    // payload, a file as payload, a damaged or foreign record, no record, a folder as record,
-    // an oversized record, and a plain file named like a backup.
-    fs::rename(g.store() / g.plant(BackupKind::wtf, 400).id.text(), g.store() / Uuid::random().text());
-    fs::rename(g.store() / g.plant(BackupKind::wtf, 500).id.text(), g.store() / "not-a-uuid");
-    fs::remove_all(g.store() / g.plant(BackupKind::wtf, 600).id.text() / "payload");
-    Path filePayload = g.store() / g.plant(BackupKind::wtf, 610).id.text() / "payload";
+    // Invisible, never an error: id not the name, name no UUID, no payload, a file as payload, a damaged
+    // or foreign record, no record, a folder as record, an oversized record, a file named like a backup.
+    fs::rename(g.planted(400), g.store() / Uuid::random().text());
+    fs::rename(g.planted(500), g.store() / "not-a-uuid");
+    fs::remove_all(g.planted(600) / "payload");
+    Path filePayload = g.planted(610) / "payload";
     fs::remove_all(filePayload);
     writeFile(filePayload, "file");
-    std::string badKind = g.plant(BackupKind::wtf, 700).id.text();
-    writeFile(g.store() / badKind / "metadata.json",
-              "{\"id\":\"" + badKind + "\",\"date\":700,\"kind\":\"maps\",\"reason\":\"\"}");
-    writeFile(g.store() / g.plant(BackupKind::wtf, 710).id.text() / "metadata.json", "{\"id\":");
-    fs::remove(g.store() / g.plant(BackupKind::wtf, 800).id.text() / "metadata.json");
-    Path folderRecord = g.store() / g.plant(BackupKind::wtf, 810).id.text() / "metadata.json";
+    Path badKind = g.planted(700);
+    writeFile(badKind / "metadata.json",
+              "{\"id\":\"" + badKind.filename().native() + "\",\"date\":700,\"kind\":\"maps\",\"reason\":\"\"}");
+    writeFile(g.planted(710) / "metadata.json", "{\"id\":");
+    fs::remove(g.planted(800) / "metadata.json");
+    Path folderRecord = g.planted(810) / "metadata.json";
     fs::remove(folderRecord);
     makeDirs(folderRecord);
     LocalBackup huge = g.plant(BackupKind::wtf, 900);
@@ -78,54 +73,44 @@ TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
     writeFile(g.store() / Uuid::random().text(), "a plain file");
     auto before = snapshotTree(g.store());
 
-    EXPECT_EQ(g.listed(), (std::vector<Uuid>{newest.id, middle.id, oldest.id}));
-    auto details = g.service.backupDetails(g.client);
-    ASSERT_EQ(details.size(), 3u);
+    EXPECT_EQ(g.listed(), (std::vector<LocalBackup>{newest, middle, oldest}));
     auto measured = [&](const std::string& name) {
-        Path folder = g.store() / name;
-        return std::int64_t(fs::file_size(folder / "metadata.json") + fs::file_size(folder / "payload/Addon/file.lua"));
+        return std::int64_t(fs::file_size(g.store() / name / "metadata.json") +
+                            fs::file_size(g.store() / name / "payload/Addon/file.lua"));
     };
-    EXPECT_EQ(details[0], (BackupDetails{newest, measured(newest.id.text())}));
-    EXPECT_EQ(details[1], (BackupDetails{middle, measured(lowered(middle.id.text()))}));
-    EXPECT_EQ(details[2], (BackupDetails{oldest, 123'456'789})); // recorded: the disk is not consulted
+    EXPECT_EQ(g.service.backupDetails(g.client),
+              (std::vector<BackupDetails>{{newest, measured(newest.id.text())},
+                                          {middle, measured(lowered(middle.id))},
+                                          {oldest, 123'456'789}})); // recorded: the disk is not consulted
     EXPECT_EQ(snapshotTree(g.store()), before);
 
-    // A link inside the store fails the listing, in place of a backup, a record or a payload.
-    makeDirs(g.dir / "outside");
-    for (const Path& target : {g.store() / Uuid::random().text(), g.store() / newest.id.text() / "metadata.json",
-                               g.store() / oldest.id.text() / "payload"}) {
-        bool existed = fs::exists(target);
-        if (existed) {
-            fs::rename(target, g.dir / "aside");
-        }
+    makeDirs(g.dir / "outside"); // a link as a backup, a record or a payload fails the listing
+    for (const char* inside : {"", "metadata.json", "payload"}) {
+        Path folder = g.planted(50), target = *inside ? folder / inside : folder;
+        fs::remove_all(target);
         fs::create_directory_symlink(g.dir / "outside", target);
         EXPECT_EQ(failure([&] { g.service.backups(g.client); }), "拒绝链接或特殊文件：" + target.native());
-        fs::remove(target);
-        if (existed) {
-            fs::rename(g.dir / "aside", target);
-        }
+        fs::remove_all(folder);
     }
     EXPECT_EQ(g.listed().size(), 3u);
 }
 
-TEST(BackupStore, ManualWtfBackupRunsUnderTheLease) {
+TEST(BackupStore, ManualBackupThinningRecyclingAndBringingBackRunUnderTheLease) {
     Game g;
-    EXPECT_EQ(failure([&] { g.service.backupWTF(g.client); }), "未找到 WTF 配置 目录，无法备份。");
     writeFile(g.root / "WTF/Account/ABC/SavedVariables/x.lua", "x = 1");
     std::vector<OperationStage> stages;
     OperationControl control([&](OperationStage stage) { stages.push_back(stage); });
     LocalBackup made = g.service.backupWTF(g.client, &control);
     EXPECT_EQ(stages, (std::vector<OperationStage>{OperationStage::backingUp}));
-    EXPECT_EQ(made.kind, BackupKind::wtf);
-    EXPECT_EQ(made.reason, "手动配置备份");
-    EXPECT_EQ(g.service.backups(g.client), (std::vector<LocalBackup>{made}));
+    EXPECT_EQ(g.listed(), (std::vector<LocalBackup>{{made.id, made.date, BackupKind::wtf, "手动配置备份", 5}}));
     EXPECT_EQ(snapshotTree(g.store() / made.id.text() / "payload"), snapshotTree(g.root / "WTF"));
-    ClientLock other(g.root / ".olvex-manager");
-    EXPECT_EQ(failure([&] { g.service.backupWTF(g.client); }), kLeaseHeld);
-}
+    {
+        ClientLock other(g.root / ".olvex-manager");
+        EXPECT_EQ(failure([&] { g.service.backupWTF(g.client); }), kLeaseHeld);
+        EXPECT_EQ(failure([&] { g.service.recycleBackup(made, g.client); }), kLeaseHeld);
+    }
+    fs::remove_all(g.store() / made.id.text());
 
-TEST(BackupStore, ThinningRecyclingAndBringingBack) {
-    Game g;
     g.service.recoverRecycledBackups(g.client); // nothing recycled: succeeds, changes nothing
     EXPECT_FALSE(fs::exists(g.bin()));
     std::vector<LocalBackup> addons, wtf;
@@ -136,38 +121,31 @@ TEST(BackupStore, ThinningRecyclingAndBringingBack) {
         wtf.push_back(g.plant(BackupKind::wtf, 2000 + i));
     }
     auto oldestWtf = snapshotTree(g.store() / wtf[0].id.text());
-    EXPECT_EQ(failure([&] { g.service.retainBackups(0, g.client); }), "至少保留一份备份。");
-    EXPECT_FALSE(fs::exists(g.bin()));
 
     g.service.retainBackups(5, g.client);
-    EXPECT_EQ(g.listed(), (std::vector<Uuid>{wtf[6].id, wtf[5].id, wtf[4].id, wtf[3].id, wtf[2].id, addons[2].id,
-                                             addons[1].id, addons[0].id}));
+    EXPECT_EQ(g.listed(),
+              (std::vector<LocalBackup>{wtf[6], wtf[5], wtf[4], wtf[3], wtf[2], addons[2], addons[1], addons[0]}));
     EXPECT_EQ(snapshotTree(g.bin()).size(), 2u * 5u); // the two oldest WTF backups, moved whole
     EXPECT_EQ(snapshotTree(g.bin() / wtf[0].id.text()), oldestWtf);
 
-    LocalBackup stale = wtf[6];
-    stale.reason = "另一个原因";
+    const LocalBackup stale{wtf[6].id, wtf[6].date, wtf[6].kind, "另一个原因", wtf[6].byteCount};
     EXPECT_EQ(failure([&] { g.service.recycleBackup(stale, g.client); }), "备份记录不匹配。");
-    {
-        ClientLock other(g.root / ".olvex-manager");
-        EXPECT_EQ(failure([&] { g.service.recycleBackup(wtf[6], g.client); }), kLeaseHeld);
-    }
     writeFile(g.root / ".olvex-manager/active.json", "{\"kind\":\"wtf\"}");
     EXPECT_EQ(failure([&] { g.service.recycleBackup(wtf[6], g.client); }), kPending);
     EXPECT_EQ(failure([&] { g.service.retainBackups(1, g.client); }), kPending);
     EXPECT_EQ(g.listed().size(), 8u);
 
     // Bringing back works with a journal pending; a twin of a listed backup (any spelling) stops it.
-    fs::copy(g.store() / wtf[6].id.text(), g.bin() / lowered(wtf[6].id.text()), fs::copy_options::recursive);
+    const Path twin = g.bin() / lowered(wtf[6].id);
+    fs::copy(g.store() / wtf[6].id.text(), twin, fs::copy_options::recursive);
     makeDirs(g.bin() / "notes");
-    auto twin = snapshotTree(g.bin() / lowered(wtf[6].id.text()));
+    auto twinBefore = snapshotTree(twin);
     EXPECT_EQ(failure([&] { g.service.recoverRecycledBackups(g.client); }), "备份 ID 冲突，已停止恢复。");
-    EXPECT_EQ(snapshotTree(g.bin() / lowered(wtf[6].id.text())), twin);
-    EXPECT_EQ(snapshotTree(g.store() / wtf[6].id.text()), twin);
-    fs::remove_all(g.bin() / lowered(wtf[6].id.text()));
+    EXPECT_EQ(snapshotTree(twin), twinBefore);
+    EXPECT_EQ(snapshotTree(g.store() / wtf[6].id.text()), twinBefore);
+    fs::remove_all(twin);
     g.service.recoverRecycledBackups(g.client);
-    auto back = g.service.backups(g.client);
-    EXPECT_EQ(back.size(), 10u);
-    EXPECT_NE(std::find(back.begin(), back.end(), wtf[0]), back.end()); // back with the same record
+    EXPECT_EQ(g.listed(), (std::vector<LocalBackup>{wtf[6], wtf[5], wtf[4], wtf[3], wtf[2], wtf[1], wtf[0], addons[2],
+                                                    addons[1], addons[0]}));
     EXPECT_EQ(snapshotTree(g.bin()), (std::map<std::string, std::string>{{"notes", "<dir>"}}));
 }

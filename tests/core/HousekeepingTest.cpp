@@ -18,85 +18,72 @@ namespace {
 const std::string kNoApplication =
     "版本目录中未找到完整游戏应用（.app/Contents/MacOS）。请在战网中修复安装或重新选择目录。";
 
-// Builds one entry from a short spec: "a/b/" a folder, "a/b*" an executable file, "a/b" a file.
-void make(const Path& root, std::string spec) {
-    if (spec.back() == '/') {
-        makeDirs(root / spec);
-    } else if (spec.back() == '*') {
-        spec.pop_back();
-        writeFile(root / spec, "#!/bin/sh\n");
-        fs::permissions(root / spec, fs::perms::owner_all);
-    } else {
-        writeFile(root / spec, "MZ");
-    }
+// Writes one file and the folders on its way; a name ending in "*" makes it executable.
+void make(const Path& root, const std::string& name) {
+    const Path file = root / (name.ends_with('*') ? name.substr(0, name.size() - 1) : name);
+    writeFile(file, "MZ");
+    fs::permissions(file, name.ends_with('*') ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
 }
 
 } // namespace
 
-TEST(InstallationCheck, FindsTheGameApplicationBundleOrTheWindowsProgram) {
+TEST(InstallationCheck, FindsTheGameApplicationAndRequiresRoomForTheIncomingAndTwiceTheCurrentAddOns) {
     const std::string bundle = "World of Warcraft.app";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         // entries → the application found ("" when the check must fail)
         {{bundle + "/Contents/MacOS/World of Warcraft*"}, bundle},
-        {{bundle + "/Contents/MacOS/"}, ""},
-        {{bundle + "/Contents/MacOS/Sub/"}, ""},
+        {{bundle + "/Contents/MacOS/Sub/x"}, ""},             // a folder is no program
         {{bundle + "/Contents/MacOS/World of Warcraft"}, ""}, // not executable
         {{"World of Warcraft.APP/Contents/MacOS/wow*"}, ""},
-        {{"Broken.app/Contents/", "Good.app/Contents/MacOS/wow*"}, "Good.app"},
+        {{"Broken.app/Contents/x", "Good.app/Contents/MacOS/wow*"}, "Good.app"},
         {{"Wow.exe"}, "Wow.exe"}, // the Windows client under Wine
         {{"WOWCLASSIC.EXE"}, "WOWCLASSIC.EXE"},
         {{"Wow.exe", bundle + "/Contents/MacOS/wow*"}, bundle},
-        {{"Wow.exe/"}, ""},
+        {{"Wow.exe/x"}, ""},
         {{"Wow-64.exe", "Wow.exe.bak"}, ""},
     };
+    ManagerService service([](const Path&) { return std::int64_t{1} << 40; });
     for (const auto& [entries, application] : cases) {
         SCOPED_TRACE(entries.front());
         TempDir dir;
-        Path version = dir / "_retail_";
+        const Path version = dir / "_retail_";
         makeDirs(version);
         for (const auto& entry : entries) {
             make(version, entry);
         }
-        ManagerService service([](const Path&) { return std::int64_t{1} << 40; });
         EXPECT_EQ(failure([&] {
                       EXPECT_EQ(service.installationCheck(GameClient(version), 0).application, version / application);
                   }),
                   application.empty() ? kNoApplication : "");
     }
-    // A linked MacOS folder is refused, not skipped; a linked program is no program.
-    TempDir dir;
-    Path version = dir / "_classic_";
+    TempDir dir; // a linked MacOS folder is refused, not skipped; a linked program is no program
+    const Path version = dir / "_classic_";
     make(dir.path(), "elsewhere/wow*");
     make(dir.path(), "elsewhere/Wow.exe");
     makeDirs(version / "Linked.app/Contents");
     fs::create_directory_symlink(dir / "elsewhere", version / "Linked.app/Contents/MacOS");
     fs::create_symlink(dir / "elsewhere/Wow.exe", version / "Wow.exe");
-    ManagerService service;
     EXPECT_EQ(failure([&] { service.installationCheck(GameClient(version), 0); }),
               "拒绝链接或特殊文件：" + (version / "Linked.app/Contents/MacOS").native());
     fs::remove_all(version / "Linked.app");
     EXPECT_EQ(failure([&] { service.installationCheck(GameClient(version), 0); }), kNoApplication);
-}
 
-TEST(InstallationCheck, RequiresTheIncomingSizeTwiceTheCurrentAddOnsAndTheMargin) {
-    TempDir dir;
-    Path version = dir / "_retail_";
-    writeFile(version / "Wow.exe", "MZ");
+    make(version, "Good.app/Contents/MacOS/wow*"); // room: incoming, twice the current add-ons, margin
     writeFile(version / "Interface/AddOns/A/big.bin", std::string(3'000'000, 'a'));
     writeFile(version / "Interface/AddOns/B/.hidden", std::string(2'000'000, 'b'));
-    std::int64_t free = 87'108'864;
-    ManagerService service([&](const Path& folder) { return folder == version ? free : 0; });
-    InstallationCheck check = service.installationCheck(GameClient(version), 10'000'000);
+    std::int64_t free = 10'000'000 + 2 * 5'000'000 + ManagerService::kMargin; // 87,108,864
+    ManagerService measured([&](const Path& folder) { return folder == version ? free : 0; });
+    InstallationCheck check = measured.installationCheck(GameClient(version), 10'000'000);
     EXPECT_EQ(check.requiredBytes, 87'108'864);
     EXPECT_EQ(check.availableBytes, 87'108'864);
     free -= 1;
-    EXPECT_EQ(failure([&] { service.installationCheck(GameClient(version), 10'000'000); }),
+    EXPECT_EQ(failure([&] { measured.installationCheck(GameClient(version), 10'000'000); }),
               "磁盘空间不足：至少需要 87.1 MB，剩余 87.1 MB。请导出旧备份或释放空间后重试。");
 }
 
 TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
     TempDir dir;
-    Path temporary = dir / "tmp";
+    const Path temporary = dir / "tmp";
     auto staging = [&](const std::string& name, bool leaseFile = true) {
         writeFile(temporary / name / "AddOns/Foo/Foo.toc", std::string(1000, 'x'));
         writeFile(temporary / name / "AddOns/Foo/.hidden", std::string(234, 'y'));
@@ -105,41 +92,33 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
         }
         return temporary / name;
     };
-    std::string lowerUuid = Uuid::random().text();
-    std::transform(lowerUuid.begin(), lowerUuid.end(), lowerUuid.begin(), ::tolower);
-    const std::vector<Path> removed{staging("Olvex-" + Uuid::random().text()), staging("Olvex-" + lowerUuid)};
-    Path recent = staging("Olvex-" + Uuid::random().text());
-    Path held = staging("Olvex-" + Uuid::random().text());
-    Path linkedLease = staging("Olvex-" + Uuid::random().text(), false);
+    auto name = [] { return "Olvex-" + Uuid::random().text(); };
+    std::string lower = name();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    const std::vector<Path> removed{staging(name()), staging("Olvex-" + lower.substr(6))};
+    const Path recent = staging(name()), held = staging(name()), linkedLease = staging(name(), false);
     fs::create_directories(linkedLease / ".lease");
     fs::create_symlink(held / ".lease/operation.lock", linkedLease / ".lease/operation.lock");
-    const std::vector<Path> kept{staging("Olvex-" + Uuid::random().text(), false),
-                                 staging("Olvex-preview"),
-                                 staging("olvex-" + Uuid::random().text()),
-                                 recent,
-                                 held,
-                                 linkedLease};
-    writeFile(temporary / ("Olvex-" + Uuid::random().text()), "a file");
+    // Also kept: no lease file, no UUID, a lower-case prefix, a plain file.
+    staging(name(), false);
+    staging("Olvex-preview");
+    staging(lower);
+    writeFile(temporary / name(), "a file");
     for (const auto& entry : fs::directory_iterator(temporary)) {
         if (entry.path() != recent) {
             fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(48));
         }
     }
-    std::optional<ClientLock> retained;
-    retained.emplace(held / ".lease");
+    std::optional<ClientLock> retained(std::in_place, held / ".lease");
 
     ManagerService service({}, {}, temporary);
-    Date cutoff{Date::now().sinceReference - 86'400};
+    const Date cutoff{Date::now().sinceReference - 86'400};
     auto before = snapshotTree(temporary);
     EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 2 * 1234);
     for (const Path& folder : removed) {
         EXPECT_FALSE(fs::exists(folder)) << folder;
     }
     EXPECT_EQ(before.size() - snapshotTree(temporary).size(), 2u * 7u); // those two, nothing else
-    for (const Path& folder : kept) {
-        EXPECT_TRUE(fs::exists(folder / "AddOns/Foo/Foo.toc")) << folder;
-    }
-    // The retained preview's folder goes once its lease is released.
     EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 0);
     retained.reset();
     EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 1234);
