@@ -117,8 +117,8 @@ private:
 const auto F = [](std::string name, std::string content = "x") { return ZipEntry::file(name, content); };
 const auto Dir = [](std::string name) { return ZipEntry::directory(name); };
 const auto gbk = [](std::string bytes) { return ZipEntry{"", "x", ZipEntry::Type::file, bytes}; };
-const auto zip = [](std::vector<ZipEntry> entries, ZipOptions options = {}) -> Build {
-    return [=](const fs::path& path) { writeZip(path, entries, options); };
+const auto zip = [](std::vector<ZipEntry> entries) -> Build {
+    return [=](const fs::path& path) { writeZip(path, entries); };
 };
 const auto raw = [](std::vector<RawZipEntry> entries) -> Build {
     return [=](const fs::path& path) { writeRawZip(path, entries); };
@@ -149,6 +149,8 @@ TEST(ExtractZip, EntryRulesAndBudgetsRefuseHostileEntriesAndKeepTheirSafeTwins) 
         std::string tree;    // as `spec` reads it
         archive::ExtractLimits limits = {};
     };
+    // Refusals that a corpus archive reaches first are left to its verdict: "./a.txt", "a\x01b.txt",
+    // "C:evil.txt", the empty name, a character device, ZipCrypto data.
     const std::vector<Case> cases = {
         {"absolute", zip({F(escape)}), kUnsafe, ""},
         {"absolute, doubled slash", zip({F("/" + escape)}), kUnsafe, ""},
@@ -156,7 +158,6 @@ TEST(ExtractZip, EntryRulesAndBudgetsRefuseHostileEntriesAndKeepTheirSafeTwins) 
         {"leading ..", zip({F("../escaped.txt")}), kComponent, ""},
         {"inner ..", zip({F("a/b/../../../escaped.txt")}), kComponent, "a/b/"},
         {"trailing .. of a directory", zip({Dir("a/..")}), kComponent, "a/"},
-        {"leading .", zip({F("./a.txt")}), kComponent, ""},
         {"inner .", zip({F("a/./b.txt")}), kComponent, "a/"},
         {"dots that are names", zip({F("..foo"), F("..."), F("a..b/c.")}), "", "..foo|...|a..b/c."},
         {"backslash in a raw name", raw({{"\xff\\..\\escaped.txt", "x", 0100644, false}}), kUnsafe, ""},
@@ -166,26 +167,20 @@ TEST(ExtractZip, EntryRulesAndBudgetsRefuseHostileEntriesAndKeepTheirSafeTwins) 
          zip({gbk("\xb2\xe5\xbc\xfe/"), gbk("\xb2\xe5\xbc\xfe/\xd6\xd0\xce\xc4.lua"), F("插件/说明.txt"), gbk("é.txt"),
               gbk("\xff\xfe.txt")}),
          "", "插件/中文.lua|插件/说明.txt|é.txt|\xff\xfe.txt"},
-        {"colon", zip({F("C:evil.txt")}), kUnsafe, ""},
         {"colon inside", zip({F("a/b:stream")}), kUnsafe, ""},
         {"colon-free twin", zip({F("a/b-stream")}), "", "a/b-stream"},
-        {"control byte", zip({F(std::string("a\x01") + "b.txt")}), kComponent, ""},
         {"newline", zip({F("new\nline.txt")}), kComponent, ""},
         {"escape", zip({F("dir/esc\x1b[31m.txt")}), kComponent, "dir/"},
         {"delete", zip({F("del\x7f.txt")}), kComponent, ""},
         {"spaces and Chinese", zip({F("插件 目录/说明.txt")}), "", "插件 目录/说明.txt"},
         {"symlink", zip({F("a.txt"), ZipEntry::symlink("link", "/etc")}), kUnsafe, "a.txt"},
         {"file in its place", zip({F("a.txt"), F("link", "/etc")}), "", "a.txt|link=/etc"},
-        {"encrypted", zip({F("a.txt", "secret")}, {true, "olvex"}), kUnsafe, ""},
-        {"the same in the clear", zip({F("a.txt", "secret")}), "", "a.txt=secret"},
         {"encryption flag only", raw({{"b.txt", "x", 0100644, true, true}}), kUnsafe, ""},
-        {"character device", raw({{"dev", "", 020644}}), kUnsafe, ""},
         {"block device", raw({{"dev", "", 060644}}), kUnsafe, ""},
         {"socket", raw({{"sock", "", 0140644}}), kUnsafe, ""},
         // libarchive reports a FIFO entry as a regular file; it becomes one, never a FIFO.
         {"fifo", raw({{"fifo", "", 010644}}), "", "fifo="},
         {"setuid file", raw({{"run.sh", "#!", 0104755}}), "", "run.sh=#!"},
-        {"empty name", raw({{"", "x"}}), kUnsafe, ""},
         {"empty archive", zip({}), "ZIP 为空", ""},
         {"doubled slash", zip({F("a//b.txt")}), "", "a/b.txt"},
         // Named with a trailing slash, libarchive reports a directory whatever the mode says.
@@ -278,7 +273,7 @@ TEST(ExtractZip, TheRealEntryLimitTakesFiftyThousandEntriesAndNotOneMore) {
     for (int i = 0; i < 50'000; ++i) {
         entries.push_back(F("d" + std::to_string(i % 10) + "/f" + std::to_string(i), ""));
     }
-    writeZip(box.zip(), entries, {.deflate = false, .passphrase = {}});
+    writeZip(box.zip(), entries, {.deflate = false});
     char message[64];
     ASSERT_EQ(olvex_extract_zip_cancellable(box.zip().c_str(), box.dest().c_str(), message, 64, nullptr, nullptr), 0);
     EXPECT_TRUE(fs::exists(box.dest() / "d9/f49999"));

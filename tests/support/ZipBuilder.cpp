@@ -68,10 +68,6 @@ void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& en
     check(a, archive_write_set_format_zip(a), "zip format");
     check(a, archive_write_set_format_option(a, "zip", "compression", options.deflate ? "deflate" : "store"),
           "compression");
-    if (!options.passphrase.empty()) {
-        check(a, archive_write_set_format_option(a, "zip", "encryption", "zipcrypt"), "encryption");
-        check(a, archive_write_set_passphrase(a, options.passphrase.c_str()), "passphrase");
-    }
     check(a, archive_write_open_filename(a, path.c_str()), "open " + path.native());
     HeaderLocales locales;
     for (const ZipEntry& spec : entries) {

@@ -31,8 +31,7 @@ struct ZipEntry {
 
 // How writeZip stores every entry of one archive.
 struct ZipOptions {
-    bool deflate = true;    // otherwise stored, which is much faster for many tiny entries
-    std::string passphrase; // when set, every entry is encrypted (ZipCrypto)
+    bool deflate = true; // otherwise stored, which is much faster for many tiny entries
 };
 
 // Writes the entries in order. Throws std::runtime_error when libarchive refuses one.
