@@ -16,7 +16,7 @@ const std::string kEmptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca
 
 std::string repeated(const std::string& piece, size_t count) {
     std::string text;
-    for (size_t i = 0; i < count; ++i) {
+    while (count-- > 0) {
         text += piece;
     }
     return text;
@@ -27,10 +27,7 @@ PackManifest manifest(const std::string& identifier = "pack.one") {
 }
 
 ManagedPack pack(const std::string& identifier, std::vector<std::string> addons) {
-    ManagedPack record;
-    record.manifest = manifest(identifier);
-    record.installedAt = Date{725'000'000.25};
-    record.addons = std::move(addons);
+    ManagedPack record{manifest(identifier), Date{725'000'000.25}, std::move(addons), {}, {}};
     for (const auto& name : record.addons) {
         record.digests[name] = {{name + ".toc", kEmptySha}, {"Sub/", "directory"}};
     }
@@ -41,6 +38,7 @@ struct Game {
     TempDir dir;
     Path root = dir / "_retail_";
     GameClient client{root};
+    ManagerService service;
     Game() { makeDirs(addons()); }
     Path addons() const { return root / "Interface/AddOns"; }
     Path registry() const { return addons() / ManagerService::registryName; }
@@ -52,46 +50,31 @@ TEST(PackManifest, FieldLimitsHoldAtTheirEdgesCountingUserPerceivedCharacters) {
     // "e" + combining acute and a family emoji are one character each but several code points.
     const std::string accented = "e\xCC\x81";
     const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
-    struct Case {
-        const char* label;
-        PackManifest manifest;
-        std::string expected;
+    using M = PackManifest;
+    struct Field {
+        std::string M::*field;
+        std::vector<std::string> valid, invalid;
+        std::string message = kInvalid;
     };
-    auto with = [](auto change) {
-        PackManifest value = manifest();
-        change(value);
-        return value;
-    };
-    const Case cases[] = {
-        {"one-letter identifier", with([](auto& m) { m.identifier = "a"; }), ""},
-        {"every allowed character", with([](auto& m) { m.identifier = "9Pack.name_v-2"; }), ""},
-        {"128-character identifier", with([](auto& m) { m.identifier = repeated("a", 128); }), ""},
-        {"empty identifier", with([](auto& m) { m.identifier = ""; }), kInvalid},
-        {"129-character identifier", with([](auto& m) { m.identifier = repeated("a", 129); }), kInvalid},
-        {"leading dot", with([](auto& m) { m.identifier = ".pack"; }), kInvalid},
-        {"leading underscore", with([](auto& m) { m.identifier = "_pack"; }), kInvalid},
-        {"leading hyphen", with([](auto& m) { m.identifier = "-pack"; }), kInvalid},
-        {"space", with([](auto& m) { m.identifier = "my pack"; }), kInvalid},
-        {"slash", with([](auto& m) { m.identifier = "my/pack"; }), kInvalid},
-        {"non-ASCII letter", with([](auto& m) { m.identifier = "pack\xC3\xA9"; }), kInvalid},
-        {"trailing line feed", with([](auto& m) { m.identifier = "pack\n"; }), kInvalid},
-        {"64-character version", with([&](auto& m) { m.version = repeated(accented, 64); }), ""},
-        {"65-character version", with([&](auto& m) { m.version = repeated(accented, 65); }), kInvalid},
-        {"empty version", with([](auto& m) { m.version = ""; }), kInvalid},
-        {"128-character name", with([&](auto& m) { m.name = repeated(family, 128); }), ""},
-        {"129-character name", with([&](auto& m) { m.name = repeated(family, 129); }), kInvalid},
-        {"empty name", with([](auto& m) { m.name = ""; }), kInvalid},
-        {"empty source", with([](auto& m) { m.source = ""; }), ""},
-        {"2048-character source", with([&](auto& m) { m.source = repeated("源", 2048); }), ""},
-        {"2049-character source", with([&](auto& m) { m.source = repeated(accented, 2049); }), kInvalid},
-        {"other flavour", with([](auto& m) { m.gameFlavor = "_classic_"; }), kWrongFlavor},
-        {"flavour in other case", with([](auto& m) { m.gameFlavor = "_RETAIL_"; }), kWrongFlavor},
+    const Field fields[] = {
+        {&M::identifier,
+         {"a", "9Pack.name_v-2", repeated("a", 128)},
+         {"", repeated("a", 129), ".pack", "_pack", "-pack", "my pack", "my/pack", "pack\xC3\xA9", "pack\n"}},
+        {&M::version, {repeated(accented, 64)}, {repeated(accented, 65), ""}},
+        {&M::name, {repeated(family, 128)}, {repeated(family, 129), ""}},
+        {&M::source, {"", repeated("源", 2048)}, {repeated(accented, 2049)}},
+        {&M::gameFlavor, {"_retail_"}, {"_classic_", "_RETAIL_"}, kWrongFlavor},
     };
     Game game;
-    ManagerService service;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        EXPECT_EQ(failure([&] { service.validateManifest(c.manifest, game.client); }), c.expected);
+    for (const Field& f : fields) {
+        for (const auto& [values, expected] : {std::pair{f.valid, std::string()}, std::pair{f.invalid, f.message}}) {
+            for (const std::string& value : values) {
+                SCOPED_TRACE(value.substr(0, 32));
+                PackManifest changed = manifest();
+                changed.*f.field = value;
+                EXPECT_EQ(failure([&] { game.service.validateManifest(changed, game.client); }), expected);
+            }
+        }
     }
 }
 
@@ -99,147 +82,108 @@ TEST(PackManifest, DecodingRequiresTheFiveStringsAndIgnoresOtherKeys) {
     EXPECT_EQ(decodeManifest(R"({"extra":[1],"source":"","gameFlavor":"_retail_","version":"1",)"
                              R"("name":"\u6574\u5408","identifier":"a\/b"})"),
               (PackManifest{"a/b", "整合", "1", "_retail_", ""}));
-    const char* broken[] = {
-        R"({"name":"n","version":"1","gameFlavor":"_retail_","source":""})",
-        R"({"identifier":"a","name":"n","version":1,"gameFlavor":"_retail_","source":""})",
-        R"(["identifier"])",
-        R"({"identifier":"a",)",
-    };
-    for (const char* text : broken) {
-        SCOPED_TRACE(text);
-        EXPECT_NE(failure([&] { decodeManifest(text); }), "");
+    for (const char* broken : {R"({"name":"n","version":"1","gameFlavor":"_retail_","source":""})",
+                               R"({"identifier":"a","name":"n","version":1,"gameFlavor":"_retail_","source":""})",
+                               R"(["identifier"])", R"({"identifier":"a",)"}) {
+        SCOPED_TRACE(broken);
+        EXPECT_NE(failure([&] { decodeManifest(broken); }), "");
     }
 }
 
 TEST(PackRegistry, RoundTripsCompactWithEscapedSlashesAndReadsAnyOrderAndEscape) {
     Game game;
-    ManagerService service;
     ManagedPack first = pack("pack.one", {"Alpha", "Beta"});
     first.manifest.source = "https://example.invalid/包";
     first.retired["Gamma"] = {{"Gamma.toc", kEmptySha}};
     std::vector<ManagedPack> registry{first, pack("pack.two", {})};
-    service.writeRegistry(registry, game.addons());
-
+    game.service.writeRegistry(registry, game.addons());
     std::string written = readFile(game.registry());
     EXPECT_EQ(written.find_first_of(" \n\t"), std::string::npos) << written;
-    EXPECT_NE(written.find(R"("source":"https:\/\/example.invalid\/包")"), std::string::npos) << written;
-    EXPECT_EQ(written.rfind(R"([{"manifest":{"identifier":"pack.one","name":"整合包一","version":"1.0",)", 0), 0u)
-        << written;
-    EXPECT_NE(written.find(R"("installedAt":725000000.25,"addons":["Alpha","Beta"],"digests":{"Alpha":{)"),
-              std::string::npos)
-        << written;
-    EXPECT_EQ(service.readRegistry(game.addons()), registry);
-    EXPECT_EQ(service.installedPacks(game.client), registry);
+    EXPECT_EQ(written.rfind(R"([{"manifest":{"identifier":"pack.one","name":"整合包一","version":"1.0",)", 0), 0u);
+    for (std::string part : {R"("source":"https:\/\/example.invalid\/包")",
+                             R"("installedAt":725000000.25,"addons":["Alpha","Beta"],"digests":{"Alpha":{)"}) {
+        EXPECT_NE(written.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(game.service.readRegistry(game.addons()), registry);
+    EXPECT_EQ(game.service.installedPacks(game.client), registry);
 
     // Hand-written: keys reordered, whitespace, \u escapes, an integral date, an extra key.
     writeFile(game.registry(), R"( [ { "retired" : {}, "digests" : {"A":{"x\/y":"directory"}}, "addons":["\u0041"],
         "installedAt": 3, "ignored": null,
         "manifest": {"source":"","gameFlavor":"_retail_","version":"2","name":"N","identifier":"p"} } ] )");
-    auto read = service.readRegistry(game.addons());
-    ASSERT_EQ(read.size(), 1u);
-    EXPECT_EQ(read[0].addons, std::vector<std::string>{"A"});
-    EXPECT_EQ(read[0].digests.at("A"), (DigestMap{{"x/y", "directory"}}));
-    EXPECT_EQ(read[0].installedAt, Date{3});
-    EXPECT_EQ(read[0].manifest.identifier, "p");
+    EXPECT_EQ(game.service.readRegistry(game.addons()),
+              (std::vector<ManagedPack>{
+                  {{"p", "N", "2", "_retail_", ""}, Date{3}, {"A"}, {{"A", {{"x/y", "directory"}}}}, {}}}));
 }
 
 TEST(PackRegistry, AMalformedRegistryFailsClosedAndIsLeftAsItWas) {
     const std::string valid = encodeRegistry({pack("pack.one", {"Alpha"})});
-    auto without = [&](const std::string& key) {
+    auto changed = [&](const std::string& key, std::optional<json::Json> value) {
         auto object = json::decode(valid);
-        object[0].erase(key);
+        value ? void(object[0][key] = *value) : void(object[0].erase(key));
         return object.dump();
     };
-    auto replaced = [&](const std::string& key, json::Json value) {
-        auto object = json::decode(valid);
-        object[0][key] = std::move(value);
-        return object.dump();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"{not json", ""},
+        {valid.substr(0, valid.size() - 1), ""},
+        {"{}", ""},
+        {changed("retired", {}), ""},
+        {changed("installedAt", {}), ""},
+        {changed("manifest", {}), ""},
+        {changed("addons", "Alpha"), ""},
+        {changed("installedAt", "2024"), ""},
+        {changed("digests", json::Json::parse(R"({"Alpha":{"a":1}})")), ""},
+        {encodeRegistry({pack("pack.one", {"A"}), pack("pack.one", {"B"})}), "本地整合包标识重复。"},
     };
-    struct Case {
-        const char* label;
-        std::string content;
-        std::string expected; // empty: any decoder text
-    };
-    const Case cases[] = {
-        {"not JSON", "{not json", ""},
-        {"truncated", valid.substr(0, valid.size() - 1), ""},
-        {"an object, not an array", "{}", ""},
-        {"missing retired", without("retired"), ""},
-        {"missing installedAt", without("installedAt"), ""},
-        {"missing manifest", without("manifest"), ""},
-        {"addons not an array", replaced("addons", "Alpha"), ""},
-        {"date as text", replaced("installedAt", "2024"), ""},
-        {"digest not a string", replaced("digests", json::Json::parse(R"({"Alpha":{"a":1}})")), ""},
-        {"duplicate identifiers", encodeRegistry({pack("pack.one", {"A"}), pack("pack.one", {"B"})}),
-         "本地整合包标识重复。"},
-    };
-    ManagerService service;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
+    for (const auto& [content, expected] : cases) {
+        SCOPED_TRACE(content);
         Game game;
-        writeFile(game.registry(), c.content);
-        std::string message = failure([&] { service.installedPacks(game.client); });
-        if (c.expected.empty()) {
-            EXPECT_NE(message, "");
-        } else {
-            EXPECT_EQ(message, c.expected);
-        }
-        EXPECT_EQ(readFile(game.registry()), c.content);
+        writeFile(game.registry(), content);
+        std::string message = failure([&] { game.service.installedPacks(game.client); });
+        EXPECT_TRUE(expected.empty() ? !message.empty() : message == expected) << message; // "": any decoder text
+        EXPECT_EQ(readFile(game.registry()), content);
     }
     Game missing;
-    EXPECT_TRUE(service.installedPacks(missing.client).empty());
-    EXPECT_EQ(failure([&] { service.installedPacks(GameClient(missing.dir / "_retail_x")); }),
+    EXPECT_TRUE(missing.service.installedPacks(missing.client).empty());
+    EXPECT_EQ(failure([&] { missing.service.installedPacks(GameClient(missing.dir / "_retail_x")); }),
               "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。");
 }
 
-TEST(PackRegistry, ReadsExactlySixteenMebibytesAndRefusesOneByteMore) {
+TEST(PackRegistry, ReadsAndWritesUpToSixteenMebibytesAndKeepsTheOldFileBeyond) {
     Game game;
-    ManagerService service;
     const std::vector<ManagedPack> registry{pack("pack.one", {"Alpha"})};
     std::string content = encodeRegistry(registry);
     content.resize(16'777'216, ' '); // trailing whitespace keeps it valid JSON
     writeFile(game.registry(), content);
-    EXPECT_EQ(service.readRegistry(game.addons()), registry);
-
+    EXPECT_EQ(game.service.readRegistry(game.addons()), registry);
     writeFile(game.registry(), content + " ");
-    EXPECT_EQ(failure([&] { service.readRegistry(game.addons()); }), "本地整合包记录过大，已停止操作。");
-}
+    EXPECT_EQ(failure([&] { game.service.readRegistry(game.addons()); }), "本地整合包记录过大，已停止操作。");
 
-TEST(PackRegistry, AWriteOverSixteenMebibytesLeavesTheOldFileAndNoTemporaryFile) {
-    Game game;
-    ManagerService service;
     writeFile(game.registry(), "[]");
     ManagedPack large = pack("pack.one", {"Alpha"});
     large.manifest.source = std::string(16'777'216, 'x');
-    EXPECT_EQ(failure([&] { service.writeRegistry({large}, game.addons()); }),
+    EXPECT_EQ(failure([&] { game.service.writeRegistry({large}, game.addons()); }),
               "整合包记录超过 16 MiB，已停止操作并保留原状态。");
     EXPECT_EQ(snapshotTree(game.addons()), (std::map<std::string, std::string>{{ManagerService::registryName, "[]"}}));
-
     large.manifest.source.resize(1'000'000);
-    service.writeRegistry({large}, game.addons());
-    EXPECT_EQ(service.readRegistry(game.addons()), std::vector<ManagedPack>{large});
+    game.service.writeRegistry({large}, game.addons());
+    EXPECT_EQ(game.service.readRegistry(game.addons()), std::vector<ManagedPack>{large});
 }
 
 TEST(PackOwnership, AManagedFolderCanOnlyBeReplacedByTheSamePack) {
     const std::vector<ManagedPack> registry{pack("pack.one", {"Alpha", "DBM-Core"}), pack("pack.two", {"Other"})};
     const std::string owned =
         "DBM-Core 由整合包「整合包一」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。";
-    struct Case {
-        const char* label;
-        std::vector<std::string> addons;
-        std::optional<PackManifest> manifest;
-        std::string expected;
+    const std::vector<std::tuple<std::vector<std::string>, std::optional<PackManifest>, std::string>> cases = {
+        {{"New", "dbm-CORE"}, std::nullopt, owned},        // no manifest, other letter case
+        {{"DBM-Core"}, manifest("pack.three"), owned},     // other identifier
+        {{"DBM-Core"}, manifest("Pack.One"), owned},       // identifier in other case
+        {{"DBM-Core", "Alpha"}, manifest("pack.one"), ""}, // same identifier
+        {{"New", "DBM-Core-Extra"}, std::nullopt, ""},     // unowned names, no manifest
     };
-    const Case cases[] = {
-        {"no manifest, other letter case", {"New", "dbm-CORE"}, std::nullopt, owned},
-        {"other identifier", {"DBM-Core"}, manifest("pack.three"), owned},
-        {"identifier in other case", {"DBM-Core"}, manifest("Pack.One"), owned},
-        {"same identifier", {"DBM-Core", "Alpha"}, manifest("pack.one"), ""},
-        {"unowned names, no manifest", {"New", "DBM-Core-Extra"}, std::nullopt, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        EXPECT_EQ(failure([&] { ManagerService::checkOwnership(c.addons, c.manifest, registry); }), c.expected);
+    for (const auto& [addons, incoming, expected] : cases) {
+        SCOPED_TRACE(addons.front() + (incoming ? " " + incoming->identifier : ""));
+        EXPECT_EQ(failure([&] { ManagerService::checkOwnership(addons, incoming, registry); }), expected);
     }
     EXPECT_EQ(failure([] { ManagerService::checkOwnership({"DBM-Core"}, std::nullopt, {}); }), "");
 }

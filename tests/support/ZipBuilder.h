@@ -15,27 +15,23 @@ namespace olvex::test {
 // One entry of an archive written by writeZip.
 struct ZipEntry {
     enum class Type { file, directory, symlink };
-
     std::string name;    // UTF-8; stored with the UTF-8 flag when it is not plain ASCII
     std::string content; // the data of a file, the target of a symlink
     Type type = Type::file;
     // When set, these bytes are stored as the name without the UTF-8 flag (as Chinese Windows
     // stores GBK names) and `name` is ignored.
-    std::optional<std::string> rawName;
+    std::optional<std::string> rawName = std::nullopt;
 
-    static ZipEntry file(std::string name, std::string content) {
-        return {std::move(name), std::move(content), Type::file, std::nullopt};
-    }
-    static ZipEntry directory(std::string name) { return {std::move(name), {}, Type::directory, std::nullopt}; }
+    static ZipEntry file(std::string name, std::string content) { return {std::move(name), std::move(content)}; }
+    static ZipEntry directory(std::string name) { return {std::move(name), {}, Type::directory}; }
     static ZipEntry symlink(std::string name, std::string target) {
-        return {std::move(name), std::move(target), Type::symlink, std::nullopt};
+        return {std::move(name), std::move(target), Type::symlink};
     }
 };
 
 // How writeZip stores every entry of one archive.
 struct ZipOptions {
-    bool deflate = true;    // otherwise stored, which is much faster for many tiny entries
-    std::string passphrase; // when set, every entry is encrypted (ZipCrypto)
+    bool deflate = true; // otherwise stored, which is much faster for many tiny entries
 };
 
 // Writes the entries in order. Throws std::runtime_error when libarchive refuses one.
@@ -49,7 +45,7 @@ struct RawZipEntry {
     bool utf8Flag = true;
     bool encryptedFlag = false; // only the flag: the data stays plain
     // The uncompressed size written in both headers; the real size when absent.
-    std::optional<uint32_t> declaredSize;
+    std::optional<uint32_t> declaredSize = std::nullopt;
 };
 
 // Writes the entries in order, local headers then the central directory, byte by byte.
