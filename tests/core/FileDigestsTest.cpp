@@ -71,6 +71,29 @@ TEST(FileDigests, RefusesLinksSpecialFilesAndWhatIsNotAFolder) {
     EXPECT_EQ(refusal(dir / "missing"), "迁移包缺少 payload 目录。");
 }
 
+TEST(FileDigests, DigestsFiftyThousandEntriesAndRefusesOneMore) {
+    TempDir dir;
+    const Path tree = dir / "tree";
+    // 100 folders of 499 empty files: 50,000 entries, folders and files together. Hard links
+    // to one file keep the set-up fast; each link is an entry of its own.
+    makeDirs(tree / "d0");
+    writeFile(tree / "d0/0", "");
+    for (int folder = 0; folder < 100; ++folder) {
+        Path sub = tree / ("d" + std::to_string(folder));
+        makeDirs(sub);
+        for (int file = folder == 0 ? 1 : 0; file < 499; ++file) {
+            ASSERT_EQ(::link((tree / "d0/0").c_str(), (sub / std::to_string(file)).c_str()), 0);
+        }
+    }
+    ManagerService service;
+    DigestMap digests = service.fileDigests(tree);
+    EXPECT_EQ(digests.size(), 50'000u);
+    EXPECT_EQ(digests.at("d99/498"), kEmptySha);
+
+    writeFile(tree / "one-more", "");
+    EXPECT_EQ(failure([&] { service.fileDigests(tree); }), "迁移包超过 50000 个条目限制。");
+}
+
 TEST(FileDigests, TheTwoGibibyteLimitCountsContentAcrossFiles) {
     TempDir dir;
     // Sparse files: 1 GiB in one file and 1 GiB + 1 byte in another exceed the limit together.
