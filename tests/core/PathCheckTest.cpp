@@ -12,12 +12,7 @@ using namespace olvex::test;
 
 namespace {
 std::string refusal(const Path& path) {
-    try {
-        FileSafety::checkPath(path);
-    } catch (const ManagerError& error) {
-        return error.message();
-    }
-    return "";
+    return failure([&] { FileSafety::checkPath(path); });
 }
 } // namespace
 
@@ -34,13 +29,14 @@ TEST(CheckPath, AcceptsRealAndMissingPathsAndRefusesLinksDotsAndSpecialFiles) {
     EXPECT_EQ(refusal(dir / "real/missing/also-missing"), "");
     EXPECT_EQ(refusal(dir.path().native() + "//real///sub/"), "");
 
-    EXPECT_EQ(refusal(dir / "link/sub"), "拒绝链接或特殊文件：" + (dir / "link").native());
-    EXPECT_EQ(refusal(dir / "link"), "拒绝链接或特殊文件：" + (dir / "link").native());
+    const std::string link = "拒绝链接或特殊文件：" + (dir / "link").native();
+    EXPECT_EQ(refusal(dir / "link/sub"), link);
+    EXPECT_EQ(refusal(dir / "link"), link);
     EXPECT_EQ(refusal(dir / "real/pipe"), "拒绝链接或特殊文件：" + (dir / "real/pipe").native());
     EXPECT_EQ(refusal(dir / "real/../real/sub"), "路径中不允许 . 或 ..");
     EXPECT_EQ(refusal(dir / "real/./sub"), "路径中不允许 . 或 ..");
     // The first failing component decides: the link comes before the "..".
-    EXPECT_EQ(refusal(dir / "link/../x"), "拒绝链接或特殊文件：" + (dir / "link").native());
+    EXPECT_EQ(refusal(dir / "link/../x"), link);
 
     EXPECT_TRUE(FileSafety::isDirectory(dir / "real"));
     EXPECT_FALSE(FileSafety::isDirectory(dir / "link"));
@@ -65,14 +61,11 @@ TEST(CheckPath, OnlyNoSuchFileCountsAsMissing) {
     Path target = dir / "missing";
     sys::fault::arm({});
     FileSafety::checkPath(target);
-    long calls = sys::fault::calls();
-
-    sys::fault::arm({.failAt = calls, .error = EACCES});
-    EXPECT_EQ(refusal(target), "无法检查路径：" + target.native());
-    sys::fault::arm({.failAt = calls, .error = EIO});
-    EXPECT_EQ(refusal(target), "无法检查路径：" + target.native());
-    sys::fault::arm({.failAt = calls, .error = ENOENT});
-    EXPECT_EQ(refusal(target), "");
+    const long calls = sys::fault::calls();
+    for (int error : {EACCES, EIO, ENOENT}) {
+        sys::fault::arm({.failAt = calls, .error = error});
+        EXPECT_EQ(refusal(target), error == ENOENT ? "" : "无法检查路径：" + target.native()) << error;
+    }
     sys::fault::disarm();
 }
 #endif
