@@ -34,15 +34,11 @@ QList<QQuickItem*> findItems(QQuickItem* root, const QString& name) {
     return items;
 }
 
-QString textOf(QQuickItem* root, const char* name) {
-    const auto items = findItems(root, QString::fromLatin1(name));
-    return items.size() == 1 ? items.first()->property("text").toString() : QStringLiteral("<missing>");
-}
-
-std::vector<std::pair<QString, QString>> rows(QQuickWindow* window) {
-    std::vector<std::pair<QString, QString>> out;
-    for (QQuickItem* row : findItems(window->contentItem(), "clientRow")) {
-        out.emplace_back(textOf(row, "rowTitle"), textOf(row, "rowSubtitle"));
+// The texts of the visible items named `name`, top to bottom.
+QStringList texts(QQuickItem* root, const char* name) {
+    QStringList out;
+    for (QQuickItem* item : findItems(root, QString::fromLatin1(name))) {
+        out.append(item->property("text").toString());
     }
     return out;
 }
@@ -58,8 +54,7 @@ bool settled(AppModel& model) {
 
 } // namespace
 
-// The window as the application starts it, over a temporary game folder, worked through its
-// sidebar and toolbar.
+// The window as the application starts it, over a temporary game folder, worked through its buttons.
 TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolders) {
     TempDir dir;
     const Path game = dir / "World of Warcraft";
@@ -67,7 +62,6 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     makeDirs(game / "_classic_");
     makeDirs(dir / "魔兽世界/_classic_era_");
     const QString chosen = toQString(dir / "魔兽世界");
-    const QString savedKey = QString::fromLatin1(AppModel::savedKey);
     FakePlatform platform;
     platform.roots = {game, dir / "gone"}; // a missing default root is the rule and goes unmentioned
     AppModel model(platform);
@@ -79,23 +73,22 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     QQuickItem* root = window->contentItem();
 
     // The window starts the first scan itself; the busy bar says so until the report is in.
-    EXPECT_TRUE(model.busy());
-    EXPECT_EQ(textOf(root, "busyText"), "正在扫描");
+    EXPECT_EQ(texts(root, "busyText"), QStringList{"正在扫描"});
     ASSERT_TRUE(settled(model));
-    EXPECT_EQ(textOf(root, "busyText"), "<missing>");
+    EXPECT_EQ(texts(root, "busyText"), QStringList{});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(window->title(), "Kelvarn · Tarnel");
     EXPECT_EQ(window->size(), QSize(1050, 740));
-    const std::vector<std::pair<QString, QString>> found{{"进度怀旧服", "World of Warcraft"},
-                                                         {"正式服", "World of Warcraft"}};
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rows(window) == found; }, 5000)) << rows(window).size();
-    EXPECT_EQ(textOf(root, "headerTitle"), "进度怀旧服");
-    EXPECT_EQ(textOf(root, "statusLine"), "找到 2 个版本目录。扫描范围有限，其他位置请手动选择。");
-    EXPECT_EQ(platform.store.value(savedKey), QStringList()); // written back even when empty
+    const QStringList found{"进度怀旧服", "正式服"};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "rowTitle") == found; }, 5000));
+    EXPECT_EQ(texts(root, "rowSubtitle"), QStringList(2, "World of Warcraft"));
+    EXPECT_EQ(texts(root, "headerTitle"), QStringList{"进度怀旧服"});
+    EXPECT_EQ(texts(root, "statusLine"), QStringList{"找到 2 个版本目录。扫描范围有限，其他位置请手动选择。"});
+    EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList()); // written back even when empty
 
     click(window, findItems(root, "clientRow").at(1));
     EXPECT_EQ(model.selection(), (game / "_retail_").native());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return textOf(root, "headerTitle") == "正式服"; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "headerTitle") == QStringList{"正式服"}; }, 2000));
     // "重新扫描" keeps a selection still found and falls back to the first folder otherwise.
     const auto rescan = findItems(root, "rescanButton");
     ASSERT_EQ(rescan.size(), 1);
@@ -104,11 +97,10 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     EXPECT_EQ(model.selection(), (game / "_retail_").native());
     std::filesystem::remove_all(game / "_retail_");
     click(window, rescan.first());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rows(window).size() == 1; }, 10000)) << rows(window).size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "rowTitle") == QStringList{"进度怀旧服"}; }, 10000));
     EXPECT_EQ(model.selection(), (game / "_classic_").native());
 
-    // "选择游戏目录…" asks for a folder and rescans with it saved; chosen again it is written
-    // again, never listed twice; a cancelled panel does nothing at all.
+    // "选择游戏目录…" rescans with the folder saved, once however often chosen; cancelled, nothing.
     const auto choose = findItems(root, "chooseGameButton");
     ASSERT_EQ(choose.size(), 1);
     platform.nextChoice = chosen;
@@ -117,12 +109,12 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
         click(window, choose.first());
         ASSERT_TRUE(settled(model));
         EXPECT_EQ(platform.writes, writes + round);
-        EXPECT_EQ(platform.store.value(savedKey), QStringList{chosen});
+        EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{chosen});
     }
     EXPECT_EQ(platform.panelTitles, QStringList(2, "选择魔兽世界目录或版本文件夹"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rows(window).size() == 2; }, 10000)) << rows(window).size();
-    EXPECT_EQ(rows(window)[1], (std::pair<QString, QString>{"经典旧世 / 专家 / 赛季服", "魔兽世界"}));
-    EXPECT_EQ(model.savedRoots(), QStringList{chosen});
+    const QStringList withChosen{"进度怀旧服", "经典旧世 / 专家 / 赛季服"};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "rowTitle") == withChosen; }, 10000));
+    EXPECT_EQ(texts(root, "rowSubtitle"), (QStringList{"World of Warcraft", "魔兽世界"}));
     platform.nextChoice.reset();
     click(window, choose.first());
     EXPECT_FALSE(model.busy());
@@ -130,18 +122,19 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
 
     // Forgetting removes every copy; with nothing found the welcome texts come back.
     std::filesystem::remove_all(game);
-    platform.store[savedKey] = QStringList{chosen, "/other", chosen};
+    platform.store[AppModel::savedKey] = QStringList{chosen, "/other", chosen};
     model.forgetRoot(chosen);
     ASSERT_TRUE(settled(model));
-    EXPECT_EQ(platform.store.value(savedKey), QStringList{"/other"});
+    EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{"/other"});
     EXPECT_EQ(model.savedRoots(), QStringList{"/other"});
     EXPECT_FALSE(model.selection().has_value());
     EXPECT_FALSE(model.hasSelection());
-    EXPECT_EQ(textOf(root, "headerSubtitle"), "为国服玩家准备的原生 macOS 插件管理工具");
-    EXPECT_EQ(textOf(root, "statusLine"),
-              "未扫描到游戏。请手动选择 World of Warcraft 或版本文件夹。 有 1 个已保存位置不存在或磁盘离线。");
-    platform.store[savedKey] = std::nullopt; // a stored value that is not a string list: no saved roots
+    EXPECT_EQ(texts(root, "headerSubtitle"), QStringList{"为国服玩家准备的原生 macOS 插件管理工具"});
+    EXPECT_EQ(
+        texts(root, "statusLine"),
+        QStringList{"未扫描到游戏。请手动选择 World of Warcraft 或版本文件夹。 有 1 个已保存位置不存在或磁盘离线。"});
+    platform.store[AppModel::savedKey] = std::nullopt; // a stored value that is not a string list: no saved roots
     model.scan(chosen);
     ASSERT_TRUE(settled(model));
-    EXPECT_EQ(platform.store.value(savedKey), QStringList{chosen});
+    EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{chosen});
 }

@@ -29,17 +29,11 @@ TEST(LinuxPlatform, StringListsSurviveTheSettingsFileExactly) {
     // INI values carry no type beyond text and lists; a byte array is something else.
     writeFile(dir / "foreign.ini", "[General]\nOlvex.bytes=@ByteArray(xyz)\n");
     EXPECT_EQ(platform("foreign.ini")->stringList("Olvex.bytes"), std::nullopt);
-    EXPECT_EQ(platform("foreign.ini")->stringList("Olvex.absent"), std::nullopt);
 }
 
-// Which programs count as the game is the core's rule; the platform only reads the tree it is given.
-TEST(LinuxPlatform, ReadsTheProcTreeItIsGiven) {
-    TempDir dir;
-    writeFile(dir / "proc/200/comm", "Wow.exe\n");
-    LinuxPlatform::Options options;
-    options.settingsFile = toQString(dir / "settings.ini");
-    options.procRoot = dir / "proc";
-    const auto apps = LinuxPlatform(options).runningApplications();
-    ASSERT_EQ(apps.size(), 1u);
-    EXPECT_EQ(apps[0].localizedName, "Wow.exe");
+// Which programs count as the game is the core's rule; the platform has to deliver them.
+TEST(LinuxPlatform, ListsTheRunningProgramsForTheGameCheck) {
+    const Path self = std::filesystem::read_symlink("/proc/self/exe");
+    const auto apps = LinuxPlatform().runningApplications();
+    EXPECT_TRUE(std::any_of(apps.begin(), apps.end(), [&](const auto& app) { return app.executableURL == self; }));
 }

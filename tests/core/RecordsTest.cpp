@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "records/Backup.h"
 #include "records/ByteCount.h"
 #include "records/Errors.h"
@@ -18,16 +16,13 @@ TEST(GameClient, TwoFormsOfOnePathAreEqualAndTitleComesFromTheFlavourTable) {
         EXPECT_EQ(GameClient(Path(other)).id(), "/x/_retail_");
         EXPECT_EQ(std::hash<GameClient>{}(GameClient(Path(other))), std::hash<GameClient>{}(plain));
     }
-    EXPECT_NE(plain, GameClient(Path("/y/_retail_")));
     EXPECT_EQ(GameClient(Path("/g/_classic_era_")).title(), "经典旧世 / 专家 / 赛季服");
     EXPECT_EQ(plain.title(), "正式服");
     EXPECT_EQ(GameClient(Path("/g/_Retail_")).title(), "_Retail_"); // not a flavour: the folder name
-    EXPECT_EQ(GameClient::flavors().size(), 8u);
     EXPECT_FALSE(GameClient::isFlavor("_RETAIL_"));
-    EXPECT_FALSE(GameClient::isFlavor("retail"));
 }
 
-TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictDecoding) {
+TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictIdsAndKeys) {
     auto id = *Uuid::parse("0a1b2c3d-4e5f-6789-abcd-ef0123456789");
     EXPECT_EQ(
         json::encode(toJson(LocalBackup{id, Date{1.5}, BackupKind::wtf, "a/b 手动", 42})),
@@ -35,7 +30,7 @@ TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictDecod
     LocalBackup noSize{id, Date{0}, BackupKind::addons, "r", std::nullopt};
     EXPECT_EQ(json::encode(toJson(noSize)).find("byteCount"), std::string::npos);
     EXPECT_EQ(localBackupFromJson(json::decode(json::encode(toJson(noSize)))), noSize);
-    // Any key order, a lower-case id.
+    // Any key order; a lower-case id.
     EXPECT_EQ(
         localBackupFromJson(json::decode(
             R"({"reason":"r","kind":"addons","byteCount":7,"date":3,"id":"0a1b2c3d-4e5f-6789-abcd-ef0123456789"})")),
@@ -61,14 +56,8 @@ TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictDecod
         EXPECT_THROW(localBackupFromJson(json::decode(text)), json::DecodeError);
     }
     EXPECT_THROW(json::decode("{\"id\":"), nlohmann::json::parse_error);
-}
 
-TEST(Uuid, CanonicalUpperCaseTextAndStrictParsing) {
-    auto id = Uuid::random();
-    std::string lower = id.text();
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    EXPECT_EQ(Uuid::parse(id.text()), id);
-    EXPECT_EQ(Uuid::parse(lower), id);
+    // Ids parse in either case (above) and in no other form.
     for (const char* text : {"", "0A1B2C3D4E5F6789ABCDEF0123456789", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}",
                              "0A1B2C3D-4E5F-6789-ABCD-EF012345678G", "0A1B2C3D-4E5F-6789-ABCD-EF01234567890"}) {
         SCOPED_TRACE(text);
@@ -84,7 +73,6 @@ TEST(SmallRecords, StageKindAndErrorTextsAndByteCounts) {
     EXPECT_EQ(title(BackupKind::wtf), "WTF 配置");
     SystemError denied(SystemOperation::read, "/x/y", EACCES);
     EXPECT_STREQ(denied.what(), "无法读取“/x/y”：权限不足。");
-    EXPECT_EQ(denied.error(), EACCES);
     EXPECT_EQ(errnoText(9999), "系统错误（错误码 9999）");
     // Decimal units, as the file browser shows sizes.
     const std::vector<std::pair<std::int64_t, std::string>> sizes{
