@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QtQml/qqmlextensionplugin.h>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "AppShell.h"
@@ -13,12 +14,8 @@ int main(int argc, char** argv) {
     if (GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS(); // listing needs no window system
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
-        qputenv("QT_QUICK_BACKEND", "software");
-    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0); // unless the caller chose otherwise
+    ::setenv("QT_QUICK_BACKEND", "software", 0);
     QApplication app(argc, argv);
     olvex::configureApplication(app);
     return RUN_ALL_TESTS();

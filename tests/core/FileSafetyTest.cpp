@@ -41,7 +41,7 @@ TEST(FileSafety, TreeChecksRefuseLinksAnywhereAndNeverActThroughThem) {
     FileSafety::remove(dir / "tree"); // missing: success
 }
 
-TEST(FileSafety, DirectoriesAre0700AndExistingOnesKeepTheirPermissions) {
+TEST(FileSafety, DirectoriesAndCopiesArePrivateAndCopiesNeverOverwrite) {
     TempDir dir;
     FileSafety::directory(dir / "x/y/z");
     EXPECT_EQ(permissions(dir / "x"), 0700u);
@@ -51,10 +51,8 @@ TEST(FileSafety, DirectoriesAre0700AndExistingOnesKeepTheirPermissions) {
     EXPECT_EQ(permissions(dir / "x/y"), 0755u);
     writeFile(dir / "file", "f");
     EXPECT_NE(failure([&] { FileSafety::directory(dir / "file/sub"); }), "");
-}
 
-TEST(FileSafety, CopyNeverOverwritesAndMergesUpToTheFirstExistingFile) {
-    TempDir dir;
+    // Copies are private too, never overwrite, and merge up to the first existing file.
     writeFile(dir / "src/a.txt", "new a");
     writeFile(dir / "src/.hidden", "h");
     writeFile(dir / "src/sub/b.txt", std::string(3000, 'b'));
@@ -70,8 +68,7 @@ TEST(FileSafety, CopyNeverOverwritesAndMergesUpToTheFirstExistingFile) {
     EXPECT_EQ(readFile(dir / "existing"), "old");
 
     writeFile(dir / "merge/a.txt", "old a");
-    auto outcome = failure([&] { FileSafety::copyTree(dir / "src", dir / "merge"); });
-    EXPECT_EQ(outcome, "复制目标已存在。");
+    EXPECT_EQ(failure([&] { FileSafety::copyTree(dir / "src", dir / "merge"); }), "复制目标已存在。");
     EXPECT_EQ(readFile(dir / "merge/a.txt"), "old a");
 }
 

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "records/Errors.h"
 #include "records/FileSafety.h"
 #include "support/TestSupport.h"
 
@@ -12,12 +10,7 @@ using namespace olvex::test;
 
 namespace {
 std::string refusal(const Path& path) {
-    try {
-        FileSafety::checkPath(path);
-    } catch (const ManagerError& error) {
-        return error.message();
-    }
-    return "";
+    return failure([&] { FileSafety::checkPath(path); });
 }
 } // namespace
 
@@ -34,29 +27,19 @@ TEST(CheckPath, AcceptsRealAndMissingPathsAndRefusesLinksDotsAndSpecialFiles) {
     EXPECT_EQ(refusal(dir / "real/missing/also-missing"), "");
     EXPECT_EQ(refusal(dir.path().native() + "//real///sub/"), "");
 
-    EXPECT_EQ(refusal(dir / "link/sub"), "拒绝链接或特殊文件：" + (dir / "link").native());
-    EXPECT_EQ(refusal(dir / "link"), "拒绝链接或特殊文件：" + (dir / "link").native());
+    const std::string link = "拒绝链接或特殊文件：" + (dir / "link").native();
+    EXPECT_EQ(refusal(dir / "link/sub"), link);
+    EXPECT_EQ(refusal(dir / "link"), link);
     EXPECT_EQ(refusal(dir / "real/pipe"), "拒绝链接或特殊文件：" + (dir / "real/pipe").native());
     EXPECT_EQ(refusal(dir / "real/../real/sub"), "路径中不允许 . 或 ..");
     EXPECT_EQ(refusal(dir / "real/./sub"), "路径中不允许 . 或 ..");
     // The first failing component decides: the link comes before the "..".
-    EXPECT_EQ(refusal(dir / "link/../x"), "拒绝链接或特殊文件：" + (dir / "link").native());
+    EXPECT_EQ(refusal(dir / "link/../x"), link);
 
     EXPECT_TRUE(FileSafety::isDirectory(dir / "real"));
-    EXPECT_FALSE(FileSafety::isDirectory(dir / "link"));
-    EXPECT_FALSE(FileSafety::isDirectory(dir / "real/file"));
-    EXPECT_FALSE(FileSafety::isDirectory(dir / "missing"));
-}
-
-TEST(CheckPath, AnUnexaminableComponentIsNotTakenForAMissingOne) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root can examine any folder";
+    for (const char* other : {"link", "real/file", "missing"}) {
+        EXPECT_FALSE(FileSafety::isDirectory(dir / other)) << other;
     }
-    TempDir dir;
-    makeDirs(dir / "locked/inner");
-    ::chmod((dir / "locked").c_str(), 0);
-    EXPECT_EQ(refusal(dir / "locked/inner"), "无法检查路径：" + (dir / "locked/inner").native());
-    ::chmod((dir / "locked").c_str(), 0700);
 }
 
 #ifdef OLVEX_FAULT_INJECTION
@@ -65,14 +48,11 @@ TEST(CheckPath, OnlyNoSuchFileCountsAsMissing) {
     Path target = dir / "missing";
     sys::fault::arm({});
     FileSafety::checkPath(target);
-    long calls = sys::fault::calls();
-
-    sys::fault::arm({.failAt = calls, .error = EACCES});
-    EXPECT_EQ(refusal(target), "无法检查路径：" + target.native());
-    sys::fault::arm({.failAt = calls, .error = EIO});
-    EXPECT_EQ(refusal(target), "无法检查路径：" + target.native());
-    sys::fault::arm({.failAt = calls, .error = ENOENT});
-    EXPECT_EQ(refusal(target), "");
+    const long calls = sys::fault::calls();
+    for (int error : {EACCES, EIO, ENOENT}) {
+        sys::fault::arm({.failAt = calls, .error = error});
+        EXPECT_EQ(refusal(target), error == ENOENT ? "" : "无法检查路径：" + target.native()) << error;
+    }
     sys::fault::disarm();
 }
 #endif

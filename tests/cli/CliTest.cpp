@@ -1,0 +1,247 @@
+// The built olvex executable run as a script or a person would: exit statuses, --json output,
+// messages on standard error, Ctrl-C, the confirmation on a terminal.
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pty.h>
+#include <regex>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
+
+#include "support/TestSupport.h"
+#include "support/ZipBuilder.h"
+
+namespace olvex::test {
+namespace {
+
+using nlohmann::json;
+using Words = std::vector<std::string>;
+
+struct Result {
+    int status = -1; // the exit status, or 128 + the signal that ended the process
+    std::string out, err;
+    bool acted = false; // Ctrl-C was sent, or the answer typed
+};
+
+// Zips add-on folders (a .toc and a core.lua each) with the manifest of the pack "pack.test".
+std::string zip(const fs::path& path, const Words& names) {
+    std::vector<ZipEntry> entries{ZipEntry::file(
+        ".olvex-pack.json",
+        R"({"identifier":"pack.test","name":"测试整合包","version":"1","gameFlavor":"_retail_","source":"本地"})")};
+    for (const auto& name : names) {
+        entries.push_back(ZipEntry::file(name + "/" + name + ".toc", "## Title: " + name + "\n## Author: 测试\n"));
+        entries.push_back(ZipEntry::file(name + "/core.lua", "-- " + name));
+    }
+    writeZip(path, entries);
+    return path.native();
+}
+
+json parse(const Result& result) {
+    return json::parse(result.out); // throws, failing the test, when the output is no JSON
+}
+
+// A game (Wow.exe, as under Wine) in a temporary folder, the only default root; a private TMPDIR.
+class Olvex : public ::testing::Test {
+protected:
+    Olvex() {
+        makeDirs(m_addons);
+        makeDirs(m_tmp);
+        writeFile(m_game / "Wow.exe", "MZ");
+    }
+
+    // Once the output shows `when`, Ctrl-C is sent or `answer` typed on the pseudo-terminal that
+    // then holds all streams (else stdin is /dev/null, stdout a file, stderr a pipe read as it comes).
+    Result olvex(Words arguments, const std::string& procRoot = "", const std::string& when = "",
+                 const std::string& answer = "") {
+        const bool terminal = !answer.empty();
+        const std::string outPath = (m_temp / "stdout").native();
+        int ends[2] = {-1, -1};
+        EXPECT_EQ(terminal ? 0 : ::pipe(ends), 0);
+        int reading = ends[0];
+        const pid_t pid = terminal ? ::forkpty(&reading, nullptr, nullptr, nullptr) : ::fork();
+        if (pid == 0) {
+            if (!terminal) {
+                ::dup2(::open("/dev/null", O_RDONLY), 0);
+                ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+                ::dup2(ends[1], 2);
+            }
+            ::setenv("TMPDIR", m_tmp.c_str(), 1);
+            ::setenv("OLVEX_DEFAULT_ROOTS", (m_temp / "Games").c_str(), 1);
+            procRoot.empty() ? ::unsetenv("OLVEX_PROC_ROOT") : ::setenv("OLVEX_PROC_ROOT", procRoot.c_str(), 1);
+            arguments.insert(arguments.begin(), OLVEX_EXECUTABLE);
+            std::vector<char*> argv;
+            for (auto& word : arguments) {
+                argv.push_back(word.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(OLVEX_EXECUTABLE, argv.data());
+            ::_exit(127);
+        }
+        ::close(ends[1]);
+        Result result;
+        std::string& shown = terminal ? result.out : result.err;
+        char buffer[65536];
+        // Until the end of the stream (a terminal reports EIO once the child closed its side).
+        for (ssize_t n; (n = ::read(reading, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);) {
+            shown.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+            if (!result.acted && !when.empty() && shown.find(when) != std::string::npos) {
+                result.acted = terminal ? ::write(reading, answer.data(), answer.size()) > 0 : ::kill(pid, SIGINT) == 0;
+            }
+        }
+        ::close(reading);
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out += terminal ? "" : readFile(outPath);
+        return result;
+    }
+
+    TempDir m_temp;
+    const fs::path m_game = m_temp / "Games/World of Warcraft/_retail_";
+    const fs::path m_addons = m_game / "Interface/AddOns";
+    const fs::path m_tmp = m_temp / "tmp"; // preview staging folders must never stay here
+    const std::string m_dir = m_game.native();
+};
+
+// The JSON answers and what the command line does itself (missing roots named, add-on search,
+// backup id prefixes, the ids moved); what the service does to the folder is the core's business.
+TEST_F(Olvex, ScriptedRoundPrintsJsonAndReachesTheService) {
+    const std::string missing = (m_temp / "offline").native();
+    EXPECT_EQ(parse(olvex({"scan", missing, "--json"})),
+              json::parse(R"({"clients":[{"path":")" + m_dir + R"(","folderName":"_retail_","title":"正式服"}],)" +
+                          R"("missingRoots":[")" + missing + R"("],"inaccessibleRoots":[],"reachedLimit":false})"));
+    EXPECT_EQ(olvex({"scan", "--no-default-roots", missing}).out,
+              "未扫描到游戏。请指定 World of Warcraft 或版本文件夹所在的目录。\n有 1 个指定位置不存在或磁盘离线：\n  " +
+                  missing + "\n");
+
+    writeFile(m_addons / "Mine/Mine.toc", "## Title: 我的插件\n## Author: 玩家\n");
+    writeFile(m_game / "WTF/Config.wtf", "SET a 1\n");
+    writeFile(m_game / "WTF/Account/ACC/Realm/Hero/layout.txt", "hero");
+    auto result = olvex({"install", m_dir, zip(m_temp / "p.zip", {"Alpha", "Gamma"}), "--yes", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    json answer = parse(result);
+    EXPECT_EQ(answer["message"], "已安装 2 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
+    EXPECT_EQ(answer["preview"]["addons"], json::array({"Alpha", "Gamma"}));
+    EXPECT_EQ(answer["preview"]["pack"]["identifier"], "pack.test");
+    EXPECT_EQ(parse(olvex({"addons", m_dir, "--search", "GAM", "--json"}))[0]["folder"], "Gamma");
+    EXPECT_EQ(parse(olvex({"addons", m_dir, "--search=玩家", "--json"})),
+              json::parse(R"([{"folder":"Mine","path":")" + (m_addons / "Mine").native() +
+                          R"(","title":"我的插件","version":"未声明","author":"玩家","dependencies":"无",)"
+                          R"("interface":"未声明"}])"));
+
+    json backup = parse(olvex({"backup-wtf", m_dir, "--json"}))["backup"];
+    const std::string id = backup["id"];
+    EXPECT_EQ(backup["kind"], "wtf");
+    EXPECT_TRUE(std::regex_match(backup["date"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    writeFile(m_game / "WTF/Config.wtf", "SET a 2\n"); // outside the scope: kept
+    std::string prefix = id.substr(0, 8);
+    std::transform(prefix.begin(), prefix.end(), prefix.begin(), ::tolower);
+    result = olvex({"restore", m_dir, prefix, "--scope", "Account/ACC/Realm/Hero"});
+    EXPECT_EQ(result.out, "已恢复WTF 配置，恢复前的状态也已自动备份。\n") << result.err;
+    EXPECT_EQ(readFile(m_game / "WTF/Config.wtf"), "SET a 2\n");
+
+    // One backup of the add-ons, two of WTF: keeping one of each sets the manual backup aside.
+    EXPECT_EQ(parse(olvex({"retain", m_dir, "1", "--json"}))["recycled"], json::array({id}));
+    EXPECT_EQ(parse(olvex({"recover-recycled", m_dir, "--json"}))["recovered"], json::array({id}));
+    EXPECT_GT(parse(olvex({"backups", m_dir, "--json"}))[0]["bytes"].get<std::int64_t>(), 0);
+    EXPECT_EQ(parse(olvex({"status", m_dir, "--json"})),
+              json::parse(R"({"client":{"path":")" + m_dir +
+                          R"(","folderName":"_retail_","title":"正式服"},)"
+                          R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0})"));
+    EXPECT_TRUE(fs::is_empty(m_tmp));
+}
+
+TEST_F(Olvex, WrongUsageExitsTwoFailuresAndARunningGameExitOneWithTheMessageOnStandardError) {
+    writeFile(m_game / "WTF/Config.wtf", "SET a 1\n");
+    const std::string id = parse(olvex({"backup-wtf", m_dir, "--json"}))["backup"]["id"];
+    // The game's Windows client under Wine: the kernel sees the loader, the .exe is on its command line.
+    const std::string proc = (m_temp / "proc").native();
+    writeFile(proc + "/4242/cmdline", std::string("C:\\Program Files\\World of Warcraft\\_retail_\\Wow.exe") + '\0');
+    writeFile(proc + "/4242/comm", "Wow.exe\n");
+    fs::create_symlink("/usr/bin/wine64-preloader", proc + "/4242/exe");
+    const std::string running = "检测到魔兽世界仍在运行，请完全退出游戏。";
+    const std::string nowhere = (m_temp / "nowhere/_retail_").native();
+    const std::vector<std::tuple<Words, int, std::string>> cases{
+        {{"bogus"}, 2, "未知命令：bogus"},
+        {{"addons"}, 2, "参数不足。用法：olvex addons 目录 [--search 文字]"},
+        {{"addons", m_dir, "extra"}, 2, "参数过多。用法：olvex addons 目录 [--search 文字]"},
+        {{"backups", m_dir, "--yes"}, 2, "命令 backups 不接受选项 --yes。"},
+        {{"addons", m_dir, "--search"}, 2, "选项 --search 需要一个值。"},
+        {{"status", m_dir, "--frobnicate"}, 2, "未知选项：--frobnicate"},
+        {{"retain", m_dir, "five"}, 2, "份数必须是整数：five"},
+        {{"restore", m_dir, ""}, 2, "备份编号不能为空。"},
+        {{"status", ""}, 2, "路径参数不能为空。"},
+        // Standard input is no terminal here: no one could confirm.
+        {{"install", m_dir, "/p.zip"}, 2, "标准输入不是终端，无法确认安装；核对预览后请加 --yes。"},
+        {{"status", nowhere}, 1, "找不到目录“" + nowhere + "”。"},
+        {{"restore", m_dir, "FFFF"}, 1, "找不到编号以“FFFF”开头的备份。"},
+        {{"install", m_dir, "/p.zip", "--yes"}, 1, running},
+        {{"remove-retired", m_dir, "pack.test", "Alpha"}, 1, running},
+        {{"backup-wtf", m_dir}, 1, running},
+        {{"restore", m_dir, id}, 1, running},
+        {{"import", m_dir, "/wtf.olvexbackup"}, 1, running},
+        {{"recover", m_dir}, 1, running}};
+    const auto before = snapshotTree(m_game);
+    for (const auto& [arguments, status, message] : cases) {
+        SCOPED_TRACE(message);
+        auto result = olvex(arguments, message == running ? proc : "");
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, status == 2 ? "用法错误：" + message + "\n运行“olvex help”查看用法。\n" : message + "\n");
+    }
+    EXPECT_EQ(snapshotTree(m_game), before);
+    EXPECT_TRUE(fs::is_empty(m_tmp));
+    // Reading, exporting and setting backups aside work while the game runs, as in the window.
+    for (const auto& arguments : std::vector<Words>{
+             {"backups", m_dir}, {"export", m_dir, id, (m_temp / "x").native()}, {"recycle", m_dir, id}}) {
+        EXPECT_EQ(olvex(arguments, proc).status, 0) << arguments.front();
+    }
+}
+
+// Ctrl-C cancels until the commit point (status 130, folder unchanged), not after it.
+TEST_F(Olvex, CtrlCCancelsBeforeTheCommitAndNotAfterIt) {
+    writeFile(m_game / "WTF/Config.wtf", "SET a 1\n");
+    ASSERT_EQ(olvex({"backup-wtf", m_dir}).status, 0); // the manager folder exists from here on
+    // 256 MiB of zeros: a small archive whose extraction takes long enough to be interrupted.
+    writeZip(m_temp / "huge.zip", {ZipEntry::file("Huge/Huge.toc", "## Title: Huge\n"),
+                                   ZipEntry::file("Huge/data.bin", std::string(256u << 20, '\0'))});
+    const auto before = snapshotTree(m_game);
+    auto result = olvex({"install", m_dir, (m_temp / "huge.zip").native(), "--yes"}, "", "正在解压");
+    EXPECT_TRUE(result.acted);
+    EXPECT_EQ(result.status, 130);
+    EXPECT_TRUE(result.err.ends_with("已取消，游戏文件保持操作前状态。\n")) << result.err;
+    EXPECT_EQ(result.err.find("正在提交"), std::string::npos) << result.err;
+    EXPECT_EQ(snapshotTree(m_game), before);
+    EXPECT_TRUE(fs::is_empty(m_tmp));
+
+    result = olvex({"install", m_dir, zip(m_temp / "p.zip", {"Alpha", "Beta"}), "--yes"}, "", "正在提交，请勿退出");
+    EXPECT_TRUE(result.acted);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.ends_with("已安装 2 个插件。同名插件已替换，其余插件和 WTF 配置已保留。\n")) << result.out;
+    EXPECT_EQ(readFile(m_addons / "Beta/core.lua"), "-- Beta");
+    EXPECT_TRUE(fs::is_empty(m_tmp));
+}
+
+TEST_F(Olvex, InstallAsksOnATerminal) {
+    const Words install{"install", m_dir, zip(m_temp / "p.zip", {"Alpha"})};
+    const std::string prompt = "输入 y 或 是 继续：";
+    const auto before = snapshotTree(m_game);
+    auto declined = olvex(install, "", prompt, "n\n");
+    EXPECT_EQ(declined.status, 1) << declined.out;
+    EXPECT_NE(declined.out.find("将安装 1 个插件：Alpha"), std::string::npos) << declined.out;
+    EXPECT_NE(declined.out.find("已放弃安装，游戏文件未改动。"), std::string::npos) << declined.out;
+    EXPECT_EQ(snapshotTree(m_game), before);
+    EXPECT_TRUE(fs::is_empty(m_tmp));
+
+    auto accepted = olvex(install, "", prompt, "是\n");
+    EXPECT_EQ(accepted.status, 0) << accepted.out;
+    EXPECT_TRUE(fs::exists(m_addons / "Alpha/Alpha.toc"));
+}
+
+} // namespace
+} // namespace olvex::test
