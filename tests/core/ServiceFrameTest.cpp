@@ -51,8 +51,19 @@ TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFo
     makeDirs(game.manager() / ("recover-" + Uuid::random().text()));
     makeDirs(game.manager() / "work-old");
     std::string journal;
-    ManagerService service({}, [&] { journal = readFile(game.manager() / "active.json"); });
+    std::map<std::string, std::string> setAside;
+    // At the commit the old target is gone from the game folder in one piece, set aside whole.
+    ManagerService service({}, [&] {
+        journal = readFile(game.manager() / "active.json");
+        EXPECT_FALSE(fs::exists(game.addons()));
+        for (const auto& entry : fs::directory_iterator(game.manager())) {
+            if (fs::exists(entry.path() / "previous")) {
+                setAside = snapshotTree(entry.path() / "previous");
+            }
+        }
+    });
     game.run(service, BackupKind::addons, [](const Path& next) { writeFile(next / "Two/Two.toc", "2"); });
+    EXPECT_EQ(setAside, before);
     EXPECT_EQ(snapshotTree(game.addons()),
               (std::map<std::string, std::string>{{"Two", "<dir>"}, {"Two/Two.toc", "2"}}));
     const std::string id = game.backups().at(0);
