@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "service/ManagerService.h"
@@ -50,6 +51,11 @@ struct FaultCase {
     // Extra checks after recovery.
     std::function<void(FaultFixture&)> invariant = nullptr;
 };
+
+// Test names and logs show a case by its name, not as a dump of its bytes.
+inline void PrintTo(const FaultCase& faultCase, std::ostream* out) {
+    *out << faultCase.name;
+}
 
 struct FaultRunSummary {
     long calls = 0; // N of the clean run
