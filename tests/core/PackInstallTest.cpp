@@ -183,7 +183,8 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
         writeFile(game.addons() / file, content);
     }
     auto before = snapshotTree(game.addons());
-    // Every add-on folder of the corpus, its TOC files byte for byte, with a Chinese-named file.
+    // Every add-on folder of the corpus, its TOC files byte for byte, filled with generated Lua
+    // files, one of them under Chinese names.
     const std::string root = "整合包/Interface/AddOns/";
     Entries entries = pack({"One", "Café"}, root);
     Names expected = {ManagerService::registryName, "Café", "Keep", "One", "Owned"};
@@ -194,6 +195,14 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
                 entries.push_back(gbk(root + name + "/" + toc.path().filename().native(), readFile(toc.path())));
             }
             entries.push_back(gbk(root + name + "/本地化/简体中文.lua", "local L = {} -- " + name));
+            for (int module = 1; module <= 3; ++module) {
+                std::string lua = "local " + name + " = {}\n";
+                for (int line = 0; line < 40 * module; ++line) {
+                    lua += "function " + name + ".f" + std::to_string(line) + "() return " + std::to_string(line) +
+                           " end\n";
+                }
+                entries.push_back(F(root + name + "/Modules/Module" + std::to_string(module) + ".lua", lua));
+            }
             expected.push_back(name);
         }
     }
@@ -207,6 +216,7 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
     EXPECT_EQ(readFile(game.addons() / "Bartender4/Bartender4.toc"),
               readFile(corpus("tocs/Bartender4/Bartender4.toc")));
     EXPECT_EQ(readFile(game.addons() / "ElvUI/本地化/简体中文.lua"), "local L = {} -- ElvUI");
+    EXPECT_EQ(readFile(game.addons() / "ElvUI/Modules/Module3.lua").size(), 4237u);
     EXPECT_EQ(readFile(game.addons() / "Keep/Keep.toc"), "untouched");
     EXPECT_EQ(readFile(game.addons() / ManagerService::registryName), before.at(ManagerService::registryName));
     EXPECT_EQ(game.service.installedAddons(game.client).size(), expected.size() - 1);
