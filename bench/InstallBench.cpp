@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 std::string g_pack;
 std::string g_live;
@@ -41,12 +43,19 @@ void installOurs(benchmark::State& state) {
         state.PauseTiming();
         fs::path folder = prepareGame(state);
         fs::create_directories(folder / "tmp");
-        olvex::ManagerService service({}, {}, folder / "tmp");
+        // The commit hook runs once the copies are flushed and the journal written: the time
+        // until then is the copy and flush path; what follows is deleting the replaced folder
+        // and the preview's staging folder.
+        Clock::time_point committed;
+        olvex::ManagerService service(
+            {}, [&] { committed = Clock::now(); }, folder / "tmp");
         olvex::GameClient client(folder / "_retail_");
         state.ResumeTiming();
+        const Clock::time_point start = Clock::now();
         try {
             auto preview = service.preview(g_pack, client);
             service.install(preview.token);
+            state.counters["until_commit_s"] = std::chrono::duration<double>(committed - start).count();
         } catch (const std::exception& error) {
             state.SkipWithError(error.what());
             break;
