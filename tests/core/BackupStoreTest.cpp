@@ -97,6 +97,8 @@ TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
 
 TEST(BackupStore, ManualBackupThinningRecyclingAndBringingBackRunUnderTheLease) {
     Game g;
+    EXPECT_EQ(failure([&] { g.service.backupWTF(g.client); }), "未找到 WTF 配置 目录，无法备份。");
+    EXPECT_FALSE(fs::exists(g.store()));
     writeFile(g.root / "WTF/Account/ABC/SavedVariables/x.lua", "x = 1");
     std::vector<OperationStage> stages;
     OperationControl control([&](OperationStage stage) { stages.push_back(stage); });
@@ -122,6 +124,8 @@ TEST(BackupStore, ManualBackupThinningRecyclingAndBringingBackRunUnderTheLease) 
     }
     auto oldestWtf = snapshotTree(g.store() / wtf[0].id.text());
 
+    EXPECT_EQ(failure([&] { g.service.retainBackups(0, g.client); }), "至少保留一份备份。");
+    EXPECT_FALSE(fs::exists(g.bin()));
     g.service.retainBackups(5, g.client);
     EXPECT_EQ(g.listed(),
               (std::vector<LocalBackup>{wtf[6], wtf[5], wtf[4], wtf[3], wtf[2], addons[2], addons[1], addons[0]}));
