@@ -223,11 +223,7 @@ int addons(const Context& context) {
         });
     }
     if (context.invocation.json) {
-        Json array = Json::array();
-        for (const auto& addon : list) {
-            array.push_back(jsonOf(addon));
-        }
-        printJson(array);
+        printJsonArray(list);
         return 0;
     }
     for (const auto& addon : list) {
@@ -248,11 +244,7 @@ int packs(const Context& context) {
     const GameClient client = clientArgument(context, 0);
     const auto list = context.session.read([client](ManagerService& s) { return s.installedPacks(client); });
     if (context.invocation.json) {
-        Json array = Json::array();
-        for (const auto& pack : list) {
-            array.push_back(jsonOf(pack));
-        }
-        printJson(array);
+        printJsonArray(list);
         return 0;
     }
     for (const auto& pack : list) {
@@ -267,11 +259,7 @@ int retired(const Context& context) {
     const GameClient client = clientArgument(context, 0);
     const auto list = context.session.read([client](ManagerService& s) { return s.retiredAddons(client); });
     if (context.invocation.json) {
-        Json array = Json::array();
-        for (const auto& addon : list) {
-            array.push_back(jsonOf(addon));
-        }
-        printJson(array);
+        printJsonArray(list);
         return 0;
     }
     for (const auto& addon : list) {
@@ -403,11 +391,7 @@ int backups(const Context& context) {
     const GameClient client = clientArgument(context, 0);
     const auto list = context.session.read([client](ManagerService& s) { return s.backupDetails(client); });
     if (context.invocation.json) {
-        Json array = Json::array();
-        for (const auto& details : list) {
-            array.push_back(jsonOf(details));
-        }
-        printJson(array);
+        printJsonArray(list);
         return 0;
     }
     for (const auto& details : list) {
@@ -436,11 +420,7 @@ int scopes(const Context& context) {
     const auto list =
         context.session.read([client, backup](ManagerService& s) { return s.configurationScopes(backup, client); });
     if (context.invocation.json) {
-        Json array = Json::array();
-        for (const auto& scope : list) {
-            array.push_back(jsonOf(scope));
-        }
-        printJson(array);
+        printJsonArray(list);
         return 0;
     }
     if (list.empty()) {

@@ -38,6 +38,15 @@ Json jsonOf(const ConfigurationScope& scope);
 // Writes the value to standard output, indented, invalid UTF-8 in names replaced.
 void printJson(const Json& value);
 
+// Prints a listing as one JSON array of its items' objects.
+template <typename List> void printJsonArray(const List& list) {
+    Json array = Json::array();
+    for (const auto& item : list) {
+        array.push_back(jsonOf(item));
+    }
+    printJson(array);
+}
+
 // The stages and copy progress of one running operation on standard error. Stages come from
 // the service thread, progress from the waiting thread; one lock keeps lines whole. On a
 // terminal the progress line is rewritten in place; otherwise a line at most every second.
