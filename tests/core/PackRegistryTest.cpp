@@ -143,6 +143,9 @@ TEST(PackRegistry, AMalformedRegistryFailsClosedAndIsLeftAsItWas) {
     }
     Game missing;
     EXPECT_TRUE(missing.service.installedPacks(missing.client).empty());
+    fs::create_symlink(missing.dir / "elsewhere", missing.registry()); // dangling: not a missing registry
+    EXPECT_EQ(failure([&] { missing.service.installedPacks(missing.client); }),
+              "拒绝链接或特殊文件：" + missing.registry().native());
     EXPECT_EQ(failure([&] { missing.service.installedPacks(GameClient(missing.dir / "_retail_x")); }),
               "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。");
 }
