@@ -47,7 +47,6 @@ TEST(Inventory, RealTocFilesReadAsPlayersSeeThemInEachFlavour) {
         auto list = service.installedAddons(GameClient(dir / flavours[f]));
         ASSERT_EQ(list.size(), 23u);
         EXPECT_EQ(list.front().folder, dir / flavours[f] / "Interface/AddOns/Auctionator");
-        EXPECT_EQ(list.back().folder.filename(), "pfUI"); // code-point order: lower case last
         std::map<std::string, InstalledAddon> byName;
         for (const auto& addon : list) {
             byName.emplace(addon.folder.filename(), addon);
@@ -93,9 +92,7 @@ TEST(Inventory, FieldLinesFollowTheTocRules) {
         {"## Title: |cff00ff00Green|r |CFF00FF00Kept|R |cff00ffX|r\n", "title", "Green |CFF00FF00Kept|R |cff00ffX"},
         {"## Title: a\r## Version: 3\r\n", "version", "3"},
         {"## Author: b\u2029## Notes: c", "notes", "c"},
-        {"## Title: a\xFF"
-         "b\n",
-         "title", "a\uFFFDb"},
+        {"## Title: a\xFFz\n", "title", "a\uFFFDz"},
         {std::string("\0\x01## Title: x", 13), "title", "-"},
     };
     toc::FieldParser parser;

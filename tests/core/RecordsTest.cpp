@@ -31,32 +31,23 @@ TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictIdsAn
     EXPECT_EQ(json::encode(toJson(noSize)).find("byteCount"), std::string::npos);
     EXPECT_EQ(localBackupFromJson(json::decode(json::encode(toJson(noSize)))), noSize);
     // Any key order; a lower-case id.
-    EXPECT_EQ(
-        localBackupFromJson(json::decode(
-            R"({"reason":"r","kind":"addons","byteCount":7,"date":3,"id":"0a1b2c3d-4e5f-6789-abcd-ef0123456789"})")),
-        (LocalBackup{id, Date{3}, BackupKind::addons, "r", 7}));
-
+    const json::Json valid = json::decode(
+        R"({"reason":"r","kind":"addons","byteCount":7,"date":3,"id":"0a1b2c3d-4e5f-6789-abcd-ef0123456789"})");
+    EXPECT_EQ(localBackupFromJson(valid), (LocalBackup{id, Date{3}, BackupKind::addons, "r", 7}));
+    auto changed = [&](const char* key, std::optional<json::Json> value) {
+        json::Json object = valid;
+        value ? void(object[key] = *value) : void(object.erase(key));
+        return object;
+    };
+    for (const json::Json& broken : {changed("id", {}), changed("date", {}), changed("kind", {}), changed("reason", {}),
+                                     changed("kind", "Addons"), changed("kind", "config"), changed("id", "not-a-uuid"),
+                                     changed("date", "3"), changed("byteCount", "7"), json::Json::array({1, 2})}) {
+        SCOPED_TRACE(broken.dump());
+        EXPECT_THROW(localBackupFromJson(broken), json::DecodeError);
+    }
     // Dates are seconds since 2001, not since 1970: 2001-01-01 itself is 0.
     EXPECT_DOUBLE_EQ(Date::fromUnix(978307200.0).sinceReference, 0.0);
-    LocalBackup current{Uuid::random(), Date::now(), BackupKind::addons, "r", 1};
-    EXPECT_EQ(localBackupFromJson(json::decode(json::encode(toJson(current)))), current);
-    EXPECT_LT(current.date.sinceReference, 1e9); // a Unix timestamp would already be past 1.7e9
-
-    for (const char* text :
-         {R"({"date":3,"kind":"addons","reason":"r"})",
-          R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","kind":"addons","reason":"r"})",
-          R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":3,"reason":"r"})",
-          R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":3,"kind":"Addons","reason":"r"})",
-          R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":3,"kind":"config","reason":"r"})",
-          R"({"id":"not-a-uuid","date":3,"kind":"wtf","reason":"r"})",
-          R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":"3","kind":"wtf","reason":"r"})",
-          R"({"id":"0A1B2C3D-4E5F-6789-ABCD-EF0123456789","date":3,"kind":"wtf","reason":"r","byteCount":"7"})",
-          R"([1,2])"}) {
-        SCOPED_TRACE(text);
-        EXPECT_THROW(localBackupFromJson(json::decode(text)), json::DecodeError);
-    }
-    EXPECT_THROW(json::decode("{\"id\":"), nlohmann::json::parse_error);
-
+    EXPECT_LT(Date::now().sinceReference, 1e9); // a Unix timestamp would already be past 1.7e9
     // Ids parse in either case (above) and in no other form.
     for (const char* text : {"", "0A1B2C3D4E5F6789ABCDEF0123456789", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}",
                              "0A1B2C3D-4E5F-6789-ABCD-EF012345678G", "0A1B2C3D-4E5F-6789-ABCD-EF01234567890"}) {
