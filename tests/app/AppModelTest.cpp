@@ -11,9 +11,6 @@
 using namespace olvex;
 using namespace olvex::test;
 
-// Selection and saved roots are followed through the window in MainWindowTest.
-const QString kSavedKey = QString::fromLatin1(AppModel::savedKey);
-
 // While the scanner runs elsewhere commands are ignored; a model destroyed meanwhile is left alone.
 TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
     QSemaphore release;
@@ -21,7 +18,7 @@ TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
     std::vector<Path> scannedRoots;
     FakePlatform platform;
     platform.roots = {"/default/one", "/default/two"};
-    platform.store[kSavedKey] = QStringList{"/saved"};
+    platform.store[AppModel::savedKey] = QStringList{"/saved"};
     auto model = std::make_unique<AppModel>(platform, [&](const std::vector<Path>& roots) {
         scanThread = QThread::currentThread();
         scannedRoots = roots;
@@ -36,7 +33,7 @@ TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
     platform.nextChoice = QStringLiteral("/ignored");
     model->chooseGame();
     EXPECT_EQ(platform.writes, 1); // the first scan's own write, and no other
-    EXPECT_EQ(platform.store.value(kSavedKey), QStringList{"/saved"});
+    EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{"/saved"});
 
     model.reset();
     release.release();
