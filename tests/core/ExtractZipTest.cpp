@@ -269,7 +269,6 @@ TEST(ExtractZip, TheRealEntryLimitTakesFiftyThousandEntriesAndNotOneMore) {
     EXPECT_TRUE(fs::exists(box.dest() / "d9/f49999"));
     EXPECT_EQ(bomb.extract(corpus("zips/generated/many_entries_50001.zip")), kUnsafe);
     EXPECT_EQ(std::distance(fs::directory_iterator(bomb.dest()), {}), 50'000);
-    EXPECT_TRUE(fs::exists(bomb.dest() / "f49999"));
     EXPECT_FALSE(fs::exists(bomb.dest() / "f50000"));
 }
 
