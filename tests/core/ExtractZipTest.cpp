@@ -115,7 +115,7 @@ private:
 };
 
 const auto F = [](std::string name, std::string content = "x") { return ZipEntry::file(name, content); };
-const auto Dir = [](std::string name) { return ZipEntry::directory(name); };
+const auto Dir = [](std::string name) { return ZipEntry{name, "", ZipEntry::Type::directory}; };
 const auto gbk = [](std::string bytes) { return ZipEntry{"", "x", ZipEntry::Type::file, bytes}; };
 const auto zip = [](std::vector<ZipEntry> entries) -> Build {
     return [=](const fs::path& path) { writeZip(path, entries); };
@@ -168,7 +168,7 @@ TEST(ExtractZip, EntryRulesAndBudgetsRefuseHostileEntriesAndKeepTheirSafeTwins) 
         {"colon inside", zip({F("a/b:stream")}), kUnsafe, ""},
         {"escape", zip({F("dir/esc\x1b[31m.txt")}), kComponent, "dir/"},
         {"delete", zip({F("del\x7f.txt")}), kComponent, ""},
-        {"symlink", zip({F("a.txt"), ZipEntry::symlink("link", "/etc")}), kUnsafe, "a.txt"},
+        {"symlink", zip({F("a.txt"), ZipEntry{"link", "/etc", ZipEntry::Type::symlink}}), kUnsafe, "a.txt"},
         {"file in its place", zip({F("a.txt"), F("link", "/etc")}), "", "a.txt|link=/etc"},
         {"encryption flag only", raw({{"b.txt", "x", 0100644, true, true}}), kUnsafe, ""},
         {"block device", raw({{"dev", "", 060644}}), kUnsafe, ""},

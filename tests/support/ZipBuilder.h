@@ -23,10 +23,6 @@ struct ZipEntry {
     std::optional<std::string> rawName = std::nullopt;
 
     static ZipEntry file(std::string name, std::string content) { return {std::move(name), std::move(content)}; }
-    static ZipEntry directory(std::string name) { return {std::move(name), {}, Type::directory}; }
-    static ZipEntry symlink(std::string name, std::string target) {
-        return {std::move(name), std::move(target), Type::symlink};
-    }
 };
 
 // Writes the entries in order, deflated or (much faster for many tiny entries) stored. Throws
