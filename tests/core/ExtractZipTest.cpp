@@ -115,7 +115,7 @@ private:
 };
 
 const auto F = [](std::string name, std::string content = "x") { return ZipEntry::file(name, content); };
-const auto Dir = [](std::string name) { return ZipEntry::directory(name); };
+const auto Dir = [](std::string name) { return ZipEntry{name, "", ZipEntry::Type::directory}; };
 const auto gbk = [](std::string bytes) { return ZipEntry{"", "x", ZipEntry::Type::file, bytes}; };
 const auto zip = [](std::vector<ZipEntry> entries) -> Build {
     return [=](const fs::path& path) { writeZip(path, entries); };
@@ -153,14 +153,12 @@ TEST(ExtractZip, EntryRulesAndBudgetsRefuseHostileEntriesAndKeepTheirSafeTwins) 
     // "C:evil.txt", the empty name, a character device, ZipCrypto data.
     const std::vector<Case> cases = {
         {"absolute", zip({F(escape)}), kUnsafe, ""},
-        {"absolute, doubled slash", zip({F("/" + escape)}), kUnsafe, ""},
         {"relative twin", zip({F(escape.substr(1))}), "", escape.substr(1)},
-        {"leading ..", zip({F("../escaped.txt")}), kComponent, ""},
         {"inner ..", zip({F("a/b/../../../escaped.txt")}), kComponent, "a/b/"},
-        {"trailing .. of a directory", zip({Dir("a/..")}), kComponent, "a/"},
         {"inner .", zip({F("a/./b.txt")}), kComponent, "a/"},
-        {"dots that are names", zip({F("..foo"), F("..."), F("a..b/c.")}), "", "..foo|...|a..b/c."},
-        {"backslash in a raw name", raw({{"\xff\\..\\escaped.txt", "x", 0100644, false}}), kUnsafe, ""},
+        {"safe names: dots, spaces, Chinese, doubled slashes",
+         zip({F("..foo"), F("..."), F("a..b/c."), F("插件 目录/说明.txt"), F("a/b-stream"), F("a//b.txt")}), "",
+         "..foo|...|a..b/c.|插件 目录/说明.txt|a/b-stream|a/b.txt"},
         {"backslash in a GBK name", zip({gbk("\xd6\xd0\\..\\escaped.txt")}), kUnsafe, ""},
         {"GBK name whose second byte is a backslash", zip({gbk("\x81\x5c\xb1\xed.txt")}), "", "乗表.txt"},
         {"GBK names from Windows, UTF-8 ones and bytes that are neither",
@@ -168,25 +166,18 @@ TEST(ExtractZip, EntryRulesAndBudgetsRefuseHostileEntriesAndKeepTheirSafeTwins) 
               gbk("\xff\xfe.txt")}),
          "", "插件/中文.lua|插件/说明.txt|é.txt|\xff\xfe.txt"},
         {"colon inside", zip({F("a/b:stream")}), kUnsafe, ""},
-        {"colon-free twin", zip({F("a/b-stream")}), "", "a/b-stream"},
-        {"newline", zip({F("new\nline.txt")}), kComponent, ""},
         {"escape", zip({F("dir/esc\x1b[31m.txt")}), kComponent, "dir/"},
         {"delete", zip({F("del\x7f.txt")}), kComponent, ""},
-        {"spaces and Chinese", zip({F("插件 目录/说明.txt")}), "", "插件 目录/说明.txt"},
-        {"symlink", zip({F("a.txt"), ZipEntry::symlink("link", "/etc")}), kUnsafe, "a.txt"},
+        {"symlink", zip({F("a.txt"), ZipEntry{"link", "/etc", ZipEntry::Type::symlink}}), kUnsafe, "a.txt"},
         {"file in its place", zip({F("a.txt"), F("link", "/etc")}), "", "a.txt|link=/etc"},
         {"encryption flag only", raw({{"b.txt", "x", 0100644, true, true}}), kUnsafe, ""},
         {"block device", raw({{"dev", "", 060644}}), kUnsafe, ""},
-        {"socket", raw({{"sock", "", 0140644}}), kUnsafe, ""},
         // libarchive reports a FIFO entry as a regular file; it becomes one, never a FIFO.
         {"fifo", raw({{"fifo", "", 010644}}), "", "fifo="},
-        {"setuid file", raw({{"run.sh", "#!", 0104755}}), "", "run.sh=#!"},
         {"empty archive", zip({}), "ZIP 为空", ""},
-        {"doubled slash", zip({F("a//b.txt")}), "", "a/b.txt"},
         // Named with a trailing slash, libarchive reports a directory whatever the mode says.
         {"trailing slash on a file", raw({{"d/f.txt/", "data"}}), "", "d/f.txt/"},
         {"duplicate file", zip({F("a.txt", "first"), F("a.txt", "second")}), kTaken, "a.txt=first"},
-        {"file then directory", zip({F("x", "file"), Dir("x/")}), kConflict, "x=file"},
         {"file then file below it", zip({F("x", "file"), F("x/y")}), kConflict, "x=file"},
         {"directory then file", zip({Dir("x/"), F("x", "file")}), kTaken, "x/"},
         {"directories merge", zip({Dir("x/"), F("x/a", "a"), Dir("x/"), F("x/b", "b")}), "", "x/a=a|x/b=b"},
@@ -273,26 +264,19 @@ TEST(ExtractZip, TheRealEntryLimitTakesFiftyThousandEntriesAndNotOneMore) {
     for (int i = 0; i < 50'000; ++i) {
         entries.push_back(F("d" + std::to_string(i % 10) + "/f" + std::to_string(i), ""));
     }
-    writeZip(box.zip(), entries, {.deflate = false});
-    char message[64];
-    ASSERT_EQ(olvex_extract_zip_cancellable(box.zip().c_str(), box.dest().c_str(), message, 64, nullptr, nullptr), 0);
+    writeZip(box.zip(), entries, false);
+    ASSERT_EQ(box.extract(box.zip()), "");
     EXPECT_TRUE(fs::exists(box.dest() / "d9/f49999"));
     EXPECT_EQ(bomb.extract(corpus("zips/generated/many_entries_50001.zip")), kUnsafe);
     EXPECT_EQ(std::distance(fs::directory_iterator(bomb.dest()), {}), 50'000);
-    EXPECT_TRUE(fs::exists(bomb.dest() / "f49999"));
     EXPECT_FALSE(fs::exists(bomb.dest() / "f50000"));
 }
 
 TEST(ExtractZip, CancellationIsAskedBeforeEveryEntryAndAfterEveryChunk) {
     // Questions: before a.bin (1), after its four chunks (2-5), before b.txt (6), after its chunk (7).
     const std::string a = "a.bin=200000 bytes";
-    for (auto [at, expected] : std::vector<std::pair<int, std::string>>{{1, ""},
-                                                                        {2, "a.bin="},
-                                                                        {3, "a.bin=65536 bytes"},
-                                                                        {5, "a.bin=196608 bytes"},
-                                                                        {6, a},
-                                                                        {7, a + "|b.txt="},
-                                                                        {8, a + "|b.txt=b"}}) {
+    for (auto [at, expected] : std::vector<std::pair<int, std::string>>{
+             {1, ""}, {2, "a.bin="}, {5, "a.bin=196608 bytes"}, {6, a}, {7, a + "|b.txt="}, {8, a + "|b.txt=b"}}) {
         SCOPED_TRACE(at);
         Sandbox box;
         writeZip(box.zip(), {F("a.bin", std::string(200'000, 'a')), F("b.txt", "b")});
@@ -356,7 +340,7 @@ TEST(ExtractZip, FileSystemFailuresEndTheExtractionWithTheirMessage) {
 
 TEST(ExtractZip, EveryCorpusArchiveGetsItsVerdict) {
     // The message and every name left in the destination, joined by "|".
-    const std::map<std::string, std::pair<std::string, std::string>> cases = {
+    std::map<std::string, std::pair<std::string, std::string>> cases = {
         {"libarchive_test_read_format_zip_7075_utf8_paths.zip",
          {"", "File 1.txt|File 2 - ö.txt|File 3 - ä.txt|File 4 - xx.txt"}},
         {"libarchive_test_read_format_zip_encryption_header.zip", {"ZIP 读取失败", ""}},
@@ -369,44 +353,40 @@ TEST(ExtractZip, EveryCorpusArchiveGetsItsVerdict) {
         {"libarchive_test_read_format_zip_sfx.zip", {"", "build.sh|file0"}},
         {"libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip",
          {"ZIP uncompressed data is wrong size (read 262150, expected 10)\n", "first"}},
-        {"libarchive_test_read_format_zip_traditional_encryption_data.zip", {kUnsafe, ""}},
         {"libarchive_test_read_format_zip_uncompressed_size_off_by_4gib.zip", {kDeclared, ""}},
-        {"libarchive_test_read_format_zip_winzip_aes128.zip", {kUnsafe, ""}},
         {"libarchive_test_symlink_1.zip", {kUnsafe, "dir"}},
-        {"libarchive_test_symlink_dotdot.zip", {kUnsafe, ""}},
-        {"rubyzip_jwilk_absolute1.zip", {kUnsafe, ""}},
-        {"rubyzip_jwilk_absolute2.zip", {kUnsafe, ""}},
-        {"rubyzip_jwilk_dirsymlink.zip", {kUnsafe, ""}},
-        {"rubyzip_jwilk_dirsymlink2a.zip", {kUnsafe, ""}},
-        {"rubyzip_jwilk_dirsymlink2b.zip", {kUnsafe, ""}},
         {"rubyzip_jwilk_relative2.zip", {kComponent, "tmp"}},
-        {"rubyzip_jwilk_symlink.zip", {kUnsafe, ""}},
         {"snyk_zip-slip.zip", {kComponent, "good.txt"}},
         // libarchive turns the backslashes into slashes; the ".." is what stops it.
         {"snyk_zip-slip-win.zip", {kComponent, "good.txt"}},
         {"generated/backslash_names.zip", {kComponent, "dir|dir/file.txt"}},
         {"generated/case_collision.zip", {"", "Addon|Addon/README.txt|Addon/Readme.txt|addon|addon/x.lua"}},
         {"generated/cd_overlap_same_local.zip", {"", "a.bin"}},
-        {"generated/colon_names.zip", {kUnsafe, ""}},
-        {"generated/control_bytes.zip", {kComponent, ""}},
-        {"generated/dot_components.zip", {kComponent, ""}},
         {"generated/duplicate_names.zip", {kTaken, "a.txt"}},
-        {"generated/empty_and_slash_names.zip", {kUnsafe, ""}},
         {"generated/file_vs_dir.zip", {kConflict, "x"}},
         {"generated/nfc_nfd_collision.zip", {kTaken, "café.txt"}},
         {"generated/sharp_s_ss_collision.zip", {"", "strasse.txt|straße.txt"}},
         {"generated/special_files.zip", {kUnsafe, "fifo"}},
-        {"generated/unicode_path_extra_mismatch.zip", {kComponent, ""}},
     };
+    for (const std::string name :
+         {"libarchive_test_read_format_zip_traditional_encryption_data.zip",
+          "libarchive_test_read_format_zip_winzip_aes128.zip", "libarchive_test_symlink_dotdot.zip",
+          "rubyzip_jwilk_absolute1.zip", "rubyzip_jwilk_absolute2.zip", "rubyzip_jwilk_dirsymlink.zip",
+          "rubyzip_jwilk_dirsymlink2a.zip", "rubyzip_jwilk_dirsymlink2b.zip", "rubyzip_jwilk_symlink.zip",
+          "generated/colon_names.zip", "generated/empty_and_slash_names.zip"}) {
+        cases[name] = {kUnsafe, ""};
+    }
+    for (const std::string name :
+         {"generated/control_bytes.zip", "generated/dot_components.zip", "generated/unicode_path_extra_mismatch.zip"}) {
+        cases[name] = {kComponent, ""};
+    }
     // Checked with the real limits in their own tests.
     const std::set<std::string> large = {"fifield_zbsm.zip", "recursiveextractor_10GB.zip.bz2",
                                          "generated/many_entries_50001.zip"};
-    for (const fs::path& folder : {corpus("zips"), corpus("zips/generated")}) {
-        for (const auto& item : fs::directory_iterator(folder)) {
-            std::string name = fs::relative(item.path(), corpus("zips")).native();
-            if (item.is_regular_file() && (name.ends_with(".zip") || name.ends_with(".bz2"))) {
-                EXPECT_TRUE(cases.count(name) + large.count(name) == 1) << name << " has no verdict";
-            }
+    for (const auto& item : fs::recursive_directory_iterator(corpus("zips"))) {
+        std::string name = fs::relative(item.path(), corpus("zips")).native();
+        if (name.ends_with(".zip") || name.ends_with(".bz2")) {
+            EXPECT_EQ(cases.count(name) + large.count(name), 1u) << name << " has no verdict";
         }
     }
     for (const auto& [name, verdict] : cases) {

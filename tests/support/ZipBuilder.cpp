@@ -11,28 +11,6 @@ namespace olvex::test {
 
 namespace {
 
-// libarchive's writer sets the UTF-8 flag on a name that is not ASCII exactly when the
-// thread's LC_CTYPE is UTF-8, and stores the bytes unchanged either way; so each header is
-// written in the locale that gives the flag the entry asks for, and the thread's own locale is
-// put back at the end.
-struct HeaderLocales {
-    locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    locale_t plain = ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
-    locale_t previous = ::uselocale(static_cast<locale_t>(nullptr));
-    HeaderLocales() {
-        if (utf8 == static_cast<locale_t>(nullptr) || plain == static_cast<locale_t>(nullptr)) {
-            throw std::runtime_error("no C.UTF-8 locale");
-        }
-    }
-    ~HeaderLocales() {
-        ::uselocale(previous);
-        ::freelocale(utf8);
-        ::freelocale(plain);
-    }
-    HeaderLocales(const HeaderLocales&) = delete;
-    HeaderLocales& operator=(const HeaderLocales&) = delete;
-};
-
 void check(struct archive* handle, int result, const std::string& what) {
     if (result != ARCHIVE_OK) {
         const char* text = archive_error_string(handle);
@@ -62,14 +40,24 @@ void put(std::string& out, int width, std::initializer_list<uint32_t> values) {
 
 } // namespace
 
-void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, const ZipOptions& options) {
+void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, bool deflate) {
     std::unique_ptr<struct archive, int (*)(struct archive*)> writer(archive_write_new(), archive_write_free);
     struct archive* a = writer.get();
     check(a, archive_write_set_format_zip(a), "zip format");
-    check(a, archive_write_set_format_option(a, "zip", "compression", options.deflate ? "deflate" : "store"),
-          "compression");
+    check(a, archive_write_set_format_option(a, "zip", "compression", deflate ? "deflate" : "store"), "compression");
     check(a, archive_write_open_filename(a, path.c_str()), "open " + path.native());
-    HeaderLocales locales;
+    // libarchive's writer sets the UTF-8 flag on a name that is not ASCII exactly when the thread's
+    // LC_CTYPE is UTF-8 and stores the bytes unchanged either way: each header is written in the
+    // locale that gives the flag the entry asks for, and the thread's own locale is put back.
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{}),
+                          plain = ::newlocale(LC_CTYPE_MASK, "C", locale_t{});
+    if (utf8 == locale_t{} || plain == locale_t{}) {
+        throw std::runtime_error("no C.UTF-8 locale");
+    }
+    struct Restore {
+        locale_t previous;
+        ~Restore() { ::uselocale(previous); }
+    } restore{::uselocale(locale_t{})};
     for (const ZipEntry& spec : entries) {
         std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(), archive_entry_free);
         archive_entry* e = entry.get();
@@ -82,7 +70,7 @@ void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& en
         if (spec.type == ZipEntry::Type::symlink) {
             archive_entry_copy_symlink(e, spec.content.c_str());
         }
-        ::uselocale(spec.rawName ? locales.plain : locales.utf8);
+        ::uselocale(spec.rawName ? plain : utf8);
         check(a, archive_write_header(a, e), "header " + spec.name);
         if (file && !spec.content.empty() &&
             archive_write_data(a, spec.content.data(), spec.content.size()) !=

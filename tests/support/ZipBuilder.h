@@ -23,19 +23,11 @@ struct ZipEntry {
     std::optional<std::string> rawName = std::nullopt;
 
     static ZipEntry file(std::string name, std::string content) { return {std::move(name), std::move(content)}; }
-    static ZipEntry directory(std::string name) { return {std::move(name), {}, Type::directory}; }
-    static ZipEntry symlink(std::string name, std::string target) {
-        return {std::move(name), std::move(target), Type::symlink};
-    }
 };
 
-// How writeZip stores every entry of one archive.
-struct ZipOptions {
-    bool deflate = true; // otherwise stored, which is much faster for many tiny entries
-};
-
-// Writes the entries in order. Throws std::runtime_error when libarchive refuses one.
-void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, const ZipOptions& options = {});
+// Writes the entries in order, deflated or (much faster for many tiny entries) stored. Throws
+// std::runtime_error when libarchive refuses one.
+void writeZip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries, bool deflate = true);
 
 // One entry of an archive written by writeRawZip: stored (not compressed), made on Unix.
 struct RawZipEntry {
