@@ -169,7 +169,7 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
         writeFile(game.addons() / file, content);
     }
     auto before = snapshotTree(game.addons());
-    // Every add-on folder of the corpus with its TOC files byte for byte and a Lua file, all stored
+    // Every add-on folder of the corpus with its TOC files byte for byte and generated Lua files, stored
     // under GBK names: "整合包/Interface/AddOns/" and "本地化/简体中文.lua".
     const std::string root = "整合包/Interface/AddOns/", gbkRoot = "\xd5\xfb\xba\xcf\xb0\xfc/Interface/AddOns/";
     auto gbk = [&](const std::string& name, std::string content) {
@@ -185,6 +185,13 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
             }
             entries.push_back(gbk(name + "/\xb1\xbe\xb5\xd8\xbb\xaf/\xbc\xf2\xcc\xe5\xd6\xd0\xce\xc4.lua",
                                   "local L = {} -- " + name));
+            for (int module = 1; module <= 3; ++module) {
+                std::string lua;
+                for (int line = 0; line < 40 * module; ++line) {
+                    lua += "function " + name + ".f" + std::to_string(line) + "() end\n";
+                }
+                entries.push_back(gbk(name + "/Modules/Module" + std::to_string(module) + ".lua", lua));
+            }
             expected.push_back(name);
         }
     }
@@ -198,6 +205,7 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
     EXPECT_EQ(readFile(game.addons() / "Bartender4/Bartender4.toc"),
               readFile(corpus("tocs/Bartender4/Bartender4.toc")));
     EXPECT_EQ(readFile(game.addons() / "ElvUI/本地化/简体中文.lua"), "local L = {} -- ElvUI");
+    EXPECT_EQ(readFile(game.addons() / "ElvUI/Modules/Module3.lua").size(), 3010u);
     EXPECT_EQ(readFile(game.addons() / "Keep/Keep.toc"), "untouched");
     EXPECT_EQ(readFile(game.addons() / ManagerService::registryName), before.at(ManagerService::registryName));
     EXPECT_EQ(game.service.installedAddons(game.client).size(), expected.size() - 1);
