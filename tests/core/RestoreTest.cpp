@@ -100,7 +100,9 @@ TEST(Restore, WholeRestoreNeedsTheUnchangedRecordAndRoomForTheIncomingCopy) {
     const Tree before = snapshotTree(game.wtf()), all = snapshotTree(game.root);
 
     const LocalBackup changed{backup.id, backup.date, backup.kind, "另一个原因", backup.byteCount};
-    EXPECT_EQ(failure([&] { game.service.restore(changed, game.client, std::nullopt); }), "备份记录不匹配。");
+    for (const auto& scope : {std::optional<std::string>{}, std::optional<std::string>{"Account/acct"}}) {
+        EXPECT_EQ(failure([&] { game.service.restore(changed, game.client, scope); }), "备份记录不匹配。");
+    }
     // Room for the incoming copy on top of the transaction's own needs: 1001 + 2 × 3001 + margin.
     game.free = 1001 + 2 * 3001 + ManagerService::kMargin - 1;
     EXPECT_EQ(failure([&] { game.service.restore(backup, game.client, std::nullopt); }),
