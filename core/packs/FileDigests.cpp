@@ -108,26 +108,11 @@ private:
     }
 
     std::string digestFile(const std::string& path) {
-        // No-follow and non-blocking: an entry swapped for a link or a FIFO since it was listed
-        // must neither lead outside the tree nor hang the walk.
-        int fd = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ELOOP) {
-                refuse(path);
-            }
-            throw SystemError(SystemOperation::open, path, errno);
+        FileSafety::OpenedFile file;
+        if (!FileSafety::openRegularFile(path, file, SystemOperation::open, SystemOperation::examine)) {
+            throw SystemError(SystemOperation::open, path, ENOENT);
         }
-        struct Closer {
-            int fd;
-            ~Closer() { sys::close(fd); }
-        } closer{fd};
-        struct ::stat st {};
-        if (sys::fstat(fd, &st) != 0) {
-            throw SystemError(SystemOperation::examine, path, errno);
-        }
-        if (!S_ISREG(st.st_mode)) {
-            refuse(path);
-        }
+        const int fd = file.descriptor;
         m_sha.begin();
         for (;;) {
             ssize_t n = sys::readSome(fd, m_buffer.get(), kChunk);

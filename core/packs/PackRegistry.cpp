@@ -80,27 +80,12 @@ Path registryFile(const Path& addonFolder) {
 // size is taken from the opened file and the read stops as soon as it passes the limit, so
 // the cap bounds the memory used even when the file grows while it is read.
 std::optional<std::string> readBounded(const std::string& path, std::int64_t limit) {
-    int fd = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        if (errno == ELOOP) {
-            throw ManagerError("拒绝链接或特殊文件：" + path);
-        }
-        throw SystemError(SystemOperation::read, path, errno);
+    FileSafety::OpenedFile file;
+    if (!FileSafety::openRegularFile(path, file, SystemOperation::read, SystemOperation::read)) {
+        return std::nullopt;
     }
-    struct Closer {
-        int fd;
-        ~Closer() { sys::close(fd); }
-    } closer{fd};
-    struct ::stat st {};
-    if (sys::fstat(fd, &st) != 0) {
-        throw SystemError(SystemOperation::read, path, errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        throw ManagerError("拒绝链接或特殊文件：" + path);
-    }
+    const int fd = file.descriptor;
+    const struct ::stat& st = file.status;
     if (st.st_size > limit) {
         throw ManagerError(kRegistryTooLarge);
     }

@@ -314,6 +314,32 @@ std::int64_t byteSize(const Path& url) {
     return sizeOf(absoluteText(url), false);
 }
 
+OpenedFile::~OpenedFile() {
+    if (descriptor >= 0) {
+        sys::close(descriptor);
+    }
+}
+
+bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining) {
+    file.descriptor = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file.descriptor < 0) {
+        if (errno == ENOENT) {
+            return false;
+        }
+        if (errno == ELOOP) {
+            throw ManagerError("拒绝链接或特殊文件：" + path);
+        }
+        throw SystemError(opening, path, errno);
+    }
+    if (sys::fstat(file.descriptor, &file.status) != 0) {
+        throw SystemError(examining, path, errno);
+    }
+    if (!S_ISREG(file.status.st_mode)) {
+        throw ManagerError("拒绝链接或特殊文件：" + path);
+    }
+    return true;
+}
+
 std::vector<sys::DirEntry> list(const Path& url) {
     checkPath(url);
     std::vector<sys::DirEntry> entries;

@@ -13,8 +13,10 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
+#include "records/Errors.h"
 #include "records/GameClient.h"
 #include "records/Sys.h"
 
@@ -48,6 +50,21 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
 // Sum of file lengths below the path (0 when missing). Examines the path and every entry as
 // checkTree does, with the same refusals, so a caller that sizes a tree needs no separate check.
 std::int64_t byteSize(const Path& url);
+
+// A regular file opened for reading; the descriptor closes with the object.
+struct OpenedFile {
+    int descriptor = -1;
+    struct ::stat status {};
+    OpenedFile() = default;
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    ~OpenedFile();
+};
+// Opens a file without following a link and without blocking on a FIFO (an entry swapped since
+// it was listed must neither lead elsewhere nor hang the reader), and examines what it opened.
+// False when nothing exists there. A link or anything but a regular file throws "拒绝链接或特殊
+// 文件：<path>"; other failures throw SystemError with `opening` or `examining`.
+bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining);
 
 // Direct entries of a folder (after checkPath), hidden ones included, in listing order.
 std::vector<sys::DirEntry> list(const Path& url);
