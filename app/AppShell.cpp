@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QQuickStyle>
 #include <QSocketNotifier>
 #include <csignal>
@@ -23,6 +27,27 @@ void configureApplication(QApplication& app) {
     font.setStyleStrategy(QFont::PreferAntialias);
     app.setFont(font);
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    // Every text is Chinese, so dates and sizes are too: the user's own locale when it is a
+    // Chinese one, Simplified Chinese (China) otherwise. Qt's own words (the "字节" of a size)
+    // come from its translations.
+    QLocale locale = QLocale::system();
+    if (locale.language() != QLocale::Chinese) {
+        locale = QLocale(QLocale::Chinese, QLocale::SimplifiedHanScript, QLocale::China);
+    }
+    QLocale::setDefault(locale);
+    auto* translator = new QTranslator(&app);
+    if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    }
+
+    // Icons come from the desktop's theme; where it has none (or lacks a name) Breeze, which
+    // the set-up installs, fills in.
+    QIcon::setFallbackThemeName(QStringLiteral("breeze"));
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor")) {
+        QIcon::setThemeName(QStringLiteral("breeze"));
+    }
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AppModel& model) {
