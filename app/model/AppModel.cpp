@@ -222,6 +222,7 @@ QCoro::Task<> AppModel::refresh() {
         emit refreshFinished();
         co_return;
     }
+    ++m_refreshes;
     try {
         auto askBackups = ask([client](ManagerService& s) { return s.backupDetails(*client); });
         auto details = co_await askBackups;
@@ -252,6 +253,7 @@ QCoro::Task<> AppModel::refresh() {
         }
     }
     if (self) {
+        --m_refreshes;
         emit refreshFinished();
     }
 }

@@ -151,6 +151,8 @@ public:
     const std::vector<ConfigurationScope>& scopeList() const { return m_scopes; }
     const std::optional<std::string>& scopeSelection() const { return m_scopeSelection; }
     const QStringList& events() const { return m_log.lines(); }
+    // Whether a refresh has not answered yet.
+    bool refreshing() const { return m_refreshes > 0; }
 
     // --- Properties ---------------------------------------------------------------------
     ClientListModel* clients() { return &m_clients; }
@@ -353,6 +355,7 @@ private:
     std::optional<std::string> m_selection;
     bool m_busy = false;
     bool m_scanning = false;
+    int m_refreshes = 0;
     QString m_message;
     std::optional<std::string> m_error;
     bool m_gameClosed = false;
