@@ -59,7 +59,7 @@ QVariantList backup(const LocalBackup& backup, std::int64_t bytes, const QLocale
             text(backup.reason),
             locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat),
             configuration,
-            configuration ? QStringLiteral("user-identity") : QStringLiteral("package-x-generic")};
+            configuration ? QStringLiteral("user-identity") : QStringLiteral("package")};
 }
 
 QByteArrayList scopeRoles() {

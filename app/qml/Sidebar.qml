@@ -30,7 +30,7 @@ Rectangle {
                 spacing: 8
 
                 IconImage {
-                    name: "package-x-generic"
+                    name: "package"
                     sourceSize: Qt.size(24, 24)
                     color: Theme.accent
                     anchors.verticalCenter: parent.verticalCenter
