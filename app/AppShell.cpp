@@ -5,10 +5,10 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QQuickStyle>
-#include <QStandardPaths>
 #include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTranslator>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>

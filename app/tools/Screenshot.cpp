@@ -11,10 +11,10 @@
 #include <QQmlApplicationEngine>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <functional>
-#include <map>
 #include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
+#include <functional>
+#include <map>
 
 #include "AppShell.h"
 #include "model/AppModel.h"

@@ -1,8 +1,8 @@
 #include <QSemaphore>
-#include <atomic>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include "model/AppModel.h"
