@@ -1,5 +1,4 @@
 pragma ComponentBehavior: Bound
-
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Controls.impl
@@ -80,7 +79,8 @@ Rectangle {
                     width: clientList.width
                     onChosen: clientId => sidebar.appModel.selection = clientId
                 }
-                ScrollIndicator.vertical: ScrollIndicator {}
+                ScrollIndicator.vertical: ScrollIndicator {
+                }
             }
         }
 

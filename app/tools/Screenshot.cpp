@@ -9,11 +9,13 @@
 #include <QDir>
 #include <QImage>
 #include <QQmlApplicationEngine>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <map>
 
 #include "AppShell.h"
@@ -76,6 +78,13 @@ const std::map<QString, std::function<void(olvex::AppModel&, const QString& zip)
         {QStringLiteral("error-alert"),
          [](AppModel& model, const QString&) { model.chooseScope(firstBackup(model, BackupKind::addons)); }},
         {QStringLiteral("search"), [](AppModel& model, const QString&) { model.setAddonQuery(QStringLiteral("dbm")); }},
+        // A WTF backup held at its space check (see main), so the busy bar shows its stage,
+        // progress and cancel button.
+        {QStringLiteral("busy"),
+         [](AppModel& model, const QString&) {
+             model.setGameClosed(true);
+             model.backup();
+         }},
     };
     return table;
 }
@@ -140,7 +149,21 @@ int main(int argc, char* argv[]) {
         platform.setStringList(QString::fromLatin1(olvex::AppModel::savedKey), folders);
     }
 
-    olvex::AppModel model(platform);
+    // The "busy" state's service waits at its first space check until the picture is taken.
+    QSemaphore gate;
+    const bool holdOperation = parser.value(state) == QStringLiteral("busy");
+    auto service = std::make_unique<olvex::ManagerService>(
+        holdOperation ? olvex::ManagerService::Capacity([&gate](const olvex::Path&) {
+            gate.acquire();
+            return std::numeric_limits<std::int64_t>::max();
+        })
+                      : olvex::ManagerService::Capacity());
+    struct Release {
+        QSemaphore& gate;
+        ~Release() { gate.release(1000); }
+    };
+    olvex::AppModel model(platform, {}, std::move(service));
+    const Release release{gate}; // destroyed before the model, which waits for the service
     QQmlApplicationEngine engine;
     QQuickWindow* window = olvex::loadMainWindow(engine, model);
     if (window == nullptr) {
@@ -159,7 +182,8 @@ int main(int argc, char* argv[]) {
     QTimer poll;
     poll.setInterval(50);
     const auto grab = [&] {
-        if (model.busy() || model.refreshing()) {
+        const bool held = holdOperation && model.canCancel();
+        if (!held && (model.busy() || model.refreshing())) {
             return;
         }
         poll.stop();
