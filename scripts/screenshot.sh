@@ -56,7 +56,7 @@ shoot() { # PNG, then olvex-screenshot options
   mkdir -p "$(dirname "$png")"
   case "$mode" in
     offscreen) QT_QPA_PLATFORM=offscreen "$tool" --out "$png" "$@" ;;
-    xvfb) xvfb-run -a -s "-screen 0 1400x1000x24" env QT_QPA_PLATFORM=xcb "$tool" --out "$png" "$@" ;;
+    xvfb) xvfb-run -a -s "-screen 0 1600x1900x24" env QT_QPA_PLATFORM=xcb "$tool" --out "$png" "$@" ;;
   esac
 }
 
@@ -64,7 +64,7 @@ if [ -z "$states" ]; then
   extra=("$@")
   if ! printf '%s\n' "${extra[@]}" | grep -qx -- '--root'; then
     make_demo
-    extra+=(--root "$demo" --select "$retail")
+    extra+=(--root "$demo" --select "$retail" --zip "$demo/packs/团队副本助手-3.0.zip")
   fi
   shoot "$out" "${extra[@]}"
   exit 0
