@@ -22,6 +22,7 @@ Dialog {
     width: 440
     modal: true
     closePolicy: Popup.CloseOnEscape
+    focus: true
     padding: 22
     topPadding: 20
     font.family: Theme.fontFamily
