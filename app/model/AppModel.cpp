@@ -26,9 +26,18 @@ QFuture<ScanReport> startScan(const AppModel::Scanner& scanner, std::vector<Path
     return QtConcurrent::run([scanner, roots = std::move(roots)] { return scanner(roots); });
 }
 
-QFuture<void> startWrite(Path path, std::string data) {
-    return QtConcurrent::run(
-        [path = std::move(path), data = std::move(data)] { FileSafety::writeFileAtomically(path, data); });
+// Answers the failure's description, or nothing on success. The failure is described where it
+// was thrown: QtConcurrent hands anything but a QException back as a QUnhandledException whose
+// own text is only "std::exception".
+QFuture<std::optional<std::string>> startWrite(Path path, std::string data) {
+    return QtConcurrent::run([path = std::move(path), data = std::move(data)]() -> std::optional<std::string> {
+        try {
+            FileSafety::writeFileAtomically(path, data);
+        } catch (const std::exception& failure) {
+            return describe(failure);
+        }
+        return std::nullopt;
+    });
 }
 
 QString qText(const std::string& utf8) {
@@ -782,13 +791,15 @@ void AppModel::exportLog() {
 
 QCoro::Task<> AppModel::writeLog(QString path, QString text) {
     QPointer<AppModel> self(this);
+    std::optional<std::string> failure;
     try {
         auto written = startWrite(toPath(path), text.toStdString());
-        co_await written;
-    } catch (const std::exception& failure) {
-        if (self) {
-            setError(describe(failure));
-        }
+        failure = co_await written;
+    } catch (const std::exception& unexpected) {
+        failure = describe(unexpected);
+    }
+    if (self && failure) {
+        setError(std::move(failure));
     }
 }
 
