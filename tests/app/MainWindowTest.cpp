@@ -7,11 +7,10 @@
 
 #include "AppShell.h"
 #include "model/AppModel.h"
-#include "service/ManagerService.h"
 #include "support/FakePlatform.h"
+#include "support/GameFixture.h"
 #include "support/QtPrint.h"
 #include "support/TestSupport.h"
-#include "support/ZipBuilder.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -86,30 +85,6 @@ bool menuLaidOut(QQuickItem* root, const QString& first, const QString& last) {
 
 bool settled(AppModel& model) {
     return QTest::qWaitFor([&] { return !model.busy() && !model.refreshing(); }, 10000);
-}
-
-// A version folder with the game's program, as the scanner and the installation check expect it.
-Path makeRetail(const TempDir& dir) {
-    const Path retail = dir / "World of Warcraft/_retail_";
-    writeFile(retail / "Wow.exe", "");
-    return retail;
-}
-
-void writeAddon(const Path& addons, const std::string& name, const std::string& version = "1.0") {
-    writeFile(addons / name / (name + ".toc"), "## Title: " + name + "\n## Version: " + version + "\n");
-    writeFile(addons / name / "core.lua", "-- " + name + " " + version + "\n");
-}
-
-// A release of one managed pack holding `addons`.
-void writePack(const Path& zip, const std::string& version, const std::vector<std::string>& addons) {
-    std::vector<ZipEntry> entries{
-        ZipEntry::file(".olvex-pack.json", R"({"identifier":"test.pack","name":"测试整合包","version":")" + version +
-                                               R"(","gameFlavor":"_retail_","source":"本机测试"})")};
-    for (const auto& name : addons) {
-        entries.push_back(ZipEntry::file(name + "/" + name + ".toc", "## Title: " + name + "\n"));
-        entries.push_back(ZipEntry::file(name + "/core.lua", "-- " + name + " " + version + "\n"));
-    }
-    writeZip(zip, entries);
 }
 
 // The loaded window over `platform`'s roots, its first scan and refresh done.
@@ -231,19 +206,18 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
 // tick, a running game is refused inside the sheet, and the next release leaves retired add-ons
 // that can be cleaned only while unchanged.
 TEST(MainWindow, ImportsPacksThroughTheSheetAndCleansUpRetiredAddons) {
-    TempDir dir;
-    const Path retail = makeRetail(dir);
-    const Path addons = retail / "Interface/AddOns";
-    writeAddon(addons, "Existing");
-    writePack(dir / "v1.zip", "1.0", {"Kept", "Dropped", "Edited"});
-    writePack(dir / "v2.zip", "2.0", {"Kept"});
+    GameFixture fixture;
+    const Path addons = fixture.addons();
+    fixture.addAddon("Existing");
+    const Path first = fixture.pack("v1.zip", {"Kept", "Dropped", "Edited"}, "1.0");
+    const Path second = fixture.pack("v2.zip", {"Kept"}, "2.0");
     FakePlatform platform;
-    platform.roots = {dir.path()};
+    platform.roots = {fixture.dir.path()};
     AppModel model(platform);
     Window ui(model);
     ASSERT_NE(ui.window, nullptr);
 
-    platform.nextChoice = toQString(dir / "v1.zip");
+    platform.nextChoice = toQString(first);
     ui.click("chooseZipButton");
     ASSERT_TRUE(settled(model));
     EXPECT_EQ(platform.panelTitles.last(), "导入本地插件整合包");
@@ -273,7 +247,7 @@ TEST(MainWindow, ImportsPacksThroughTheSheetAndCleansUpRetiredAddons) {
     EXPECT_EQ(texts(ui.root, "packHeading"), QStringList{"测试整合包 · 1.0"});
 
     writeFile(addons / "Edited/core.lua", "-- changed by the player\n");
-    platform.nextChoice = toQString(dir / "v2.zip");
+    platform.nextChoice = toQString(second);
     ui.click("chooseZipButton");
     ASSERT_TRUE(settled(model));
     ui.click("installButton");
@@ -296,22 +270,18 @@ TEST(MainWindow, ImportsPacksThroughTheSheetAndCleansUpRetiredAddons) {
 // Backups as the player meets them: the whole-restore confirmation, one character restored from
 // the scope picker, and the locks a pending recovery puts on thinning and recycling.
 TEST(MainWindow, RestoresOneCharacterAndGuardsAPendingRecovery) {
-    TempDir dir;
-    const Path retail = makeRetail(dir);
-    const Path realm = retail / "WTF/Account/PLAYER/艾露恩";
-    writeFile(realm / "小明/SavedVariables/a.lua", "backed up A");
-    writeFile(realm / "小红/SavedVariables/b.lua", "backed up B");
-    writeAddon(retail / "Interface/AddOns", "Existing");
-    {
-        ManagerService service;
-        const GameClient client(retail);
-        service.backupWTF(client);
-        service.locked(client, [&] { return service.snapshot(BackupKind::addons, client, "测试"); });
-    }
-    writeFile(realm / "小明/SavedVariables/a.lua", "changed A");
-    writeFile(realm / "小红/SavedVariables/b.lua", "changed B");
+    GameFixture fixture;
+    const Path retail = fixture.root();
+    const Path realm = fixture.wtf() / "Account/PLAYER/艾露恩";
+    fixture.addCharacter("PLAYER", "艾露恩", "小明", "backed up A");
+    fixture.addCharacter("PLAYER", "艾露恩", "小红", "backed up B");
+    fixture.addAddon("Existing");
+    fixture.snapshot(BackupKind::wtf);
+    fixture.snapshot(BackupKind::addons);
+    writeFile(realm / "小明/AddOns.txt", "changed A");
+    writeFile(realm / "小红/AddOns.txt", "changed B");
     FakePlatform platform;
-    platform.roots = {dir.path()};
+    platform.roots = {fixture.dir.path()};
     AppModel model(platform);
     Window ui(model);
     ASSERT_NE(ui.window, nullptr);
@@ -339,8 +309,8 @@ TEST(MainWindow, RestoresOneCharacterAndGuardsAPendingRecovery) {
     click(ui.window, row(ui.root, "scopeRow", "角色：PLAYER / 艾露恩 / 小明"));
     ui.click("confirmScopeButton");
     ASSERT_TRUE(settled(model));
-    EXPECT_EQ(readFile(realm / "小明/SavedVariables/a.lua"), "backed up A");
-    EXPECT_EQ(readFile(realm / "小红/SavedVariables/b.lua"), "changed B");
+    EXPECT_EQ(readFile(realm / "小明/AddOns.txt"), "backed up A");
+    EXPECT_EQ(readFile(realm / "小红/AddOns.txt"), "changed B");
     EXPECT_EQ(texts(ui.root, "statusLine"), QStringList{"已恢复WTF 配置，恢复前的状态也已自动备份。"});
 
     writeFile(retail / ".olvex-manager/active.json", R"({"kind":"wtf"})");
