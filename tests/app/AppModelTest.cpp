@@ -546,3 +546,47 @@ TEST(AppModel, ProgressOfACopyReachesOneAndNeverFallsWithinAStage) {
     }));
 }
 #endif
+
+// Files dropped on the window: one local ZIP starts its preview; anything else is refused with
+// a message and starts nothing.
+TEST(AppModel, DroppedFilesPreviewOnlyOneZip) {
+    Harness harness;
+    const Path zip = harness.game.pack("drop.zip", {"Dropped"});
+    AppModel& model = harness.open();
+    const QUrl zipUrl = QUrl::fromLocalFile(toQString(zip));
+    const QString refusal = QStringLiteral("只能导入一个本地 ZIP 整合包，请拖入单个 .zip 文件。");
+    for (const QList<QUrl>& urls :
+         {QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/readme.txt"))}, QList<QUrl>{zipUrl, zipUrl},
+          QList<QUrl>{QUrl(QStringLiteral("https://x/p.zip"))}}) {
+        model.dropFiles(urls);
+        EXPECT_EQ(model.errorText(), refusal);
+        model.dismissError();
+    }
+    EXPECT_FALSE(model.busy());
+    model.dropFiles({zipUrl});
+    ASSERT_TRUE(harness.settle());
+    EXPECT_EQ(model.errorText(), "");
+    ASSERT_TRUE(model.hasPreview());
+    EXPECT_EQ(model.preview()->addons, Names{"Dropped"});
+}
+
+// Quitting while an operation runs cancels it and waits for its end; idle, it quits at once.
+TEST(AppModel, QuitWaitsForTheRunningOperationToEnd) {
+    Harness harness;
+    harness.game.addCharacter("A", "R", "C", "x");
+    AppModel& model = harness.open();
+    EXPECT_TRUE(model.requestQuit());
+    model.setGameClosed(true);
+    harness.holdSpaceCheck = true;
+    model.backup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.stage() == OperationStage::backingUp; }, 5000));
+    bool ready = false;
+    QObject::connect(&model, &AppModel::quitReady, [&] { ready = true; });
+    EXPECT_FALSE(model.requestQuit());
+    EXPECT_TRUE(model.quitPending());
+    EXPECT_FALSE(model.canCancel());
+    harness.holdSpaceCheck = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ready; }, 5000));
+    EXPECT_EQ(model.message(), "已取消，游戏文件保持操作前状态。");
+    EXPECT_TRUE(model.backupList().empty());
+}
