@@ -338,6 +338,13 @@ QCoro::Task<> AppModel::runOperation(QString title, Body body) {
     }
 }
 
+void AppModel::runOnSelected(const QString& title, bool cancellable,
+                             const std::function<QCoro::Task<>(const GameClient&)>& body) {
+    if (auto client = selected()) {
+        run(title, cancellable, [body, client = *client] { return body(client); });
+    }
+}
+
 void AppModel::stageReported(const Uuid& id, bool cancellable, OperationStage stage) {
     if (m_operationID != id) {
         return; // a report of an operation that has ended, or of an earlier one
@@ -403,11 +410,8 @@ void AppModel::chooseZIP() {
 }
 
 void AppModel::chooseZIP(const QString& path) {
-    auto client = selected();
-    if (!client || m_busy) {
-        return;
-    }
-    run(QStringLiteral("导入 ZIP"), true, [this, path, client = *client] { return previewBody(path, client); });
+    runOnSelected(QStringLiteral("导入 ZIP"), true,
+                  [this, path](const GameClient& selected) { return previewBody(path, selected); });
 }
 
 void AppModel::dropFiles(const QList<QUrl>& urls) {
@@ -467,12 +471,8 @@ QCoro::Task<> AppModel::discardBody() {
 }
 
 void AppModel::removeRetired(const RetiredAddon& addon) {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("清理旧整合包插件"), true,
-        [this, addon, client = *client] { return removeRetiredBody(addon, client); });
+    runOnSelected(QStringLiteral("清理旧整合包插件"), true,
+                  [this, addon](const GameClient& selected) { return removeRetiredBody(addon, selected); });
 }
 
 QCoro::Task<> AppModel::removeRetiredBody(RetiredAddon addon, GameClient client) {
@@ -488,11 +488,8 @@ QCoro::Task<> AppModel::removeRetiredBody(RetiredAddon addon, GameClient client)
 }
 
 void AppModel::recover() {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("恢复中断事务"), false, [this, client = *client] { return recoverBody(client); });
+    runOnSelected(QStringLiteral("恢复中断事务"), false,
+                  [this](const GameClient& selected) { return recoverBody(selected); });
 }
 
 QCoro::Task<> AppModel::recoverBody(GameClient client) {
@@ -507,11 +504,8 @@ QCoro::Task<> AppModel::recoverBody(GameClient client) {
 // --- Backups and configuration -------------------------------------------------------------
 
 void AppModel::backup() {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("备份 WTF"), true, [this, client = *client] { return backupBody(client); });
+    runOnSelected(QStringLiteral("备份 WTF"), true,
+                  [this](const GameClient& selected) { return backupBody(selected); });
 }
 
 QCoro::Task<> AppModel::backupBody(GameClient client) {
@@ -525,12 +519,8 @@ QCoro::Task<> AppModel::backupBody(GameClient client) {
 }
 
 void AppModel::restore(const LocalBackup& backup, const std::optional<std::string>& scope) {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("恢复备份"), true,
-        [this, backup, scope, client = *client] { return restoreBody(backup, scope, client); });
+    runOnSelected(QStringLiteral("恢复备份"), true,
+                  [this, backup, scope](const GameClient& selected) { return restoreBody(backup, scope, selected); });
 }
 
 QCoro::Task<> AppModel::restoreBody(LocalBackup backup, std::optional<std::string> scope, GameClient client) {
@@ -545,12 +535,8 @@ QCoro::Task<> AppModel::restoreBody(LocalBackup backup, std::optional<std::strin
 }
 
 void AppModel::chooseScope(const LocalBackup& backup) {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("选择恢复范围"), false,
-        [this, backup, client = *client] { return chooseScopeBody(backup, client); });
+    runOnSelected(QStringLiteral("选择恢复范围"), false,
+                  [this, backup](const GameClient& selected) { return chooseScopeBody(backup, selected); });
 }
 
 void AppModel::chooseScope(const QString& backupId) {
@@ -610,11 +596,8 @@ void AppModel::chooseConfiguration() {
 }
 
 void AppModel::importConfiguration(const QString& folder) {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("导入配置"), true, [this, folder, client = *client] { return importBody(folder, client); });
+    runOnSelected(QStringLiteral("导入配置"), true,
+                  [this, folder](const GameClient& selected) { return importBody(folder, selected); });
 }
 
 QCoro::Task<> AppModel::importBody(QString folder, GameClient client) {
@@ -629,11 +612,8 @@ QCoro::Task<> AppModel::importBody(QString folder, GameClient client) {
 }
 
 void AppModel::recycle(const LocalBackup& backup) {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("移除备份"), false, [this, backup, client = *client] { return recycleBody(backup, client); });
+    runOnSelected(QStringLiteral("移除备份"), false,
+                  [this, backup](const GameClient& selected) { return recycleBody(backup, selected); });
 }
 
 QCoro::Task<> AppModel::recycleBody(LocalBackup backup, GameClient client) {
@@ -646,11 +626,8 @@ QCoro::Task<> AppModel::recycleBody(LocalBackup backup, GameClient client) {
 }
 
 void AppModel::retainRecent() {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("保留最近备份"), false, [this, client = *client] { return retainBody(client); });
+    runOnSelected(QStringLiteral("保留最近备份"), false,
+                  [this](const GameClient& selected) { return retainBody(selected); });
 }
 
 QCoro::Task<> AppModel::retainBody(GameClient client) {
@@ -662,11 +639,8 @@ QCoro::Task<> AppModel::retainBody(GameClient client) {
 }
 
 void AppModel::recoverRecycled() {
-    auto client = selected();
-    if (!client) {
-        return;
-    }
-    run(QStringLiteral("恢复已移除备份"), false, [this, client = *client] { return recoverRecycledBody(client); });
+    runOnSelected(QStringLiteral("恢复已移除备份"), false,
+                  [this](const GameClient& selected) { return recoverRecycledBody(selected); });
 }
 
 QCoro::Task<> AppModel::recoverRecycledBody(GameClient client) {

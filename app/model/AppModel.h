@@ -309,6 +309,9 @@ private:
     QCoro::Task<> runScan(std::vector<Path> roots);
     void applyScan(const ScanReport& report);
     QCoro::Task<> runOperation(QString title, Body body);
+    // run() with the folder selected now handed to `body`; nothing happens without one.
+    void runOnSelected(const QString& title, bool cancellable,
+                       const std::function<QCoro::Task<>(const GameClient&)>& body);
     void stageReported(const Uuid& id, bool cancellable, OperationStage stage);
     // Fails unless the user ticked that the game is closed and no program counts as the game.
     void requireClosedGame() const;
