@@ -72,7 +72,7 @@ fi
 
 make_demo
 on_retail=(--root "$demo" --select "$retail")
-for state in main install-sheet sheet-error scope-picker restore-dialog retired-dialog error-alert search busy; do
+for state in main install-sheet sheet-error scope-picker restore-dialog retired-dialog error-alert search busy settings; do
   shoot "$states/$state.png" "${on_retail[@]}" --state "$state" --zip "$demo/packs/团队副本助手-3.0.zip"
 done
 empty=$(mktemp -d -p "$demo")

@@ -78,6 +78,7 @@ const std::map<QString, std::function<void(olvex::AppModel&, const QString& zip)
         {QStringLiteral("error-alert"),
          [](AppModel& model, const QString&) { model.chooseScope(firstBackup(model, BackupKind::addons)); }},
         {QStringLiteral("search"), [](AppModel& model, const QString&) { model.setAddonQuery(QStringLiteral("dbm")); }},
+        {QStringLiteral("settings"), [](AppModel&, const QString&) {}},
         // A WTF backup held at its space check (see main), so the busy bar shows its stage,
         // progress and cancel button.
         {QStringLiteral("busy"),
@@ -190,7 +191,12 @@ int main(int argc, char* argv[]) {
         deadline.stop();
         // Let the scene take the new state and draw at least one frame before grabbing.
         QTimer::singleShot(parser.value(settle).toInt(), &app, [&] {
-            const QImage image = window->grabWindow();
+            // The settings state shows, and saves, the settings window instead of the main one.
+            QQuickWindow* shown = window;
+            if (parser.value(state) == QStringLiteral("settings")) {
+                shown = window->findChild<QQuickWindow*>(QStringLiteral("settingsWindow"));
+            }
+            const QImage image = shown != nullptr ? shown->grabWindow() : QImage();
             if (image.isNull() || !image.save(parser.value(out), "PNG")) {
                 status = fail(QStringLiteral("无法保存“%1”。").arg(parser.value(out)));
             } else {
@@ -209,6 +215,10 @@ int main(int argc, char* argv[]) {
         }
         begin.stop();
         action->second(model, QDir::current().absoluteFilePath(parser.value(zip)));
+        if (auto* settings = window->findChild<QQuickWindow*>(QStringLiteral("settingsWindow"));
+            settings != nullptr && parser.value(state) == QStringLiteral("settings")) {
+            settings->show();
+        }
         // The action's operation starts at once or not at all; give its answer a moment to land.
         QTimer::singleShot(100, &app, [&] { poll.start(); });
     });
