@@ -25,6 +25,7 @@ constexpr OptionSpec kOptions[] = {
     {"--search", kSearch, true},
     {"--scope", kScope, true},
     {"--no-default-roots", kNoDefaultRoots, false},
+    {"--set-aside-journal", kSetAsideJournal, false},
 };
 
 void apply(Invocation& invocation, Option bit, const std::string& value) {
@@ -43,6 +44,9 @@ void apply(Invocation& invocation, Option bit, const std::string& value) {
         break;
     case kNoDefaultRoots:
         invocation.noDefaultRoots = true;
+        break;
+    case kSetAsideJournal:
+        invocation.setAsideJournal = true;
         break;
     }
 }
@@ -76,7 +80,9 @@ const std::vector<CommandSpec>& commandTable() {
         {"recycle", "目录 备份", "把一份备份移入可恢复区", 2, 2, 0},
         {"retain", "目录 [份数]", "每类只保留最近几份备份（默认 5），其余移入可恢复区", 1, 2, 0},
         {"recover-recycled", "目录", "把可恢复区中的备份全部移回", 1, 1, 0},
-        {"recover", "目录", "恢复被中断的操作之前的状态", 1, 1, 0},
+        {"recover", "目录 [--set-aside-journal [--yes]]",
+         "恢复被中断的操作之前的状态；恢复日志损坏时，加 --set-aside-journal 经确认后把它改名移到一旁（不删除）", 1, 1,
+         kSetAsideJournal | kYes},
         {"status", "目录", "显示待恢复事务和插件、整合包、备份的数量", 1, 1, 0},
         {"cleanup", "", "清理一天前遗留的整合包临时文件夹", 0, 0, 0},
         {"help", "[命令]", "显示帮助", 0, 1, 0},
@@ -156,6 +162,10 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
         throw UsageError("参数过多。用法：" + usageLine(*spec));
     }
     return invocation;
+}
+
+bool isCommand(const std::string& name) {
+    return findCommand(name) != nullptr;
 }
 
 std::string helpText(const std::string& command) {

@@ -26,10 +26,6 @@ const char* const kPendingTransaction = "存在待恢复事务，所有备份均
 const char* const kRecordMismatch = "备份记录不匹配。";
 const char* const kManualReason = "手动配置备份";
 
-// A record this system writes is well under a kilobyte; a larger metadata.json is damaged or
-// foreign, and a listing that runs on every refresh must not read gigabytes to find that out.
-constexpr size_t kRecordLimit = 1 << 20;
-
 Path storeFolder(const GameClient& client) {
     return ManagerService::managerFolder(client) / "backups";
 }
@@ -64,32 +60,16 @@ struct RecordRead {
     int error = 0;
 };
 
-// Never blocks on a special file swapped in after the path check.
+// A file swapped for a special one after the path check, or grown past any record's size, is
+// not a backup's record: both read as nothing.
 RecordRead readRecord(const Path& file) {
-    int fd = sys::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return {std::nullopt, errno == ENOENT ? 0 : errno};
+    try {
+        return {FileSafety::readBounded(file, kBackupRecordLimit, ""), 0};
+    } catch (const SystemError& failure) {
+        return {std::nullopt, failure.error()};
+    } catch (const ManagerError&) {
+        return {};
     }
-    RecordRead result;
-    struct ::stat st {};
-    if (sys::fstat(fd, &st) != 0) {
-        result.error = errno;
-    } else if (S_ISREG(st.st_mode)) {
-        std::string data(kRecordLimit + 1, '\0');
-        size_t total = 0;
-        ssize_t n = 0;
-        while (total < data.size() && (n = sys::readSome(fd, data.data() + total, data.size() - total)) > 0) {
-            total += static_cast<size_t>(n);
-        }
-        if (n < 0) {
-            result.error = errno;
-        } else if (total <= kRecordLimit) {
-            data.resize(total);
-            result.bytes = std::move(data);
-        }
-    }
-    sys::close(fd);
-    return result;
 }
 
 // The valid backups, newest first. A record that cannot be read is skipped, like a damaged
@@ -186,7 +166,7 @@ std::vector<LocalBackup> ManagerService::listBackups(const GameClient& client) {
 Path ManagerService::verifiedBackupFolder(const LocalBackup& backup, const GameClient& client) {
     const Path folder = locateBackupFolder(client, backup.id);
     FileSafety::checkTree(folder);
-    LocalBackup onDisk = localBackupFromJson(json::decode(FileSafety::readFile(folder / "metadata.json")));
+    LocalBackup onDisk = readBackupRecord(folder / "metadata.json");
     if (onDisk != backup) {
         throw ManagerError(kRecordMismatch);
     }

@@ -114,14 +114,14 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
     ManagerService service({}, {}, temporary);
     const Date cutoff{Date::now().sinceReference - 86'400};
     auto before = snapshotTree(temporary);
-    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 2 * 1234);
+    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff).removedBytes, 2 * 1234);
     for (const Path& folder : removed) {
         EXPECT_FALSE(fs::exists(folder)) << folder;
     }
     EXPECT_EQ(before.size() - snapshotTree(temporary).size(), 2u * 7u); // those two, nothing else
-    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 0);
+    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff).removedBytes, 0);
     retained.reset();
-    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 1234);
+    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff).removedBytes, 1234);
     EXPECT_FALSE(fs::exists(held));
 
     ManagerService lost({}, {}, dir / "missing");

@@ -172,15 +172,18 @@ TEST(PackRegistry, ReadsAndWritesUpToSixteenMebibytesAndKeepsTheOldFileBeyond) {
 }
 
 TEST(PackOwnership, AManagedFolderCanOnlyBeReplacedByTheSamePack) {
-    const std::vector<ManagedPack> registry{pack("pack.one", {"Alpha", "DBM-Core"}), pack("pack.two", {"Other"})};
+    const std::vector<ManagedPack> registry{pack("pack.one", {"Alpha", "DBM-Core"}), pack("pack.two", {"Café"})};
     const std::string owned =
         "DBM-Core 由整合包「整合包一」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。";
+    const std::string accented =
+        "Café 由整合包「整合包一」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。";
     const std::vector<std::tuple<std::vector<std::string>, std::optional<PackManifest>, std::string>> cases = {
         {{"New", "dbm-CORE"}, std::nullopt, owned},        // no manifest, other letter case
         {{"DBM-Core"}, manifest("pack.three"), owned},     // other identifier
         {{"DBM-Core"}, manifest("Pack.One"), owned},       // identifier in other case
         {{"DBM-Core", "Alpha"}, manifest("pack.one"), ""}, // same identifier
         {{"New", "DBM-Core-Extra"}, std::nullopt, ""},     // unowned names, no manifest
+        {{"CAFE"}, std::nullopt, accented},                // the install's fold: case and accents
     };
     for (const auto& [addons, incoming, expected] : cases) {
         SCOPED_TRACE(addons.front() + (incoming ? " " + incoming->identifier : ""));

@@ -13,6 +13,9 @@ using namespace olvex::test;
 
 namespace {
 
+const std::string kJournalAdvice = "无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF 目录（需要时从备份"
+                                   "恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。";
+
 using Names = std::vector<std::string>;
 
 Names names(const Path& folder) {
@@ -104,7 +107,8 @@ TEST(Transaction, FailuresAndRecoveryRestoreOnlyFromTheBackupTheJournalNames) {
     const std::pair<std::string, std::string> refused[] = {
         {R"({"kind":"wtf","backup":")" + id + "\"}", "恢复日志与备份不匹配。"},
         {R"({"kind":"addons","backup":")" + other + "\"}", "恢复日志与备份不匹配。"},
-        {R"({"kind":"config"})", R"("kind" is neither "addons" nor "wtf")"},
+        {R"({"kind":"config"})", "恢复日志“" + (game.manager() / "active.json").native() +
+                                     "”已损坏：字段“kind”既不是“addons”也不是“wtf”。" + kJournalAdvice},
     };
     for (const auto& [journal, message] : refused) {
         SCOPED_TRACE(journal);
