@@ -259,7 +259,8 @@ int packs(const Context& context) {
     }
     for (const auto& pack : list) {
         std::cout << shown(pack.manifest.name) << " " << shown(pack.manifest.version) << "（"
-                  << shown(pack.manifest.identifier) << "）  安装于 " << localDate(pack.installedAt) << "\n  插件：" << joined(pack.addons) << '\n';
+                  << shown(pack.manifest.identifier) << "）  安装于 " << localDate(pack.installedAt) << "\n  插件："
+                  << joined(pack.addons) << '\n';
     }
     std::cout << "共 " << list.size() << " 个整合包。\n";
     return 0;

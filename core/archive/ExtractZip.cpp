@@ -1,8 +1,8 @@
 #include "archive/ExtractZip.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -253,7 +253,7 @@ std::string displayName(const char* archivePath) {
         path.remove_suffix(1);
     }
     size_t slash = path.rfind('/');
-    return text::validUtf8(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return abbreviatedPath(text::validUtf8(slash == std::string_view::npos ? path : path.substr(slash + 1)));
 }
 
 bool mentions(std::string_view text, std::string_view word) {
@@ -362,8 +362,9 @@ private:
             if (error == ELOOP) {
                 return notRegular();
             }
-            m_message = error == ENOENT ? "找不到 ZIP 文件“" + m_name + "”。"
-                                        : "无法打开 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。";
+            m_message = error == ENOENT         ? "找不到 ZIP 文件“" + m_name + "”。"
+                        : error == ENAMETOOLONG ? "ZIP 文件的" + pathTooLong(archivePath)
+                                                : "无法打开 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。";
             return m_message.c_str();
         }
         struct ::stat st {};

@@ -202,9 +202,8 @@ std::vector<ManagedPack> ManagerService::readRegistry(const Path& addonFolder) {
         return {}; // a missing file is an empty registry
     }
     std::vector<ManagedPack> registry =
-        json::decodeFile(*data, "本地整合包记录“" + file.native() + "”", [](const json::Json& array) {
-            return registryFromJson(array);
-        });
+        json::decodeFile(*data, "本地整合包记录“" + file.native() + "”",
+                         [](const json::Json& array) { return registryFromJson(array); });
     std::set<std::string> identifiers;
     for (const auto& pack : registry) {
         identifiers.insert(pack.manifest.identifier);

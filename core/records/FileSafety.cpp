@@ -35,6 +35,9 @@ bool examine(const std::string& path, struct ::stat& st) {
     if (errno == ENOENT) {
         return false;
     }
+    if (errno == ENAMETOOLONG) {
+        throw ManagerError(pathTooLong(path));
+    }
     throw ManagerError("无法检查路径：" + path);
 }
 

@@ -130,10 +130,15 @@ ManagerService::ManagerService(Capacity availableBytes, Hook beforeCommit, Path 
 ManagerService::~ManagerService() = default;
 
 void ManagerService::checkClient(const GameClient& client) {
-    if (!GameClient::isFlavor(client.folderName()) || !FileSafety::isDirectory(client.url())) {
+    if (!GameClient::isFlavor(client.folderName())) {
         throw ManagerError(kNotVersionFolder);
     }
+    // The path check first: a version folder that is a link, or a path past the system's
+    // limit, gets its own refusal rather than the general one.
     FileSafety::checkPath(client.url());
+    if (!FileSafety::isDirectory(client.url())) {
+        throw ManagerError(kNotVersionFolder);
+    }
 }
 
 Path ManagerService::managerFolder(const GameClient& client) {

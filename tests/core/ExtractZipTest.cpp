@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 
 #include "archive/ExtractZip.h"
 #include "records/Sys.h"
@@ -274,6 +275,25 @@ TEST(ExtractZip, TheRealEntryLimitTakesFiftyThousandEntriesAndNotOneMore) {
     EXPECT_FALSE(fs::exists(bomb.dest() / "f50000"));
 }
 
+// A FIFO named as the archive once held the open until a writer came, deaf to a cancel; a
+// link was followed. Only a regular file is read, and anything else is refused at once.
+TEST(ExtractZip, OnlyARegularFileIsReadAsTheArchive) {
+    Sandbox good, box;
+    writeZip(good.zip(), {F("a.txt", "a")});
+    const fs::path beside = box.dest().parent_path();
+    ASSERT_EQ(::mkfifo((beside / "p.zip").c_str(), 0600), 0);
+    fs::create_symlink(good.zip(), beside / "link.zip");
+    fs::create_directory(beside / "folder.zip");
+    for (const std::string name : {"p.zip", "link.zip", "folder.zip"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(withinSeconds(20, [&] { return box.extract(beside / name); }),
+                  "“" + name + "”不是普通文件（链接、管道或设备都不能作为 ZIP 读取），请选择 ZIP 文件本身。");
+        EXPECT_EQ(box.tree(), Tree{});
+    }
+    EXPECT_EQ(good.extract(good.zip()), "");
+    EXPECT_EQ(good.tree(), spec("a.txt=a"));
+}
+
 TEST(ExtractZip, CancellationIsAskedBeforeEveryEntryAndAfterEveryChunk) {
     // Questions: before a.bin (1), after its four chunks (2-5), before b.txt (6), after its chunk (7).
     const std::string a = "a.bin=200000 bytes";
@@ -357,7 +377,8 @@ TEST(ExtractZip, EveryCorpusArchiveGetsItsVerdict) {
           "0000"}},
         {"libarchive_test_read_format_zip_sfx.zip", {"", "build.sh|file0"}},
         {"libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip",
-         {"ZIP 文件“libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip”已损坏：记录的大小与实际内容不符。"
+         {"ZIP "
+          "文件“libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip”已损坏：记录的大小与实际内容不符。"
           "详细信息：ZIP uncompressed data is wrong size (read 262150, expected 10)",
           "first"}},
         {"libarchive_test_read_format_zip_uncompressed_size_off_by_4gib.zip", {kDeclared, ""}},

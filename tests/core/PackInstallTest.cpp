@@ -23,7 +23,9 @@ const auto F = [](std::string name, std::string content = "x") { return ZipEntry
 
 struct Game {
     TempDir dir;
-    Path root = dir / "_retail_", temporary = dir / "tmp";
+    // The temporary folder lies below a folder named like a version folder: only the folders
+    // inside a pack may name its flavour, never the path the pack was unpacked to.
+    Path root = dir / "_retail_", temporary = dir / "_classic_/tmp";
     GameClient client{root};
     ManagerService service{{}, {}, temporary};
     Game() { makeDirs(temporary), writeFile(root / "Wow.exe", "game"); }
