@@ -306,8 +306,8 @@ public:
         if (archive_read_set_format_option(m_archive, "zip", "mac-ext", nullptr) != ARCHIVE_OK) {
             return libraryError();
         }
-        // The destination is opened before the archive, so that the archive's own descriptor
-        // calls come after it; either failure has its own message, whichever comes first.
+        // The destination first: a staging folder that cannot be used is reported before the
+        // archive is opened at all. Each failure has its own message either way.
         if (destinationPath == nullptr) {
             return kDestinationFailed;
         }

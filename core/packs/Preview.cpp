@@ -205,7 +205,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         FileSafety::checkPath(manifestFile);
         if (FileSafety::exists(manifestFile)) {
             const std::string text = FileSafety::readFile(manifestFile, kManifestByteLimit, "整合包清单超过大小限制。");
-            manifest = json::decodeFile(text, std::string("整合包清单 ") + kManifestName, packManifestFromJson);
+            manifest = json::decodeFile(text, std::string("整合包清单（") + kManifestName + "）", packManifestFromJson);
             validateManifest(*manifest, client);
         }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <set>
 
@@ -53,22 +54,26 @@ bool isFolder(const Path& path) {
     throw SystemError(SystemOperation::examine, path.native(), errno);
 }
 
-// What reading a record file gave: its bytes; nothing, when it is missing, not a regular file
-// or larger than any record (a partial or foreign backup folder); or the errno of a failed read.
+// What reading a record file gave: its bytes; nothing, when it is missing or larger than any
+// record (a partial or foreign backup folder); or the failure of the read (the file's path
+// check included, and a special file swapped in after the listing's check).
 struct RecordRead {
     std::optional<std::string> bytes;
-    int error = 0;
+    std::exception_ptr failure;
 };
 
-// A file swapped for a special one after the path check, or grown past any record's size, is
-// not a backup's record: both read as nothing.
+const char* const kRecordTooLarge = "备份记录过大。";
+
 RecordRead readRecord(const Path& file) {
     try {
-        return {FileSafety::readBounded(file, kBackupRecordLimit, ""), 0};
-    } catch (const SystemError& failure) {
-        return {std::nullopt, failure.error()};
-    } catch (const ManagerError&) {
-        return {};
+        return {FileSafety::readBounded(file, kBackupRecordLimit, kRecordTooLarge), nullptr};
+    } catch (const ManagerError& refusal) {
+        if (refusal.message() == kRecordTooLarge) {
+            return {};
+        }
+        return {std::nullopt, std::current_exception()};
+    } catch (const SystemError&) {
+        return {std::nullopt, std::current_exception()};
     }
 }
 
@@ -99,8 +104,8 @@ std::vector<StoredBackup> listStored(const GameClient& client, bool strict = fal
         FileSafety::checkPath(metadata);
         FileSafety::checkPath(payload);
         RecordRead read = readRecord(metadata);
-        if (read.error != 0 && strict) {
-            throw SystemError(SystemOperation::read, metadata.native(), read.error);
+        if (read.failure && strict) {
+            std::rethrow_exception(read.failure);
         }
         if (!read.bytes) {
             continue;

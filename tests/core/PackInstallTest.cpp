@@ -115,6 +115,8 @@ TEST(PackPreview, MalformedPacksAreRefusedAndLeaveNoStaging) {
         {pack({"One"}, "", "1", "pack.one", "_classic_"), "整合包清单的游戏版本与所选目录不符。"},
         {pack({"One"}, "", "1", ".bad"), "整合包清单标识、名称或版本无效。"},
         {pack({"One"}) + Entries{F(".olvex-pack.json", std::string(65'537, ' '))}, "整合包清单超过大小限制。"},
+        {pack({"One"}) + Entries{F(".olvex-pack.json", R"({"identifier":1})")},
+         "整合包清单（.olvex-pack.json）已损坏：字段“identifier”不是文本。"},
         {{F(".lease/operation.lock")}, "ZIP 存在重名文件或目录冲突"},
     };
     for (const auto& [entries, message] : cases) {
