@@ -25,6 +25,7 @@ constexpr OptionSpec kOptions[] = {
     {"--search", kSearch, true},
     {"--scope", kScope, true},
     {"--no-default-roots", kNoDefaultRoots, false},
+    {"--set-aside-journal", kSetAsideJournal, false},
 };
 
 void apply(Invocation& invocation, Option bit, const std::string& value) {
@@ -43,6 +44,9 @@ void apply(Invocation& invocation, Option bit, const std::string& value) {
         break;
     case kNoDefaultRoots:
         invocation.noDefaultRoots = true;
+        break;
+    case kSetAsideJournal:
+        invocation.setAsideJournal = true;
         break;
     }
 }
@@ -76,7 +80,9 @@ const std::vector<CommandSpec>& commandTable() {
         {"recycle", "目录 备份", "把一份备份移入可恢复区", 2, 2, 0},
         {"retain", "目录 [份数]", "每类只保留最近几份备份（默认 5），其余移入可恢复区", 1, 2, 0},
         {"recover-recycled", "目录", "把可恢复区中的备份全部移回", 1, 1, 0},
-        {"recover", "目录", "恢复被中断的操作之前的状态", 1, 1, 0},
+        {"recover", "目录 [--set-aside-journal [--yes]]",
+         "恢复被中断的操作之前的状态；恢复日志损坏时，加 --set-aside-journal 经确认后把它改名移到一旁（不删除）", 1, 1,
+         kSetAsideJournal | kYes},
         {"status", "目录", "显示待恢复事务和插件、整合包、备份的数量", 1, 1, 0},
         {"cleanup", "", "清理一天前遗留的整合包临时文件夹", 0, 0, 0},
         {"help", "[命令]", "显示帮助", 0, 1, 0},
@@ -158,6 +164,10 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
     return invocation;
 }
 
+bool isCommand(const std::string& name) {
+    return findCommand(name) != nullptr;
+}
+
 std::string helpText(const std::string& command) {
     if (const CommandSpec* spec = findCommand(command)) {
         return "用法：" + usageLine(*spec) + " [--json]\n" + spec->summary + "。\n";
@@ -171,6 +181,10 @@ std::string helpText(const std::string& command) {
             "目录是一个版本目录（如 …/World of Warcraft/_retail_）；备份写备份编号，开头几位能唯一确定即可。\n"
             "--json      以 JSON 输出列表和结果（UTF-8，字段名为英文，时间为 ISO 8601 UTC）。\n"
             "会改动版本目录的命令在魔兽世界运行时拒绝执行。按 Ctrl-C 可在提交之前取消操作。\n"
+            "恢复日志（.olvex-manager/active.json）损坏时，核对插件和 WTF 目录后运行\n"
+            "  olvex recover 目录 --set-aside-journal\n"
+            "经确认（或加 --yes）把它改名为 active.json.damaged-日期 留在原处，不会删除。\n"
+            "整合包、.toc 和文件夹名中的控制字符在输出中以转义形式显示（如 \\u001b）。\n"
             "退出状态：0 成功，1 失败，2 用法错误，130 已取消。\n"
             "\n"
             "环境变量（供测试和脚本使用）：\n"

@@ -17,6 +17,7 @@ enum Option : unsigned {
     kSearch = 1u << 2,
     kScope = 1u << 3,
     kNoDefaultRoots = 1u << 4,
+    kSetAsideJournal = 1u << 5,
 };
 
 // One command of the table: its name, its argument names for the help, how many positional
@@ -39,6 +40,7 @@ struct Invocation {
     bool json = false;
     bool yes = false;
     bool noDefaultRoots = false;
+    bool setAsideJournal = false;
     bool help = false;
     std::optional<std::string> search;
     std::optional<std::string> scope;
@@ -56,5 +58,7 @@ Invocation parseCommandLine(const std::vector<std::string>& words);
 
 // The general help, or one command's help when `command` names a command of the table.
 std::string helpText(const std::string& command = {});
+// Whether `name` is a command of the table.
+bool isCommand(const std::string& name);
 
 } // namespace olvex::cli

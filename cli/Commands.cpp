@@ -149,10 +149,20 @@ int finish(const Context& context, const std::string& message, Json fields = Jso
     return 0;
 }
 
+// Text read from a pack, a .toc file or a folder name, made safe to print on a terminal: its
+// control characters are shown escaped instead of moving the cursor or clearing the screen.
+std::string shown(const std::string& text) {
+    return text::visible(text);
+}
+
+std::string shown(const Path& path) {
+    return text::visible(path.native());
+}
+
 std::string joined(const std::vector<std::string>& items) {
     std::string text;
     for (const auto& item : items) {
-        text += (text.empty() ? "" : "、") + item;
+        text += (text.empty() ? "" : "、") + shown(item);
     }
     return text;
 }
@@ -187,13 +197,13 @@ int scan(const Context& context) {
     } else {
         std::cout << "找到 " << report.clients.size() << " 个版本目录：\n";
         for (const auto& client : report.clients) {
-            std::cout << "  " << client.id() << "  " << client.title() << '\n';
+            std::cout << "  " << shown(client.id()) << "  " << client.title() << '\n';
         }
     }
     if (!report.inaccessibleRoots.empty()) {
         std::cout << "有 " << report.inaccessibleRoots.size() << " 个位置无法访问，请检查权限：\n";
         for (const auto& root : report.inaccessibleRoots) {
-            std::cout << "  " << root.native() << '\n';
+            std::cout << "  " << shown(root) << '\n';
         }
     }
     // Absent default roots are the rule, not news; only the folders the user named are reported.
@@ -203,7 +213,7 @@ int scan(const Context& context) {
     if (!missing.empty()) {
         std::cout << "有 " << missing.size() << " 个指定位置不存在或磁盘离线：\n";
         for (const auto& root : missing) {
-            std::cout << "  " << root.native() << '\n';
+            std::cout << "  " << shown(root) << '\n';
         }
     }
     if (report.reachedLimit) {
@@ -227,12 +237,12 @@ int addons(const Context& context) {
         return 0;
     }
     for (const auto& addon : list) {
-        std::cout << addon.title << "（" << addon.folder.filename().native() << "）";
+        std::cout << shown(addon.title) << "（" << shown(addon.folder.filename()) << "）";
         if (!addon.version.empty()) {
-            std::cout << "  版本 " << addon.version;
+            std::cout << "  版本 " << shown(addon.version);
         }
         if (!addon.author.empty()) {
-            std::cout << "  作者 " << addon.author;
+            std::cout << "  作者 " << shown(addon.author);
         }
         std::cout << '\n';
     }
@@ -248,8 +258,9 @@ int packs(const Context& context) {
         return 0;
     }
     for (const auto& pack : list) {
-        std::cout << pack.manifest.name << " " << pack.manifest.version << "（" << pack.manifest.identifier
-                  << "）  安装于 " << localDate(pack.installedAt) << "\n  插件：" << joined(pack.addons) << '\n';
+        std::cout << shown(pack.manifest.name) << " " << shown(pack.manifest.version) << "（"
+                  << shown(pack.manifest.identifier) << "）  安装于 " << localDate(pack.installedAt) << "\n  插件："
+                  << joined(pack.addons) << '\n';
     }
     std::cout << "共 " << list.size() << " 个整合包。\n";
     return 0;
@@ -263,7 +274,7 @@ int retired(const Context& context) {
         return 0;
     }
     for (const auto& addon : list) {
-        std::cout << addon.packID << "  " << addon.name << "  "
+        std::cout << shown(addon.packID) << "  " << shown(addon.name) << "  "
                   << (addon.canRemove ? "可清理" : "文件已改动，不能自动清理") << '\n';
     }
     std::cout << "共 " << list.size() << " 个旧整合包插件。\n";
@@ -281,12 +292,12 @@ int removeRetired(const Context& context) {
 }
 
 std::string describePreview(const ImportPreview& preview) {
-    std::string text = "整合包：" + preview.archiveName + "\n版本目录：" + preview.client.id() + "\n";
+    std::string text = "整合包：" + shown(preview.archiveName) + "\n版本目录：" + shown(preview.client.id()) + "\n";
     if (preview.pack) {
-        text +=
-            "整合包信息：" + preview.pack->name + " " + preview.pack->version + "（" + preview.pack->identifier + "）";
+        text += "整合包信息：" + shown(preview.pack->name) + " " + shown(preview.pack->version) + "（" +
+                shown(preview.pack->identifier) + "）";
         if (preview.previousVersion) {
-            text += "，将从 " + *preview.previousVersion + " 升级";
+            text += "，将从 " + shown(*preview.previousVersion) + " 升级";
         }
         text += "\n";
     }
@@ -374,7 +385,7 @@ int install(const Context& context) {
     } else if (ask) {
         std::cerr << describePreview(result);
     }
-    if (ask && !confirmed(context, "确认安装到“" + client.id() + "”？输入 y 或 是 继续：")) {
+    if (ask && !confirmed(context, "确认安装到“" + shown(client.id()) + "”？输入 y 或 是 继续：")) {
         throw ManagerError("已放弃安装，游戏文件未改动。");
     }
     if (ask) {
@@ -397,7 +408,7 @@ int backups(const Context& context) {
     for (const auto& details : list) {
         const LocalBackup& backup = details.backup;
         std::cout << backup.id.text() << "  " << localDate(backup.date) << "  " << title(backup.kind) << "  "
-                  << formatByteCount(details.bytes) << "  " << backup.reason << '\n';
+                  << formatByteCount(details.bytes) << "  " << shown(backup.reason) << '\n';
     }
     std::cout << "共 " << list.size() << " 份备份。\n";
     return 0;
@@ -427,7 +438,7 @@ int scopes(const Context& context) {
         std::cout << "备份中没有可选择的账号或角色目录，可使用整目录恢复。\n";
     }
     for (const auto& scope : list) {
-        std::cout << scope.relativePath << "  " << scope.title << '\n';
+        std::cout << shown(scope.relativePath) << "  " << shown(scope.title) << '\n';
     }
     return 0;
 }
@@ -503,15 +514,34 @@ int recoverRecycled(const Context& context) {
                   Json{{"recovered", recovered}});
 }
 
+// The way out of a journal that cannot be read: after the player's confirmation it is moved
+// aside under a dated name (never deleted), and the version folder can be used again.
+int setAsideJournal(const Context& context, const GameClient& client) {
+    const bool ask = !context.invocation.yes;
+    if (ask && ::isatty(STDIN_FILENO) != 1) {
+        throw UsageError("标准输入不是终端，无法确认移开恢复日志；核对插件和 WTF 目录后请加 --yes。");
+    }
+    if (ask && !confirmed(context, "将把“" + shown(client.id()) +
+                                       "”的恢复日志改名移到一旁（不删除），被中断的操作之后不会再自动回滚。"
+                                       "请先核对插件和 WTF 目录，需要时从备份恢复。输入 y 或 是 继续：")) {
+        throw ManagerError("已放弃，恢复日志未改动。");
+    }
+    const Path aside = context.session.change([client](ManagerService& s) { return s.setAsideJournal(client); });
+    return finish(context, "已把恢复日志移到“" + shown(aside) + "”。请核对插件和 WTF 目录，需要时从备份恢复。",
+                  Json{{"setAside", aside.native()}});
+}
+
 int recover(const Context& context) {
     const GameClient client = clientArgument(context, 0);
     requireGameClosed(context, client);
-    const bool pending = context.session.read([client](ManagerService& s) { return s.hasPendingRecovery(client); });
-    if (!pending) {
-        return finish(context, "没有被中断的操作，无需恢复。", Json{{"recovered", false}});
+    if (context.invocation.setAsideJournal) {
+        return setAsideJournal(context, client);
     }
-    context.session.change([client](ManagerService& s) { s.recover(client); });
-    return finish(context, "已恢复中断操作之前的状态。", Json{{"recovered", true}});
+    // Always through the service: it takes the lease (a concurrent operation is refused) and
+    // sweeps leftover work folders whether or not a journal is waiting.
+    const bool recovered = context.session.change([client](ManagerService& s) { return s.recover(client); });
+    return finish(context, recovered ? "已恢复中断操作之前的状态。" : "没有被中断的操作，无需恢复。",
+                  Json{{"recovered", recovered}});
 }
 
 int status(const Context& context) {
@@ -533,22 +563,32 @@ int status(const Context& context) {
                        {"retiredAddons", counts.retired}});
         return 0;
     }
-    std::cout << "版本目录：" << client.id() << "（" << client.title() << "）\n"
+    // The line that may ask the player to act comes first.
+    std::cout << "中断的操作：" << (counts.pending ? "有。请先运行 olvex recover 恢复操作前的状态。" : "无") << '\n'
+              << "版本目录：" << shown(client.id()) << "（" << client.title() << "）\n"
               << "插件：" << counts.addons << " 个\n"
               << "整合包：" << counts.packs << " 个\n"
               << "备份：" << counts.backups << " 份\n"
-              << "旧整合包插件：" << counts.retired << " 个\n"
-              << "中断的操作：" << (counts.pending ? "有。请先运行 olvex recover 恢复操作前的状态。" : "无") << '\n';
+              << "旧整合包插件：" << counts.retired << " 个\n";
     return 0;
 }
 
 int cleanup(const Context& context) {
     const Date cutoff{Date::now().sinceReference - 86'400};
-    const std::int64_t bytes =
+    const TemporaryCleanup result =
         context.session.change([cutoff](ManagerService& s) { return s.cleanupTemporaryFiles(cutoff); });
-    const std::string message =
+    const std::int64_t bytes = result.removedBytes;
+    std::string message =
         bytes > 0 ? "已清理遗留的临时文件夹，释放 " + formatByteCount(bytes) + "。" : "没有需要清理的临时文件夹。";
-    return finish(context, message, Json{{"removedBytes", bytes}});
+    Json skipped = Json::array();
+    if (!result.skipped.empty()) {
+        message += "\n有 " + std::to_string(result.skipped.size()) + " 个临时文件夹无法清理，已跳过：";
+    }
+    for (const auto& [folder, reason] : result.skipped) {
+        message += "\n  " + shown(folder) + "：" + shown(reason);
+        skipped.push_back(Json{{"path", folder.native()}, {"reason", reason}});
+    }
+    return finish(context, message, Json{{"removedBytes", bytes}, {"skipped", skipped}});
 }
 
 } // namespace

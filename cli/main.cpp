@@ -9,6 +9,8 @@
 #include "Interrupt.h"
 #include "Session.h"
 #include "records/Errors.h"
+#include "records/Text.h"
+#include "service/ManagerService.h"
 
 namespace {
 
@@ -42,6 +44,9 @@ int main(int argc, char** argv) {
                                       ? invocation.arguments.front()
                                   : invocation.command == "help" ? std::string()
                                                                  : invocation.command;
+        if (!topic.empty() && !isCommand(topic)) {
+            return usageFailure("未知命令：" + topic);
+        }
         std::cout << helpText(topic);
         return 0;
     }
@@ -56,8 +61,13 @@ int main(int argc, char** argv) {
     } catch (const olvex::CancellationError&) {
         std::cerr << kCancelledMessage << '\n';
         return kCancelled;
+    } catch (const olvex::DamagedJournalError& failure) {
+        std::cerr << olvex::text::visible(failure.message()) << '\n'
+                  << "核对后可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n";
+        return kFailure;
     } catch (const std::exception& failure) {
-        std::cerr << olvex::describe(failure) << '\n';
+        // Messages quote names from packs, .toc files and folders: never raw to the terminal.
+        std::cerr << olvex::text::visible(olvex::describe(failure)) << '\n';
         return kFailure;
     }
 }

@@ -61,6 +61,7 @@ Sheet {
     Text {
         objectName: "previewCountLine"
         text: sheet.appModel.previewCountLine
+        textFormat: Text.PlainText
         font.family: Theme.fontFamily
         font.pixelSize: Theme.body
         font.bold: true

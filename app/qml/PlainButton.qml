@@ -23,15 +23,26 @@ Button {
     icon.color: control.prominent ? "white" : Theme.text
     Accessible.name: control.text
 
-    contentItem: IconLabel {
+    // A row of its own rather than IconLabel: the label may carry a name read from a pack,
+    // and it must always be drawn as plain text.
+    contentItem: Row {
         spacing: 7
-        mirrored: control.mirrored
-        display: control.display
-        icon: control.icon
-        text: control.text
-        font: control.font
-        color: control.prominent ? "white" : Theme.text
         opacity: control.enabled ? 1 : 0.4
+
+        IconImage {
+            visible: control.icon.name !== ""
+            name: control.icon.name
+            sourceSize: Qt.size(control.icon.width, control.icon.height)
+            color: control.icon.color
+            anchors.verticalCenter: parent.verticalCenter
+        }
+        Text {
+            text: control.text
+            textFormat: Text.PlainText
+            font: control.font
+            color: control.prominent ? "white" : Theme.text
+            anchors.verticalCenter: parent.verticalCenter
+        }
     }
 
     background: Rectangle {

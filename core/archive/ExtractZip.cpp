@@ -1,7 +1,9 @@
 #include "archive/ExtractZip.h"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include <xlocale.h>
 #endif
 
+#include "records/Errors.h"
 #include "records/Sys.h"
 #include "records/Text.h"
 
@@ -189,6 +192,101 @@ bool writeChunk(int fd, const char* data, size_t length) {
     return true;
 }
 
+// The archive as libarchive reads it: a descriptor the routine opened itself, never through a
+// link and never waiting for a writer. Only a regular file gets this far, so no read can
+// wait for ever: a FIFO or device named as the ZIP would otherwise hold the open, or a read,
+// for as long as nothing writes to it, deaf to a cancel (which is asked between entries and
+// chunks only).
+struct Source {
+    int fd = -1;
+    std::int64_t size = 0;
+    int readError = 0;
+    std::vector<char> block = std::vector<char>(kBlockSize);
+};
+
+la_ssize_t readBlock(struct archive* handle, void* data, const void** buffer) {
+    auto* source = static_cast<Source*>(data);
+    ssize_t n = sys::readSome(source->fd, source->block.data(), source->block.size());
+    if (n < 0) {
+        source->readError = errno;
+        archive_set_error(handle, errno, "read failed");
+        return ARCHIVE_FATAL;
+    }
+    *buffer = source->block.data();
+    return n;
+}
+
+la_int64_t seekTo(struct archive* handle, void* data, la_int64_t offset, int whence) {
+    auto* source = static_cast<Source*>(data);
+    off_t position = sys::lseek(source->fd, static_cast<off_t>(offset), whence);
+    if (position < 0) {
+        source->readError = errno;
+        archive_set_error(handle, errno, "seek failed");
+        return ARCHIVE_FATAL;
+    }
+    return position;
+}
+
+// Skips at most to the end of the file, as libarchive expects of a skip.
+la_int64_t skipOver(struct archive* handle, void* data, la_int64_t request) {
+    auto* source = static_cast<Source*>(data);
+    off_t here = sys::lseek(source->fd, 0, SEEK_CUR);
+    if (here < 0) {
+        source->readError = errno;
+        archive_set_error(handle, errno, "seek failed");
+        return ARCHIVE_FATAL;
+    }
+    la_int64_t step = std::min<la_int64_t>(request, std::max<la_int64_t>(0, source->size - here));
+    if (step > 0 && sys::lseek(source->fd, static_cast<off_t>(step), SEEK_CUR) < 0) {
+        source->readError = errno;
+        archive_set_error(handle, errno, "seek failed");
+        return ARCHIVE_FATAL;
+    }
+    return step;
+}
+
+// The last component of the archive's path: the name the player chose, short enough to fit
+// the message buffer beside the library's text.
+std::string displayName(const char* archivePath) {
+    std::string_view path(archivePath);
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    size_t slash = path.rfind('/');
+    return abbreviatedPath(text::validUtf8(slash == std::string_view::npos ? path : path.substr(slash + 1)));
+}
+
+bool mentions(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
+}
+
+// The one place that turns libarchive's English into what a player can act on: a Chinese
+// sentence about the file, with the library's own text after it for support.
+std::string archiveFailure(const std::string& name, std::string_view library) {
+    while (!library.empty() && std::isspace(static_cast<unsigned char>(library.back()))) {
+        library.remove_suffix(1);
+    }
+    const std::string file = "ZIP 文件“" + name + "”";
+    const std::string detail = "详细信息：" + std::string(library);
+    if (mentions(library, "Unrecognized archive format")) {
+        return file + "不是 ZIP 格式，或者已严重损坏。" + detail;
+    }
+    if (mentions(library, "Truncated") || mentions(library, "Premature end") ||
+        mentions(library, "decompression failed (-5)")) {
+        return file + "不完整，可能没有下载完或复制时被截断。" + detail;
+    }
+    if (mentions(library, "CRC")) {
+        return file + "已损坏：数据校验不符。" + detail;
+    }
+    if (mentions(library, "size")) {
+        return file + "已损坏：记录的大小与实际内容不符。" + detail;
+    }
+    if (mentions(library, "Unsupported")) {
+        return file + "使用了不支持的压缩方式或功能，请用常见的 ZIP 工具重新打包。" + detail;
+    }
+    return file + "已损坏，无法读取。" + detail;
+}
+
 // One extraction. Every step returns null on success or the message of the failure; the
 // text of a library failure lives in the handle, so it is copied out before the handle goes.
 class Extraction {
@@ -209,20 +307,29 @@ public:
         if (archive_read_set_format_option(m_archive, "zip", "mac-ext", nullptr) != ARCHIVE_OK) {
             return libraryError();
         }
-        // A warning from opening is a failure too: nothing of an archive opened half-way is trusted.
-        if (archive_read_open_filename(m_archive, archivePath, kBlockSize) != ARCHIVE_OK) {
-            return libraryError();
-        }
+        // The destination first: a staging folder that cannot be used is reported before the
+        // archive is opened at all. Each failure has its own message either way.
         if (destinationPath == nullptr) {
             return kDestinationFailed;
-        }
-        struct ::stat archiveStatus {};
-        if (m_progress.report != nullptr && sys::stat(archivePath, &archiveStatus) == 0 && archiveStatus.st_size > 0) {
-            m_archiveSize = static_cast<uint64_t>(archiveStatus.st_size);
         }
         m_root.reset(sys::open(destinationPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         if (!m_root.valid()) {
             return kDestinationFailed;
+        }
+        m_name = displayName(archivePath);
+        if (const char* failure = openArchive(archivePath)) {
+            return failure;
+        }
+        if (m_progress.report != nullptr && m_source.size > 0) {
+            m_archiveSize = static_cast<uint64_t>(m_source.size);
+        }
+        archive_read_set_callback_data(m_archive, &m_source);
+        archive_read_set_read_callback(m_archive, readBlock);
+        archive_read_set_seek_callback(m_archive, seekTo);
+        archive_read_set_skip_callback(m_archive, skipOver);
+        // A warning from opening is a failure too: nothing of an archive opened half-way is trusted.
+        if (archive_read_open1(m_archive) != ARCHIVE_OK) {
+            return libraryError();
         }
 
         archive_entry* entry = nullptr;
@@ -251,9 +358,49 @@ public:
     }
 
 private:
-    const char* libraryError() const {
+    // Regular files only, opened without following a link and without waiting for a writer.
+    const char* openArchive(const char* archivePath) {
+        m_file.reset(sys::open(archivePath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+        if (!m_file.valid()) {
+            const int error = errno;
+            if (error == ELOOP) {
+                return notRegular();
+            }
+            m_message = error == ENOENT         ? "找不到 ZIP 文件“" + m_name + "”。"
+                        : error == ENAMETOOLONG ? "ZIP 文件的" + pathTooLong(archivePath)
+                                                : "无法打开 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。";
+            return m_message.c_str();
+        }
+        struct ::stat st {};
+        if (sys::fstat(m_file.get(), &st) != 0) {
+            const int error = errno;
+            m_message = "无法检查 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。";
+            return m_message.c_str();
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return notRegular();
+        }
+        m_source.fd = m_file.get();
+        m_source.size = static_cast<std::int64_t>(st.st_size);
+        return nullptr;
+    }
+
+    const char* notRegular() {
+        m_message = "“" + m_name + "”不是普通文件（链接、管道或设备都不能作为 ZIP 读取），请选择 ZIP 文件本身。";
+        return m_message.c_str();
+    }
+
+    const char* libraryError() {
+        if (m_source.readError != 0) {
+            m_message = "读取 ZIP 文件“" + m_name + "”失败：" + errnoText(m_source.readError) + "。";
+            return m_message.c_str();
+        }
         const char* text = archive_error_string(m_archive);
-        return text != nullptr && text[0] != '\0' ? text : kReadFailed;
+        if (text == nullptr || text[0] == '\0') {
+            return kReadFailed;
+        }
+        m_message = archiveFailure(m_name, text);
+        return m_message.c_str();
     }
 
     bool cancelled() const { return m_isCancelled != nullptr && m_isCancelled(m_context) != 0; }
@@ -269,8 +416,8 @@ private:
         if (cancelled()) {
             return kCancelled;
         }
-        bool hasName = entryName(entry, m_name);
-        if (breaksEntryRules(entry, hasName ? m_name.c_str() : nullptr, count, m_limits)) {
+        bool hasName = entryName(entry, m_entryName);
+        if (breaksEntryRules(entry, hasName ? m_entryName.c_str() : nullptr, count, m_limits)) {
             return kUnsafeEntry;
         }
         la_int64_t declared = archive_entry_size(entry);
@@ -282,7 +429,7 @@ private:
         // Empty components (doubled or trailing slashes) name nothing; a trailing slash does
         // not make a file entry a directory.
         std::vector<std::string_view> components;
-        std::string_view rest(m_name);
+        std::string_view rest(m_entryName);
         while (!rest.empty()) {
             size_t slash = rest.find('/');
             std::string_view component = rest.substr(0, slash);
@@ -360,9 +507,13 @@ private:
     ExtractLimits m_limits;
     ExtractProgress m_progress;
     uint64_t m_archiveSize = 0; // 0: no progress is reported
+    Descriptor m_file;
+    Source m_source;
     Descriptor m_root;
     uint64_t m_total = 0;
     std::string m_name;
+    std::string m_entryName;
+    std::string m_message;
 };
 
 void copyMessage(char* message, size_t messageSize, const char* text) {

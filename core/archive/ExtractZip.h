@@ -20,9 +20,13 @@ typedef int (*olvex_cancel_query)(void* context);
 
 // Extracts the ZIP file at `archive_path` into the existing, empty folder `destination_path`
 // (both NUL-terminated UTF-8 file-system paths). Returns 0 on success. On failure returns -1
-// and copies one finished Simplified Chinese message (or libarchive's own error text) into
-// `message`, cut to `message_size` - 1 bytes and NUL-terminated; on success `message` is not
-// touched. `is_cancelled` may be null; `context` is handed to it unchanged.
+// and copies one finished Simplified Chinese message into `message` (a library failure as a
+// sentence naming the archive, libarchive's own text after it), cut to `message_size` - 1
+// bytes and NUL-terminated; on success `message` is not touched. `is_cancelled` may be null;
+// `context` is handed to it unchanged.
+//
+// The archive must be a regular file: it is opened without following a link and without
+// blocking, so a FIFO or device named as the archive is refused at once rather than waited on.
 //
 // Limits: at most 50,000 entries, 2,147,483,648 unpacked bytes (declared and actually
 // written), paths of 2,048 bytes and components of 255 bytes. Whatever it created before a

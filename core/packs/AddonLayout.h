@@ -3,11 +3,23 @@
 // Where a pack's add-on folders lie inside an unpacked ZIP, and which names they have.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/GameClient.h"
+#include "records/Text.h"
 
 namespace olvex {
+
+// The one comparison of add-on folder names, wherever two are matched: the installation
+// replaces a folder whose name differs only in letter case, accents or normalisation form, so
+// ownership, the preview's "replacing" and retired add-ons must take such names for the same.
+inline std::string addonNameKey(std::string_view name) {
+    return text::foldCaseAndDiacritics(name);
+}
+inline bool sameAddonName(std::string_view a, std::string_view b) {
+    return text::equalIgnoringCaseAndDiacritics(a, b);
+}
 
 // The one folder that holds the add-on folders: the root itself, "AddOns", "Interface/AddOns"
 // or "<flavour>/Interface/AddOns", also below one enclosing folder. Fails with a ManagerError

@@ -1,24 +1,24 @@
 // Installing a confirmed preview: the current add-on folder is copied into a work folder, the
-// incoming add-ons replace their namesakes there (ignoring case and accents), a managed pack's
+// incoming add-ons replace their namesakes there (the add-on name fold), a managed pack's
 // record with its digests and retired add-ons is written into the copy's registry, and the
 // transaction swaps the copy into place after backing up the current folder.
 
 #include <algorithm>
 
+#include "packs/AddonLayout.h"
 #include "packs/PackRegistry.h"
 #include "packs/Prepared.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
-#include "records/Text.h"
 #include "service/ManagerService.h"
 
 namespace olvex {
 
 namespace {
 
-bool containsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
+bool containsAddon(const std::vector<std::string>& names, const std::string& name) {
     return std::any_of(names.begin(), names.end(),
-                       [&](const std::string& other) { return text::equalIgnoringCase(other, name); });
+                       [&](const std::string& other) { return sameAddonName(other, name); });
 }
 
 } // namespace
@@ -55,7 +55,7 @@ void ManagerService::install(const Uuid& token, OperationControl* control) {
             }
             for (const auto& name : preview.addons) {
                 for (const auto& entry : FileSafety::list(next)) {
-                    if (text::equalIgnoringCaseAndDiacritics(entry.name, name)) {
+                    if (sameAddonName(entry.name, name)) {
                         FileSafety::remove(next / entry.name);
                     }
                 }
@@ -75,13 +75,13 @@ void ManagerService::install(const Uuid& token, OperationControl* control) {
                 record.retired = previous->retired;
                 for (const auto& old : previous->addons) {
                     auto digests = previous->digests.find(old);
-                    if (!containsIgnoringCase(preview.addons, old) && digests != previous->digests.end()) {
+                    if (!containsAddon(preview.addons, old) && digests != previous->digests.end()) {
                         record.retired[old] = digests->second;
                     }
                 }
             }
             for (auto it = record.retired.begin(); it != record.retired.end();) {
-                it = containsIgnoringCase(preview.addons, it->first) ? record.retired.erase(it) : std::next(it);
+                it = containsAddon(preview.addons, it->first) ? record.retired.erase(it) : std::next(it);
             }
             for (const auto& name : preview.addons) {
                 record.digests[name] = fileDigests(next / name);

@@ -1,5 +1,7 @@
 #include "packs/PackRegistry.h"
 
+#include "packs/AddonLayout.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -48,12 +50,12 @@ json::Json toJson(const std::map<std::string, DigestMap>& maps) {
 
 DigestMap digestMapFromJson(const json::Json& object, const std::string& where) {
     if (!object.is_object()) {
-        throw json::DecodeError(where + " is not an object");
+        throw json::DecodeError(where + "不是对象");
     }
     DigestMap digests;
     for (const auto& [path, digest] : object.items()) {
         if (!digest.is_string()) {
-            throw json::DecodeError(where + " holds a digest that is not a string");
+            throw json::DecodeError(where + "中有摘要不是文本");
         }
         digests.emplace(path, digest.get<std::string>());
     }
@@ -63,49 +65,17 @@ DigestMap digestMapFromJson(const json::Json& object, const std::string& where) 
 std::map<std::string, DigestMap> digestMapsFromJson(const json::Json& record, const char* key) {
     const json::Json& object = json::require(record, key);
     if (!object.is_object()) {
-        throw json::DecodeError(std::string("\"") + key + "\" is not an object");
+        throw json::DecodeError(std::string("字段“") + key + "”不是对象");
     }
     std::map<std::string, DigestMap> maps;
     for (const auto& [name, digests] : object.items()) {
-        maps.emplace(name, digestMapFromJson(digests, std::string("\"") + key + "\" entry \"" + name + "\""));
+        maps.emplace(name, digestMapFromJson(digests, std::string("字段“") + key + "”的“" + name + "”"));
     }
     return maps;
 }
 
 Path registryFile(const Path& addonFolder) {
     return addonFolder / ManagerService::registryName;
-}
-
-// Reads a whole regular file of at most `limit` bytes; nothing when it does not exist. The
-// size is taken from the opened file and the read stops as soon as it passes the limit, so
-// the cap bounds the memory used even when the file grows while it is read.
-std::optional<std::string> readBounded(const std::string& path, std::int64_t limit) {
-    FileSafety::OpenedFile file;
-    if (!FileSafety::openRegularFile(path, file, SystemOperation::read, SystemOperation::read)) {
-        return std::nullopt;
-    }
-    const int fd = file.descriptor;
-    const struct ::stat& st = file.status;
-    if (st.st_size > limit) {
-        throw ManagerError(kRegistryTooLarge);
-    }
-    std::string data;
-    data.reserve(static_cast<size_t>(st.st_size));
-    std::vector<char> chunk(65'536);
-    for (;;) {
-        ssize_t n = sys::readSome(fd, chunk.data(), chunk.size());
-        if (n < 0) {
-            throw SystemError(SystemOperation::read, path, errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        if (static_cast<std::int64_t>(data.size()) + n > limit) {
-            throw ManagerError(kRegistryTooLarge);
-        }
-        data.append(chunk.data(), static_cast<size_t>(n));
-    }
-    return data;
 }
 
 } // namespace
@@ -150,11 +120,11 @@ ManagedPack managedPackFromJson(const json::Json& object) {
     pack.installedAt = json::requireDate(object, "installedAt");
     const json::Json& addons = json::require(object, "addons");
     if (!addons.is_array()) {
-        throw json::DecodeError("\"addons\" is not an array");
+        throw json::DecodeError("字段“addons”不是数组");
     }
     for (const auto& name : addons) {
         if (!name.is_string()) {
-            throw json::DecodeError("\"addons\" holds a name that is not a string");
+            throw json::DecodeError("字段“addons”中有名称不是文本");
         }
         pack.addons.push_back(name.get<std::string>());
     }
@@ -171,10 +141,9 @@ std::string encodeRegistry(const std::vector<ManagedPack>& registry) {
     return json::encode(array);
 }
 
-std::vector<ManagedPack> decodeRegistry(std::string_view text) {
-    json::Json array = json::decode(text);
+std::vector<ManagedPack> registryFromJson(const json::Json& array) {
     if (!array.is_array()) {
-        throw json::DecodeError("the pack registry is not an array");
+        throw json::DecodeError("顶层不是数组");
     }
     std::vector<ManagedPack> registry;
     registry.reserve(array.size());
@@ -182,6 +151,10 @@ std::vector<ManagedPack> decodeRegistry(std::string_view text) {
         registry.push_back(managedPackFromJson(record));
     }
     return registry;
+}
+
+std::vector<ManagedPack> decodeRegistry(std::string_view text) {
+    return registryFromJson(json::decode(text));
 }
 
 bool isAddonComponent(std::string_view name) {
@@ -212,7 +185,7 @@ void ManagerService::checkOwnership(const std::vector<std::string>& addons, cons
         }
         for (const auto& owned : record.addons) {
             for (const auto& incoming : addons) {
-                if (text::equalIgnoringCase(owned, incoming)) {
+                if (sameAddonName(owned, incoming)) {
                     throw ManagerError(owned + " 由整合包「" + record.manifest.name +
                                        "」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。");
                 }
@@ -224,11 +197,13 @@ void ManagerService::checkOwnership(const std::vector<std::string>& addons, cons
 std::vector<ManagedPack> ManagerService::readRegistry(const Path& addonFolder) {
     const Path file = registryFile(addonFolder);
     FileSafety::checkPath(file);
-    std::optional<std::string> data = readBounded(file.native(), kRegistryByteLimit);
+    std::optional<std::string> data = FileSafety::readBounded(file, kRegistryByteLimit, kRegistryTooLarge);
     if (!data) {
         return {}; // a missing file is an empty registry
     }
-    std::vector<ManagedPack> registry = decodeRegistry(*data);
+    std::vector<ManagedPack> registry =
+        json::decodeFile(*data, "本地整合包记录“" + file.native() + "”",
+                         [](const json::Json& array) { return registryFromJson(array); });
     std::set<std::string> identifiers;
     for (const auto& pack : registry) {
         identifiers.insert(pack.manifest.identifier);

@@ -23,7 +23,7 @@ inline constexpr std::int64_t kRegistryByteLimit = 16'777'216;
 json::Json toJson(const PackManifest& manifest);
 // The five keys are required strings; any other key is ignored. Fails with json::DecodeError.
 PackManifest packManifestFromJson(const json::Json& object);
-// Parses a manifest file's text: the parser's error for malformed JSON, else as above.
+// Parses a manifest's text: the parser's error for malformed JSON, else as above.
 PackManifest decodeManifest(std::string_view text);
 
 // A registry record: "manifest", "installedAt", "addons", "digests", "retired", all required
@@ -37,6 +37,8 @@ std::string encodeRegistry(const std::vector<ManagedPack>& registry);
 // Records in file order. Malformed JSON, a top level that is not an array or a record that
 // breaks the format fail; duplicate identifiers are left to the caller (readRegistry).
 std::vector<ManagedPack> decodeRegistry(std::string_view text);
+// The same from a parsed value; fails with json::DecodeError.
+std::vector<ManagedPack> registryFromJson(const json::Json& array);
 
 // Whether a name can be an add-on folder directly inside Interface/AddOns: not empty, not
 // hidden (no leading "."), and free of "/", "\", ":" and NUL, so that joining it to the add-on

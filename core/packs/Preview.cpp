@@ -97,7 +97,7 @@ std::vector<std::string> addonNames(const Path& folder) {
             throw ManagerError("插件目录必须直接包含与文件夹同名的 .toc（可含版本后缀）：" + entry.name +
                                "。WTF 配置不会从 ZIP 导入。");
         }
-        if (!folded.insert(text::foldCaseAndDiacritics(entry.name)).second) {
+        if (!folded.insert(addonNameKey(entry.name)).second) {
             throw ManagerError("插件名存在大小写或 Unicode 冲突。");
         }
         names.push_back(entry.name);
@@ -183,7 +183,9 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         FileSafety::checkTree(staging);
         Path addonRoot = locateAddons(staging);
 
-        for (const auto& component : addonRoot) {
+        // Only folders inside the pack name a flavour: the temporary folder's own path may pass
+        // through anything, a folder called "_classic_" included.
+        for (const auto& component : addonRoot.lexically_relative(staging)) {
             std::string name = component.native();
             if (GameClient::isFlavor(name)) {
                 if (name != client.folderName()) {
@@ -200,7 +202,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         std::set<std::string> liveNames;
         try {
             for (const auto& entry : FileSafety::list(live)) {
-                liveNames.insert(text::lowercased(entry.name));
+                liveNames.insert(addonNameKey(entry.name));
             }
         } catch (const std::exception&) {
             // A missing or unlistable add-on folder replaces nothing.
@@ -210,10 +212,8 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         Path manifestFile = addonRoot / kManifestName;
         FileSafety::checkPath(manifestFile);
         if (FileSafety::exists(manifestFile)) {
-            if (FileSafety::byteSize(manifestFile) > kManifestByteLimit) {
-                throw ManagerError("整合包清单超过大小限制。");
-            }
-            manifest = decodeManifest(FileSafety::readFile(manifestFile));
+            const std::string text = FileSafety::readFile(manifestFile, kManifestByteLimit, "整合包清单超过大小限制。");
+            manifest = json::decodeFile(text, std::string("整合包清单（") + kManifestName + "）", packManifestFromJson);
             validateManifest(*manifest, client);
         }
 
@@ -234,7 +234,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         preview.archiveName = zip.filename().native();
         preview.addons = addons;
         for (const auto& name : addons) {
-            if (liveNames.count(text::lowercased(name)) != 0) {
+            if (liveNames.count(addonNameKey(name)) != 0) {
                 preview.replacing.push_back(name);
             }
         }
@@ -244,7 +244,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
             preview.previousVersion = previous->manifest.version;
             for (const auto& old : previous->addons) {
                 bool kept = std::any_of(addons.begin(), addons.end(),
-                                        [&](const std::string& name) { return text::equalIgnoringCase(name, old); });
+                                        [&](const std::string& name) { return sameAddonName(name, old); });
                 if (!kept) {
                     preview.retiredAddons.push_back(old);
                 }

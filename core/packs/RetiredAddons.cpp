@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
+#include "packs/AddonLayout.h"
 #include "packs/PackRegistry.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
-#include "records/Text.h"
 #include "service/ManagerService.h"
 
 namespace olvex {
@@ -22,7 +22,7 @@ constexpr const char* kRemovalReason = "清理旧整合包插件前自动备份"
 bool claimedByAnyPack(const std::vector<ManagedPack>& packs, const std::string& name) {
     return std::any_of(packs.begin(), packs.end(), [&](const ManagedPack& pack) {
         return std::any_of(pack.addons.begin(), pack.addons.end(),
-                           [&](const std::string& addon) { return text::equalIgnoringCase(addon, name); });
+                           [&](const std::string& addon) { return sameAddonName(addon, name); });
     });
 }
 

@@ -1,5 +1,7 @@
 #include "records/Backup.h"
 
+#include "records/FileSafety.h"
+
 namespace olvex {
 
 std::string rawValue(BackupKind kind) {
@@ -38,18 +40,24 @@ LocalBackup localBackupFromJson(const json::Json& object) {
     backup.date = json::requireDate(object, "date");
     auto kind = backupKindFromRaw(json::requireString(object, "kind"));
     if (!kind) {
-        throw json::DecodeError("\"kind\" is neither \"addons\" nor \"wtf\"");
+        throw json::DecodeError("字段“kind”既不是“addons”也不是“wtf”");
     }
     backup.kind = *kind;
     backup.reason = json::requireString(object, "reason");
     auto it = object.find("byteCount");
     if (it != object.end()) {
         if (!it->is_number_integer()) {
-            throw json::DecodeError("\"byteCount\" is not an integer");
+            throw json::DecodeError("字段“byteCount”不是整数");
         }
         backup.byteCount = it->get<std::int64_t>();
     }
     return backup;
+}
+
+LocalBackup readBackupRecord(const Path& file) {
+    const std::string label = "备份记录“" + file.native() + "”";
+    const std::string text = FileSafety::readFile(file, kBackupRecordLimit, label + "已损坏：文件过大。");
+    return json::decodeFile(text, label, localBackupFromJson);
 }
 
 } // namespace olvex

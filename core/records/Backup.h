@@ -5,6 +5,7 @@
 #include <string>
 
 #include "records/Date.h"
+#include "records/GameClient.h"
 #include "records/Json.h"
 #include "records/Uuid.h"
 
@@ -34,6 +35,13 @@ json::Json toJson(const LocalBackup& backup);
 // Fails (json::DecodeError or the parser's error) on a missing required key, a wrong type,
 // a malformed UUID or an unknown kind. A missing "byteCount" is an absent size.
 LocalBackup localBackupFromJson(const json::Json& object);
+
+// A record this system writes is well under a kilobyte; a larger metadata.json is damaged or
+// foreign, and is never read whole.
+inline constexpr std::int64_t kBackupRecordLimit = 1 << 20;
+// Reads and decodes a backup folder's metadata.json; a missing, oversized or undecodable file
+// fails with a Chinese message naming it (SystemError or ManagerError).
+LocalBackup readBackupRecord(const Path& file);
 
 // A backup with its size measured now (or recorded at backup time).
 struct BackupDetails {

@@ -93,9 +93,32 @@ std::string errnoText(int error) {
     }
 }
 
+std::string abbreviatedPath(const std::string& path) {
+    constexpr size_t kWhole = 80, kEnd = 40;
+    if (path.size() <= kWhole) {
+        return path;
+    }
+    auto continuation = [&](size_t at) { return (static_cast<unsigned char>(path[at]) & 0xC0) == 0x80; };
+    size_t head = kEnd;
+    while (head > 0 && continuation(head)) {
+        --head;
+    }
+    size_t tail = path.size() - kEnd;
+    while (tail < path.size() && continuation(tail)) {
+        ++tail;
+    }
+    return path.substr(0, head) + "…" + path.substr(tail);
+}
+
+std::string pathTooLong(const std::string& path) {
+    return "路径过长，超出系统限制：" + abbreviatedPath(path) + "（共 " + std::to_string(path.size()) + " 字节）。";
+}
+
 SystemError::SystemError(SystemOperation operation, std::string path, int error)
     : m_operation(operation), m_path(std::move(path)), m_error(error) {
-    m_description = std::string(verb(operation)) + "“" + m_path + "”：" + errnoText(error) + "。";
+    m_description = error == ENAMETOOLONG
+                        ? pathTooLong(m_path)
+                        : std::string(verb(operation)) + "“" + m_path + "”：" + errnoText(error) + "。";
 }
 
 std::string describe(const std::exception& failure) {

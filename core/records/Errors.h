@@ -56,6 +56,13 @@ private:
     std::string m_description;
 };
 
+// A path as a message shows it: whole up to 80 bytes, else its first and last 40 bytes (cut at
+// character boundaries) around "…", so that a path past the system's limit cannot fill the
+// screen.
+std::string abbreviatedPath(const std::string& path);
+// The message for a path the system refused as too long (ENAMETOOLONG).
+std::string pathTooLong(const std::string& path);
+
 // Chinese text for an errno value, never the English strerror.
 std::string errnoText(int error);
 

@@ -35,6 +35,9 @@ bool examine(const std::string& path, struct ::stat& st) {
     if (errno == ENOENT) {
         return false;
     }
+    if (errno == ENAMETOOLONG) {
+        throw ManagerError(pathTooLong(path));
+    }
     throw ManagerError("无法检查路径：" + path);
 }
 
@@ -349,29 +352,41 @@ std::vector<sys::DirEntry> list(const Path& url) {
     return entries;
 }
 
-std::string readFile(const Path& url) {
+std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge) {
     checkPath(url);
-    std::string path = absoluteText(url);
-    int fd = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW);
-    if (fd < 0) {
-        throw SystemError(SystemOperation::read, path, errno);
+    const std::string path = absoluteText(url);
+    OpenedFile file;
+    if (!openRegularFile(path, file, SystemOperation::read, SystemOperation::read)) {
+        return std::nullopt;
+    }
+    if (file.status.st_size > limit) {
+        throw ManagerError(tooLarge);
     }
     std::string data;
-    char buffer[65536];
+    data.reserve(static_cast<size_t>(file.status.st_size));
+    std::vector<char> chunk(65'536);
     for (;;) {
-        ssize_t n = sys::readSome(fd, buffer, sizeof buffer);
+        ssize_t n = sys::readSome(file.descriptor, chunk.data(), chunk.size());
         if (n < 0) {
-            int error = errno;
-            sys::close(fd);
-            throw SystemError(SystemOperation::read, path, error);
+            throw SystemError(SystemOperation::read, path, errno);
         }
         if (n == 0) {
             break;
         }
-        data.append(buffer, static_cast<size_t>(n));
+        if (static_cast<std::int64_t>(data.size()) + n > limit) {
+            throw ManagerError(tooLarge);
+        }
+        data.append(chunk.data(), static_cast<size_t>(n));
     }
-    sys::close(fd);
     return data;
+}
+
+std::string readFile(const Path& url, std::int64_t limit, const std::string& tooLarge) {
+    std::optional<std::string> data = readBounded(url, limit, tooLarge);
+    if (!data) {
+        throw SystemError(SystemOperation::read, absoluteText(url), ENOENT);
+    }
+    return std::move(*data);
 }
 
 void writeFileAtomically(const Path& url, const std::string& data) {

@@ -12,6 +12,7 @@
 // syncDirectory on the folders involved.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -68,8 +69,13 @@ bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation 
 
 // Direct entries of a folder (after checkPath), hidden ones included, in listing order.
 std::vector<sys::DirEntry> list(const Path& url);
-// Reads a whole regular file (after checkPath). Fails with SystemError.
-std::string readFile(const Path& url);
+// Reads a whole regular file of at most `limit` bytes (after checkPath), opened as
+// openRegularFile opens it; nothing when no file exists there. A larger file, also one that
+// grows while it is read, fails with ManagerError(tooLarge) without being read further, so
+// the cap bounds the memory a damaged or hostile record can take. Read errors: SystemError.
+std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge);
+// readBounded for a file that must exist: a missing one fails with SystemError (read, ENOENT).
+std::string readFile(const Path& url, std::int64_t limit, const std::string& tooLarge);
 // Writes a temporary file beside the destination, flushes it, renames it into place and
 // flushes the folder entry, so a reader sees the old or the new file, never a partial one.
 void writeFileAtomically(const Path& url, const std::string& data);

@@ -2,6 +2,32 @@
 
 namespace olvex::json {
 
+void checkNesting(std::string_view text) {
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting) {
+                throw DecodeError("嵌套层数超过 " + std::to_string(kMaxNesting) + " 层");
+            }
+        } else if (c == ']' || c == '}') {
+            // Unbalanced closers are the parser's to report.
+            depth = depth > 0 ? depth - 1 : 0;
+        }
+    }
+}
+
 std::string encode(const Json& value) {
     std::string text = value.dump();
     // Outside strings JSON has no "/", so escaping every one escapes exactly those in strings.
@@ -17,17 +43,13 @@ std::string encode(const Json& value) {
     return out;
 }
 
-Json decode(std::string_view text) {
-    return Json::parse(text.begin(), text.end());
-}
-
 const Json& require(const Json& object, const char* key) {
     if (!object.is_object()) {
-        throw DecodeError(std::string("expected an object holding \"") + key + "\"");
+        throw DecodeError(std::string("应为含字段“") + key + "”的对象");
     }
     auto it = object.find(key);
     if (it == object.end()) {
-        throw DecodeError(std::string("missing key \"") + key + "\"");
+        throw DecodeError(std::string("缺少字段“") + key + "”");
     }
     return *it;
 }
@@ -35,7 +57,7 @@ const Json& require(const Json& object, const char* key) {
 std::string requireString(const Json& object, const char* key) {
     const Json& value = require(object, key);
     if (!value.is_string()) {
-        throw DecodeError(std::string("\"") + key + "\" is not a string");
+        throw DecodeError(std::string("字段“") + key + "”不是文本");
     }
     return value.get<std::string>();
 }
@@ -43,7 +65,7 @@ std::string requireString(const Json& object, const char* key) {
 Date requireDate(const Json& object, const char* key) {
     const Json& value = require(object, key);
     if (!value.is_number()) {
-        throw DecodeError(std::string("\"") + key + "\" is not a number");
+        throw DecodeError(std::string("字段“") + key + "”不是数字");
     }
     return Date{value.get<double>()};
 }
@@ -52,9 +74,22 @@ Uuid requireUuid(const Json& object, const char* key) {
     auto text = requireString(object, key);
     auto id = Uuid::parse(text);
     if (!id) {
-        throw DecodeError(std::string("\"") + key + "\" is not a UUID");
+        throw DecodeError(std::string("字段“") + key + "”不是有效的 UUID");
     }
     return *id;
+}
+
+std::string damage(const std::exception& failure, std::string_view text) {
+    if (dynamic_cast<const DecodeError*>(&failure) != nullptr) {
+        return failure.what();
+    }
+    std::string kind = "格式不对";
+    if (const auto* parse = dynamic_cast<const nlohmann::json::parse_error*>(&failure)) {
+        const bool blank = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+        // The parser reports the position it stopped at; at or past the end, the text ran out.
+        kind = blank ? "文件是空的" : parse->byte >= text.size() ? "内容不完整" : "不是有效的 JSON";
+    }
+    return kind + "（" + failure.what() + "）";
 }
 
 } // namespace olvex::json

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "records/GameClient.h"
 
@@ -14,6 +15,17 @@ struct InstallationCheck {
     std::int64_t availableBytes = 0;
     std::int64_t requiredBytes = 0;
     Path application; // the game's application found in the version folder
+};
+
+// What a clean-up of stale pack staging folders did: the bytes of the folders it removed, and
+// each folder it had to leave with the description of why.
+struct TemporaryCleanup {
+    struct Skipped {
+        Path folder;
+        std::string reason;
+    };
+    std::int64_t removedBytes = 0;
+    std::vector<Skipped> skipped;
 };
 
 // One restorable sub-tree (account, realm or character) of a WTF backup.

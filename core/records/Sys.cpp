@@ -115,6 +115,11 @@ ssize_t read(int fd, void* buffer, size_t count) {
     return ::read(fd, buffer, count);
 }
 
+off_t lseek(int fd, off_t offset, int whence) {
+    OLVEX_SEAM("lseek", -1);
+    return ::lseek(fd, offset, whence);
+}
+
 ssize_t write(int fd, const void* buffer, size_t count) {
     OLVEX_SEAM("write", -1);
     return ::write(fd, buffer, count);

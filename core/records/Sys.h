@@ -18,6 +18,7 @@ namespace olvex::sys {
 int open(const char* path, int flags, mode_t mode = 0);
 int openat(int dirfd, const char* path, int flags, mode_t mode = 0);
 ssize_t read(int fd, void* buffer, size_t count);
+off_t lseek(int fd, off_t offset, int whence);
 ssize_t write(int fd, const void* buffer, size_t count);
 int fsync(int fd);
 // Flushes the whole file system that holds fd (one call in place of one fsync per file).

@@ -1,5 +1,6 @@
 #include "records/Text.h"
 
+#include <cstdio>
 #include <stdexcept>
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
@@ -126,6 +127,43 @@ std::string foldCaseAndDiacritics(std::string_view utf8) {
 
 bool equalIgnoringCaseAndDiacritics(std::string_view a, std::string_view b) {
     return folded(a) == folded(b);
+}
+
+std::string visible(std::string_view utf8) {
+    const std::string valid = validUtf8(utf8);
+    std::string out;
+    out.reserve(valid.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(valid.data());
+    const auto length = static_cast<int32_t>(valid.size());
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            continue;
+        case '\n':
+            out += "\\n";
+            continue;
+        case '\r':
+            out += "\\r";
+            continue;
+        case '\t':
+            out += "\\t";
+            continue;
+        default:
+            break;
+        }
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            out.append(valid, static_cast<size_t>(start), static_cast<size_t>(i - start));
+        }
+    }
+    return out;
 }
 
 std::vector<std::string> splitLines(std::string_view utf8) {

@@ -28,6 +28,12 @@ bool equalIgnoringCase(std::string_view a, std::string_view b);
 std::string foldCaseAndDiacritics(std::string_view utf8);
 bool equalIgnoringCaseAndDiacritics(std::string_view a, std::string_view b);
 
+// The text with nothing in it that a terminal would act on: C0 and C1 controls, DEL and the
+// Unicode line and paragraph separators are written as JSON writes them ("\n", "\t", "\u001b",
+// "\u0085"), and a backslash as "\\" so that no name can pass for such an escape. Invalid
+// UTF-8 is replaced. For text from packs, .toc files and folder names shown as plain text.
+std::string visible(std::string_view utf8);
+
 // Splits at every line break character (LF, VT, FF, CR, NEL, LS, PS); CRLF gives an empty line.
 std::vector<std::string> splitLines(std::string_view utf8);
 // Trims tabs and Unicode space separators (Zs) from both ends.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <set>
 
@@ -25,10 +26,6 @@ namespace {
 const char* const kPendingTransaction = "存在待恢复事务，所有备份均已保护。请先恢复中断操作。";
 const char* const kRecordMismatch = "备份记录不匹配。";
 const char* const kManualReason = "手动配置备份";
-
-// A record this system writes is well under a kilobyte; a larger metadata.json is damaged or
-// foreign, and a listing that runs on every refresh must not read gigabytes to find that out.
-constexpr size_t kRecordLimit = 1 << 20;
 
 Path storeFolder(const GameClient& client) {
     return ManagerService::managerFolder(client) / "backups";
@@ -57,39 +54,27 @@ bool isFolder(const Path& path) {
     throw SystemError(SystemOperation::examine, path.native(), errno);
 }
 
-// What reading a record file gave: its bytes; nothing, when it is missing, not a regular file
-// or larger than any record (a partial or foreign backup folder); or the errno of a failed read.
+// What reading a record file gave: its bytes; nothing, when it is missing or larger than any
+// record (a partial or foreign backup folder); or the failure of the read (the file's path
+// check included, and a special file swapped in after the listing's check).
 struct RecordRead {
     std::optional<std::string> bytes;
-    int error = 0;
+    std::exception_ptr failure;
 };
 
-// Never blocks on a special file swapped in after the path check.
+const char* const kRecordTooLarge = "备份记录过大。";
+
 RecordRead readRecord(const Path& file) {
-    int fd = sys::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return {std::nullopt, errno == ENOENT ? 0 : errno};
-    }
-    RecordRead result;
-    struct ::stat st {};
-    if (sys::fstat(fd, &st) != 0) {
-        result.error = errno;
-    } else if (S_ISREG(st.st_mode)) {
-        std::string data(kRecordLimit + 1, '\0');
-        size_t total = 0;
-        ssize_t n = 0;
-        while (total < data.size() && (n = sys::readSome(fd, data.data() + total, data.size() - total)) > 0) {
-            total += static_cast<size_t>(n);
+    try {
+        return {FileSafety::readBounded(file, kBackupRecordLimit, kRecordTooLarge), nullptr};
+    } catch (const ManagerError& refusal) {
+        if (refusal.message() == kRecordTooLarge) {
+            return {};
         }
-        if (n < 0) {
-            result.error = errno;
-        } else if (total <= kRecordLimit) {
-            data.resize(total);
-            result.bytes = std::move(data);
-        }
+        return {std::nullopt, std::current_exception()};
+    } catch (const SystemError&) {
+        return {std::nullopt, std::current_exception()};
     }
-    sys::close(fd);
-    return result;
 }
 
 // The valid backups, newest first. A record that cannot be read is skipped, like a damaged
@@ -119,8 +104,8 @@ std::vector<StoredBackup> listStored(const GameClient& client, bool strict = fal
         FileSafety::checkPath(metadata);
         FileSafety::checkPath(payload);
         RecordRead read = readRecord(metadata);
-        if (read.error != 0 && strict) {
-            throw SystemError(SystemOperation::read, metadata.native(), read.error);
+        if (read.failure && strict) {
+            std::rethrow_exception(read.failure);
         }
         if (!read.bytes) {
             continue;
@@ -186,7 +171,7 @@ std::vector<LocalBackup> ManagerService::listBackups(const GameClient& client) {
 Path ManagerService::verifiedBackupFolder(const LocalBackup& backup, const GameClient& client) {
     const Path folder = locateBackupFolder(client, backup.id);
     FileSafety::checkTree(folder);
-    LocalBackup onDisk = localBackupFromJson(json::decode(FileSafety::readFile(folder / "metadata.json")));
+    LocalBackup onDisk = readBackupRecord(folder / "metadata.json");
     if (onDisk != backup) {
         throw ManagerError(kRecordMismatch);
     }

@@ -102,13 +102,13 @@ InstallationCheck ManagerService::installationCheck(const GameClient& client, st
     return InstallationCheck{available, required, *application};
 }
 
-std::int64_t ManagerService::cleanupTemporaryFiles(Date olderThan) {
+TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
     std::string temporary;
     if (!sys::realpath(temporaryFolder().c_str(), temporary)) {
         throw ManagerError("无法定位临时目录");
     }
     const Path folder(temporary);
-    std::int64_t removed = 0;
+    TemporaryCleanup result;
     for (const auto& entry : FileSafety::list(folder)) {
         if (!isStagingName(entry.name)) {
             continue;
@@ -134,10 +134,17 @@ std::int64_t ManagerService::cleanupTemporaryFiles(Date olderThan) {
         } catch (const std::exception&) {
             continue;
         }
-        removed += FileSafety::byteSize(staging);
-        FileSafety::remove(staging);
+        // One folder that cannot be cleaned (a special file planted inside, a permission) must
+        // not keep every other stale folder on the disk for ever.
+        try {
+            const std::int64_t size = FileSafety::byteSize(staging);
+            FileSafety::remove(staging);
+            result.removedBytes += size;
+        } catch (const std::exception& failure) {
+            result.skipped.push_back({staging, describe(failure)});
+        }
     }
-    return removed;
+    return result;
 }
 
 } // namespace olvex

@@ -25,6 +25,14 @@
 
 namespace olvex {
 
+// A recovery journal that cannot be read (empty, cut short, overwritten or far too large).
+// Still a ManagerError with the whole message; its own type lets a front end offer its way
+// out (setting the journal aside) beside the message.
+class DamagedJournalError : public ManagerError {
+public:
+    using ManagerError::ManagerError;
+};
+
 class ManagerService {
 public:
     using Capacity = std::function<std::int64_t(const Path&)>;
@@ -43,8 +51,14 @@ public:
     static constexpr std::int64_t kMargin = 67'108'864;
 
     // --- Recovery ---------------------------------------------------------------------
-    void recover(const GameClient& client);
+    // Takes the lease, rolls back an interrupted transaction and sweeps leftover work and
+    // recovery folders, whether or not there was a journal. True when a journal was rolled back.
+    bool recover(const GameClient& client);
     bool hasPendingRecovery(const GameClient& client);
+    // Moves a damaged journal aside under a dated name in the manager folder (never deletes
+    // it) and returns its new path. Refuses when there is no journal, or when the journal
+    // still reads: that one is rolled back by recover, not set aside.
+    Path setAsideJournal(const GameClient& client);
 
     // --- Inventory --------------------------------------------------------------------
     std::vector<InstalledAddon> installedAddons(const GameClient& client);
@@ -67,7 +81,9 @@ public:
 
     // --- Installation check and housekeeping ------------------------------------------
     InstallationCheck installationCheck(const GameClient& client, std::int64_t incomingBytes);
-    std::int64_t cleanupTemporaryFiles(Date olderThan);
+    // Removes stale staging folders; one that cannot be measured or removed (a special file
+    // inside, a permission) is skipped and reported, and the clean-up goes on with the rest.
+    TemporaryCleanup cleanupTemporaryFiles(Date olderThan);
 
     // --- Packs ------------------------------------------------------------------------
     std::vector<ManagedPack> installedPacks(const GameClient& client);
@@ -96,7 +112,8 @@ public:
     void transaction(BackupKind kind, const GameClient& client, const std::string& reason, const Build& build);
     LocalBackup snapshot(BackupKind kind, const GameClient& client, const std::string& reason);
     std::int64_t requireSpace(const GameClient& client, std::int64_t bytes);
-    void recoverUnlocked(const GameClient& client);
+    // True when a journal existed and its change was rolled back.
+    bool recoverUnlocked(const GameClient& client);
 
     // The control of the request running now (absent between requests).
     OperationControl* control() const { return m_control; }

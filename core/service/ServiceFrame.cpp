@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 #include "packs/Prepared.h"
@@ -41,12 +42,11 @@ std::string encodeJournal(const Journal& journal) {
     return json::encode(object);
 }
 
-Journal decodeJournal(const std::string& text) {
-    json::Json object = json::decode(text);
+Journal journalFromJson(const json::Json& object) {
     Journal journal;
     auto kind = backupKindFromRaw(json::requireString(object, "kind"));
     if (!kind) {
-        throw json::DecodeError("\"kind\" is neither \"addons\" nor \"wtf\"");
+        throw json::DecodeError("字段“kind”既不是“addons”也不是“wtf”");
     }
     journal.kind = *kind;
     if (object.contains("backup")) {
@@ -55,8 +55,37 @@ Journal decodeJournal(const std::string& text) {
     return journal;
 }
 
+// A journal this system writes is under a hundred bytes; anything near the cap is damage.
+constexpr std::int64_t kJournalLimit = 65'536;
+
+// What a player can do about a journal that cannot be read: nothing was changed by the
+// failed attempt, the backups are intact, and the file can be moved aside once checked.
+const char* const kJournalAdvice = "无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF 目录（需要时从备份"
+                                   "恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。";
+
 Path journalFile(const GameClient& client) {
     return ManagerService::managerFolder(client) / "active.json";
+}
+
+// Every way a journal can fail to read (empty, cut short, overwritten, grown huge) leaves the
+// player with the same decision, so all of them carry the same advice.
+Journal readJournal(const Path& file) {
+    const std::string label = "恢复日志“" + file.native() + "”";
+    try {
+        const std::string text = FileSafety::readFile(file, kJournalLimit, label + "已损坏：文件过大。");
+        return json::decodeFile(text, label, journalFromJson);
+    } catch (const ManagerError& damaged) {
+        throw DamagedJournalError(damaged.message() + kJournalAdvice);
+    }
+}
+
+// "20240501-123456" (UTC): the date in the name of a journal set aside.
+std::string fileDate(Date date) {
+    const auto seconds = static_cast<std::time_t>(date.unixSeconds());
+    std::tm parts{};
+    ::gmtime_r(&seconds, &parts);
+    char buffer[32];
+    return std::string(buffer, std::strftime(buffer, sizeof buffer, "%Y%m%d-%H%M%S", &parts));
 }
 
 // Clean-up on a failure path never replaces the failure being reported.
@@ -101,10 +130,15 @@ ManagerService::ManagerService(Capacity availableBytes, Hook beforeCommit, Path 
 ManagerService::~ManagerService() = default;
 
 void ManagerService::checkClient(const GameClient& client) {
-    if (!GameClient::isFlavor(client.folderName()) || !FileSafety::isDirectory(client.url())) {
+    if (!GameClient::isFlavor(client.folderName())) {
         throw ManagerError(kNotVersionFolder);
     }
+    // The path check first: a version folder that is a link, or a path past the system's
+    // limit, gets its own refusal rather than the general one.
     FileSafety::checkPath(client.url());
+    if (!FileSafety::isDirectory(client.url())) {
+        throw ManagerError(kNotVersionFolder);
+    }
 }
 
 Path ManagerService::managerFolder(const GameClient& client) {
@@ -134,8 +168,37 @@ void ManagerService::sweep(const GameClient& client) {
     }
 }
 
-void ManagerService::recover(const GameClient& client) {
-    locked(client, [] {});
+bool ManagerService::recover(const GameClient& client) {
+    checkClient(client);
+    ClientLock lease(managerFolder(client));
+    const bool recovered = recoverUnlocked(client);
+    sweep(client);
+    return recovered;
+}
+
+Path ManagerService::setAsideJournal(const GameClient& client) {
+    checkClient(client);
+    ClientLock lease(managerFolder(client));
+    const Path journal = journalFile(client);
+    FileSafety::checkPath(journal);
+    if (!FileSafety::exists(journal)) {
+        throw ManagerError("没有恢复日志，无需移开。");
+    }
+    // A journal that still reads is the only record of which backup undoes a half-done
+    // change: it is rolled back, never set aside.
+    try {
+        readJournal(journal);
+        throw ManagerError("恢复日志完好，请直接恢复，不要移开它。");
+    } catch (const DamagedJournalError&) {
+    }
+    const std::string stem = "active.json.damaged-" + fileDate(Date::now());
+    Path aside = managerFolder(client) / stem;
+    for (int n = 2; FileSafety::exists(aside); ++n) {
+        aside = managerFolder(client) / (stem + "-" + std::to_string(n));
+    }
+    FileSafety::move(journal, aside);
+    FileSafety::syncDirectory(managerFolder(client));
+    return aside;
 }
 
 bool ManagerService::hasPendingRecovery(const GameClient& client) {
@@ -145,19 +208,19 @@ bool ManagerService::hasPendingRecovery(const GameClient& client) {
     return FileSafety::exists(journal);
 }
 
-void ManagerService::recoverUnlocked(const GameClient& client) {
+bool ManagerService::recoverUnlocked(const GameClient& client) {
     Path journalPath = journalFile(client);
     FileSafety::checkPath(journalPath);
     if (!FileSafety::exists(journalPath)) {
-        return;
+        return false;
     }
-    Journal journal = decodeJournal(FileSafety::readFile(journalPath));
+    const Journal journal = readJournal(journalPath);
     Path target = targetFolder(journal.kind, client);
     FileSafety::checkTree(target);
     if (journal.backup) {
         Path folder = backupFolder(client, *journal.backup);
         FileSafety::checkTree(folder);
-        LocalBackup record = localBackupFromJson(json::decode(FileSafety::readFile(folder / "metadata.json")));
+        LocalBackup record = readBackupRecord(folder / "metadata.json");
         if (record.id != *journal.backup || record.kind != journal.kind) {
             throw ManagerError("恢复日志与备份不匹配。");
         }
@@ -184,17 +247,23 @@ void ManagerService::recoverUnlocked(const GameClient& client) {
     }
     removeJournal(client);
     FileSafety::syncDirectory(managerFolder(client));
+    return true;
 }
 
 LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, const std::string& reason) {
     Path source = targetFolder(kind, client);
-    // Sizing examines every entry as a tree check does and refuses the same links.
-    std::int64_t size = FileSafety::byteSize(source);
+    FileSafety::checkPath(source);
     if (!FileSafety::isDirectory(source)) {
         throw ManagerError("未找到 " + title(kind) + " 目录，无法备份。");
     }
+    // Reported before sizing: sizing walks the whole tree, and for that long the stage shows
+    // and a cancel is still heard.
     if (m_control != nullptr) {
         m_control->report(OperationStage::backingUp);
+    }
+    // Sizing examines every entry as a tree check does and refuses the same links.
+    std::int64_t size = FileSafety::byteSize(source);
+    if (m_control != nullptr) {
         m_control->expectBytes(size);
     }
     requireSpace(client, size + kMargin);
@@ -216,10 +285,14 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
 void ManagerService::transaction(BackupKind kind, const GameClient& client, const std::string& reason,
                                  const Build& build) {
     Path target = targetFolder(kind, client);
+    // Reported before sizing, which walks the whole tree: the stage shows meanwhile and a
+    // cancel is heard.
+    if (m_control != nullptr) {
+        m_control->report(OperationStage::preparing);
+    }
     // Sizing examines every entry as a tree check does and refuses the same links.
     std::int64_t size = FileSafety::byteSize(target);
     if (m_control != nullptr) {
-        m_control->report(OperationStage::preparing);
         // Most builds start from a copy of the target; those that do other work say so.
         m_control->expectBytes(size);
     }

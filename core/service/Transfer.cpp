@@ -55,11 +55,11 @@ std::string encodeManifest(const TransferManifest& manifest) {
 // A required member of a manifest object; fails the whole manifest when it is missing.
 const nlohmann::json& member(const nlohmann::json& object, const char* key) {
     if (!object.is_object()) {
-        throw json::DecodeError(std::string("expected an object holding \"") + key + "\"");
+        throw json::DecodeError(std::string("应为含字段“") + key + "”的对象");
     }
     auto it = object.find(key);
     if (it == object.end()) {
-        throw json::DecodeError(std::string("missing key \"") + key + "\"");
+        throw json::DecodeError(std::string("缺少字段“") + key + "”");
     }
     return *it;
 }
@@ -68,12 +68,11 @@ const nlohmann::json& member(const nlohmann::json& object, const char* key) {
 // value is judged by the caller, so that a newer format gets the user-facing refusal. Parsed
 // into a tree-backed object rather than the ordered one of json::decode, whose insertion is
 // linear in the object's size; key order means nothing to a reader.
-TransferManifest decodeManifest(const std::string& text) {
-    const nlohmann::json object = nlohmann::json::parse(text);
+TransferManifest manifestFromJson(const nlohmann::json& object) {
     TransferManifest manifest;
     const nlohmann::json& format = member(object, "format");
     if (!format.is_number_integer()) {
-        throw json::DecodeError("\"format\" is not an integer");
+        throw json::DecodeError("字段“format”不是整数");
     }
     // Unsigned values beyond the signed range wrap to negatives: never 1.
     manifest.format = format.get<std::int64_t>();
@@ -83,16 +82,16 @@ TransferManifest decodeManifest(const std::string& text) {
         kind = backupKindFromRaw(kindText.get<std::string>());
     }
     if (!kind) {
-        throw json::DecodeError("\"kind\" is neither \"addons\" nor \"wtf\"");
+        throw json::DecodeError("字段“kind”既不是“addons”也不是“wtf”");
     }
     manifest.kind = *kind;
     const nlohmann::json& files = member(object, "files");
     if (!files.is_object()) {
-        throw json::DecodeError("\"files\" is not an object");
+        throw json::DecodeError("字段“files”不是对象");
     }
     for (const auto& [path, digest] : files.items()) {
         if (!digest.is_string()) {
-            throw json::DecodeError("a member of \"files\" is not a string");
+            throw json::DecodeError("字段“files”中有摘要不是文本");
         }
         manifest.files.emplace_hint(manifest.files.end(), path, digest.get<std::string>());
     }
@@ -189,10 +188,9 @@ void ManagerService::importWTF(const Path& from, const GameClient& client, Opera
     }
     FileSafety::checkTree(from);
     const Path manifestFile = from / "transfer.json";
-    if (FileSafety::byteSize(manifestFile) > kManifestLimit) {
-        throw ManagerError("迁移清单过大。");
-    }
-    const TransferManifest manifest = decodeManifest(FileSafety::readFile(manifestFile));
+    const TransferManifest manifest =
+        json::decodeFile<nlohmann::json>(FileSafety::readFile(manifestFile, kManifestLimit, "迁移清单过大。"),
+                                         "迁移清单“" + manifestFile.native() + "”", manifestFromJson);
     if (manifest.format != kFormat || manifest.kind != BackupKind::wtf) {
         throw ManagerError(kNotAnExport);
     }

@@ -12,6 +12,8 @@
 #include <tuple>
 #include <unistd.h>
 
+#include "records/ClientLock.h"
+#include "records/Uuid.h"
 #include "support/TestSupport.h"
 #include "support/ZipBuilder.h"
 
@@ -164,6 +166,7 @@ TEST_F(Olvex, WrongUsageExitsTwoFailuresAndARunningGameExitOneWithTheMessageOnSt
     const std::string nowhere = (m_temp / "nowhere/_retail_").native();
     const std::vector<std::tuple<Words, int, std::string>> cases{
         {{"bogus"}, 2, "未知命令：bogus"},
+        {{"help", "nosuch"}, 2, "未知命令：nosuch"},
         {{"addons"}, 2, "参数不足。用法：olvex addons 目录 [--search 文字]"},
         {{"addons", m_dir, "extra"}, 2, "参数过多。用法：olvex addons 目录 [--search 文字]"},
         {{"backups", m_dir, "--yes"}, 2, "命令 backups 不接受选项 --yes。"},
@@ -174,6 +177,9 @@ TEST_F(Olvex, WrongUsageExitsTwoFailuresAndARunningGameExitOneWithTheMessageOnSt
         {{"status", ""}, 2, "路径参数不能为空。"},
         // Standard input is no terminal here: no one could confirm.
         {{"install", m_dir, "/p.zip"}, 2, "标准输入不是终端，无法确认安装；核对预览后请加 --yes。"},
+        {{"recover", m_dir, "--set-aside-journal"},
+         2,
+         "标准输入不是终端，无法确认移开恢复日志；核对插件和 WTF 目录后请加 --yes。"},
         {{"status", nowhere}, 1, "找不到目录“" + nowhere + "”。"},
         {{"restore", m_dir, "FFFF"}, 1, "找不到编号以“FFFF”开头的备份。"},
         {{"install", m_dir, "/p.zip", "--yes"}, 1, running},
@@ -237,6 +243,71 @@ TEST_F(Olvex, InstallAsksOnATerminal) {
     auto accepted = olvex(install, "", prompt, "是\n");
     EXPECT_EQ(accepted.status, 0) << accepted.out;
     EXPECT_TRUE(fs::exists(m_addons / "Alpha/Alpha.toc"));
+}
+
+// Names and titles from a pack, a .toc or a folder never reach the terminal raw: escape
+// sequences and line breaks in them are shown escaped, in listings, the preview and messages.
+TEST_F(Olvex, TextFromPacksIsPrintedWithItsControlCharactersEscaped) {
+    writeFile(m_addons / "Evil\x1b[2J/Evil\x1b[2J.toc", "## Title: T\x1b[31m\n## Author: A\x07\n");
+    const std::string manifest = R"({"identifier":"pack.evil","name":"坏\u001b[2J包\n假行","version":"1\r",)"
+                                 R"("gameFlavor":"_retail_","source":""})";
+    writeZip(m_temp / "evil.zip",
+             {ZipEntry::file(".olvex-pack.json", manifest), ZipEntry::file("Alpha/Alpha.toc", "## Title: Alpha\n")});
+    writeZip(m_temp / "plain.zip", {ZipEntry::file("Alpha/Alpha.toc", "## Title: Alpha\n")});
+    const std::string name = "坏\\u001b[2J包\\n假行";
+    auto result = olvex({"preview", m_dir, (m_temp / "evil.zip").native()});
+    EXPECT_EQ(result.out, "整合包：evil.zip\n版本目录：" + m_dir + "\n整合包信息：" + name +
+                              " 1\\r（pack.evil）\n将安装 1 个插件：Alpha\n这只是预览，未做任何改动。\n");
+    ASSERT_EQ(olvex({"install", m_dir, (m_temp / "evil.zip").native(), "--yes"}).status, 0);
+    result = olvex({"packs", m_dir});
+    EXPECT_TRUE(result.out.starts_with(name + " 1\\r（pack.evil）  安装于 ")) << result.out;
+    result = olvex({"addons", m_dir, "--search", "Evil"});
+    EXPECT_EQ(result.out, "T\\u001b[31m（Evil\\u001b[2J）  版本 未声明  作者 A\\u0007\n共 1 个插件。\n");
+    result = olvex({"install", m_dir, (m_temp / "plain.zip").native(), "--yes"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.ends_with("\nAlpha 由整合包「" + name +
+                                     "」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。\n"))
+        << result.err;
+}
+
+// recover always takes the lease and sweeps; a damaged journal is named with the way out, which
+// sets it aside after confirmation; status shows the pending recovery first.
+TEST_F(Olvex, RecoverSweepsAndADamagedJournalHasAConfirmedWayOut) {
+    writeFile(m_game / "WTF/Config.wtf", "SET a 1\n");
+    ASSERT_EQ(olvex({"backup-wtf", m_dir}).status, 0);
+    const fs::path manager = m_game / ".olvex-manager", journal = manager / "active.json";
+    const fs::path work = manager / ("work-" + Uuid::random().text());
+    writeFile(work / "next/x", "left by a crash");
+    {
+        ClientLock held(manager);
+        auto refused = olvex({"recover", m_dir});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, "另一个管理器正在操作此游戏目录，请稍后再试。\n");
+    }
+    auto result = olvex({"recover", m_dir});
+    EXPECT_EQ(result.out, "没有被中断的操作，无需恢复。\n") << result.err;
+    EXPECT_FALSE(fs::exists(work));
+
+    writeFile(journal, std::string(16, '\0'));
+    EXPECT_TRUE(
+        olvex({"status", m_dir}).out.starts_with("中断的操作：有。请先运行 olvex recover 恢复操作前的状态。\n"));
+    result = olvex({"recover", m_dir});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.starts_with("恢复日志“" + journal.native() + "”已损坏：不是有效的 JSON（")) << result.err;
+    EXPECT_TRUE(result.err.ends_with(
+        "。\n核对后可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n"))
+        << result.err;
+    result = olvex({"recover", m_dir, "--set-aside-journal", "--yes"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(fs::exists(journal));
+    std::vector<fs::path> aside;
+    std::copy_if(fs::directory_iterator(manager), {}, std::back_inserter(aside),
+                 [](const fs::path& path) { return path.filename().native().starts_with("active.json.damaged-"); });
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), std::string(16, '\0'));
+    EXPECT_EQ(result.out, "已把恢复日志移到“" + aside[0].native() + "”。请核对插件和 WTF 目录，需要时从备份恢复。\n");
+    EXPECT_TRUE(olvex({"status", m_dir}).out.starts_with("中断的操作：无\n"));
+    EXPECT_NE(olvex({"help", "recover"}).out.find("--set-aside-journal"), std::string::npos);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 
 #include "archive/ExtractZip.h"
 #include "records/Sys.h"
@@ -242,17 +243,19 @@ TEST(ExtractZip, TheDestinationMustBeARealDirectoryAndLinksInsideAreNotFollowed)
     EXPECT_EQ(elsewhere.tree(), Tree{});
 }
 
-TEST(ExtractZip, ArchivesThatCannotBeReadFailWithTheLibraryText) {
+TEST(ExtractZip, ArchivesThatCannotBeReadSayWhyInChineseWithTheLibraryTextAfter) {
     Sandbox box, intact;
     writeFile(box.zip(), "this is not a zip file");
-    EXPECT_EQ(box.extract(box.zip()), "Unrecognized archive format");
-    EXPECT_EQ(box.extract(box.dest() / "missing.zip").rfind("Failed to open", 0), 0u);
+    EXPECT_EQ(box.extract(box.zip()),
+              "ZIP 文件“in.zip”不是 ZIP 格式，或者已严重损坏。详细信息：Unrecognized archive format");
+    EXPECT_EQ(box.extract(box.dest() / "missing.zip"), "找不到 ZIP 文件“missing.zip”。");
     EXPECT_EQ(box.tree(), Tree{});
     std::string noise(300'000, '\0'); // does not compress: the archive is as large as its content
     std::generate(noise.begin(), noise.end(), std::mt19937());
     writeZip(intact.zip(), {F("a.bin", noise), F("b.txt", "b")});
     writeFile(box.zip(), readFile(intact.zip()).substr(0, 200'000)); // cut inside the data of a.bin
-    EXPECT_EQ(box.extract(box.zip()), "ZIP decompression failed (-5)");
+    EXPECT_EQ(box.extract(box.zip()),
+              "ZIP 文件“in.zip”不完整，可能没有下载完或复制时被截断。详细信息：ZIP decompression failed (-5)");
     EXPECT_EQ(box.tree().count("b.txt"), 0u);
     EXPECT_EQ(intact.extract(intact.zip()), "");
     EXPECT_EQ(intact.tree().size(), 2u);
@@ -270,6 +273,25 @@ TEST(ExtractZip, TheRealEntryLimitTakesFiftyThousandEntriesAndNotOneMore) {
     EXPECT_EQ(bomb.extract(corpus("zips/generated/many_entries_50001.zip")), kUnsafe);
     EXPECT_EQ(std::distance(fs::directory_iterator(bomb.dest()), {}), 50'000);
     EXPECT_FALSE(fs::exists(bomb.dest() / "f50000"));
+}
+
+// A FIFO named as the archive once held the open until a writer came, deaf to a cancel; a
+// link was followed. Only a regular file is read, and anything else is refused at once.
+TEST(ExtractZip, OnlyARegularFileIsReadAsTheArchive) {
+    Sandbox good, box;
+    writeZip(good.zip(), {F("a.txt", "a")});
+    const fs::path beside = box.dest().parent_path();
+    ASSERT_EQ(::mkfifo((beside / "p.zip").c_str(), 0600), 0);
+    fs::create_symlink(good.zip(), beside / "link.zip");
+    fs::create_directory(beside / "folder.zip");
+    for (const std::string name : {"p.zip", "link.zip", "folder.zip"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(withinSeconds(20, [&] { return box.extract(beside / name); }),
+                  "“" + name + "”不是普通文件（链接、管道或设备都不能作为 ZIP 读取），请选择 ZIP 文件本身。");
+        EXPECT_EQ(box.tree(), Tree{});
+    }
+    EXPECT_EQ(good.extract(good.zip()), "");
+    EXPECT_EQ(good.tree(), spec("a.txt=a"));
 }
 
 TEST(ExtractZip, CancellationIsAskedBeforeEveryEntryAndAfterEveryChunk) {
@@ -349,10 +371,16 @@ TEST(ExtractZip, EveryCorpusArchiveGetsItsVerdict) {
         {"libarchive_test_read_format_zip_filename_cp866.zip", {"", "彁垈厭|\ue215áモ"}},
         {"libarchive_test_read_format_zip_length_at_end.zip", {"", "hello.txt"}},
         {"libarchive_test_read_format_zip_mac_metadata.zip", {"", "__MACOSX|__MACOSX/._file3|file3"}},
-        {"libarchive_test_read_format_zip_malformed1.zip", {"Unsupported ZIP compression method (48: ?\?)", "0000"}},
+        {"libarchive_test_read_format_zip_malformed1.zip",
+         {"ZIP 文件“libarchive_test_read_format_zip_malformed1.zip”使用了不支持的压缩方式或功能，请用常见的 ZIP "
+          "工具重新打包。详细信息：Unsupported ZIP compression method (48: ?\?)",
+          "0000"}},
         {"libarchive_test_read_format_zip_sfx.zip", {"", "build.sh|file0"}},
         {"libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip",
-         {"ZIP uncompressed data is wrong size (read 262150, expected 10)\n", "first"}},
+         {"ZIP "
+          "文件“libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip”已损坏：记录的大小与实际内容不符。"
+          "详细信息：ZIP uncompressed data is wrong size (read 262150, expected 10)",
+          "first"}},
         {"libarchive_test_read_format_zip_uncompressed_size_off_by_4gib.zip", {kDeclared, ""}},
         {"libarchive_test_symlink_1.zip", {kUnsafe, "dir"}},
         {"rubyzip_jwilk_relative2.zip", {kComponent, "tmp"}},

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <optional>
+#include <sys/stat.h>
 
 #include "records/ClientLock.h"
 #include "records/Errors.h"
@@ -114,16 +115,41 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
     ManagerService service({}, {}, temporary);
     const Date cutoff{Date::now().sinceReference - 86'400};
     auto before = snapshotTree(temporary);
-    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 2 * 1234);
+    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff).removedBytes, 2 * 1234);
     for (const Path& folder : removed) {
         EXPECT_FALSE(fs::exists(folder)) << folder;
     }
     EXPECT_EQ(before.size() - snapshotTree(temporary).size(), 2u * 7u); // those two, nothing else
-    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 0);
+    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff).removedBytes, 0);
     retained.reset();
-    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff), 1234);
+    EXPECT_EQ(service.cleanupTemporaryFiles(cutoff).removedBytes, 1234);
     EXPECT_FALSE(fs::exists(held));
 
     ManagerService lost({}, {}, dir / "missing");
     EXPECT_EQ(failure([&] { lost.cleanupTemporaryFiles(cutoff); }), "无法定位临时目录");
+}
+
+// A stale staging folder that cannot be measured (a FIFO planted inside) is skipped and named
+// with the reason; the other stale folders are removed all the same.
+TEST(Housekeeping, SkipsAFolderItCannotCleanAndGoesOnWithTheRest) {
+    TempDir dir;
+    const Path temporary = dir / "tmp";
+    const Path planted = temporary / ("Olvex-" + Uuid::random().text()),
+               plain = temporary / ("Olvex-" + Uuid::random().text());
+    for (const Path& folder : {planted, plain}) {
+        writeFile(folder / ".lease/operation.lock", "");
+        writeFile(folder / "AddOns/Foo/Foo.toc", std::string(100, 'x'));
+    }
+    ASSERT_EQ(::mkfifo((planted / "AddOns/pipe").c_str(), 0600), 0);
+    for (const Path& folder : {planted, plain}) {
+        fs::last_write_time(folder, fs::file_time_type::clock::now() - std::chrono::hours(48));
+    }
+    const TemporaryCleanup result =
+        ManagerService({}, {}, temporary).cleanupTemporaryFiles(Date{Date::now().sinceReference - 86'400});
+    EXPECT_EQ(result.removedBytes, 100);
+    ASSERT_EQ(result.skipped.size(), 1u);
+    EXPECT_EQ(result.skipped[0].folder, planted);
+    EXPECT_EQ(result.skipped[0].reason, "拒绝链接或特殊文件：" + (planted / "AddOns/pipe").native());
+    EXPECT_FALSE(fs::exists(plain));
+    EXPECT_TRUE(fs::exists(planted / "AddOns/Foo/Foo.toc"));
 }

@@ -23,7 +23,9 @@ const auto F = [](std::string name, std::string content = "x") { return ZipEntry
 
 struct Game {
     TempDir dir;
-    Path root = dir / "_retail_", temporary = dir / "tmp";
+    // The temporary folder lies below a folder named like a version folder: only the folders
+    // inside a pack may name its flavour, never the path the pack was unpacked to.
+    Path root = dir / "_retail_", temporary = dir / "_classic_/tmp";
     GameClient client{root};
     ManagerService service{{}, {}, temporary};
     Game() { makeDirs(temporary), writeFile(root / "Wow.exe", "game"); }
@@ -113,6 +115,8 @@ TEST(PackPreview, MalformedPacksAreRefusedAndLeaveNoStaging) {
         {pack({"One"}, "", "1", "pack.one", "_classic_"), "整合包清单的游戏版本与所选目录不符。"},
         {pack({"One"}, "", "1", ".bad"), "整合包清单标识、名称或版本无效。"},
         {pack({"One"}) + Entries{F(".olvex-pack.json", std::string(65'537, ' '))}, "整合包清单超过大小限制。"},
+        {pack({"One"}) + Entries{F(".olvex-pack.json", R"({"identifier":1})")},
+         "整合包清单（.olvex-pack.json）已损坏：字段“identifier”不是文本。"},
         {{F(".lease/operation.lock")}, "ZIP 存在重名文件或目录冲突"},
     };
     for (const auto& [entries, message] : cases) {
@@ -197,7 +201,8 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
     }
     std::sort(expected.begin(), expected.end());
     ImportPreview preview = game.preview(entries, "魔兽整合包.zip");
-    EXPECT_EQ(preview.replacing, (Names{"Bartender4", "One"})); // letter case only, not accents
+    // The install replaces by the name fold (case and accents), and the preview says so.
+    EXPECT_EQ(preview.replacing, (Names{"Bartender4", "Café", "One"}));
     game.service.install(preview.token);
 
     EXPECT_EQ(names(game.addons()), expected);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <thread>
 
 #include "records/Errors.h"
@@ -12,6 +13,9 @@ using namespace olvex;
 using namespace olvex::test;
 
 namespace {
+
+const std::string kJournalAdvice = "无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF 目录（需要时从备份"
+                                   "恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。";
 
 using Names = std::vector<std::string>;
 
@@ -104,7 +108,8 @@ TEST(Transaction, FailuresAndRecoveryRestoreOnlyFromTheBackupTheJournalNames) {
     const std::pair<std::string, std::string> refused[] = {
         {R"({"kind":"wtf","backup":")" + id + "\"}", "恢复日志与备份不匹配。"},
         {R"({"kind":"addons","backup":")" + other + "\"}", "恢复日志与备份不匹配。"},
-        {R"({"kind":"config"})", R"("kind" is neither "addons" nor "wtf")"},
+        {R"({"kind":"config"})", "恢复日志“" + (game.manager() / "active.json").native() +
+                                     "”已损坏：字段“kind”既不是“addons”也不是“wtf”。" + kJournalAdvice},
     };
     for (const auto& [journal, message] : refused) {
         SCOPED_TRACE(journal);
@@ -126,16 +131,87 @@ TEST(Transaction, FailuresAndRecoveryRestoreOnlyFromTheBackupTheJournalNames) {
     EXPECT_EQ(failure([&] { ManagerService().recover(game.client); }), "恢复备份丢失，已停止操作。");
 }
 
+// An empty, cut-short, overwritten or hugely grown journal is reported as a damaged journal,
+// in Chinese, naming the file; nothing is changed until the player sets it aside, which keeps
+// it under a dated name. A journal that still reads is never set aside.
+TEST(Recovery, ADamagedJournalIsNamedInChineseAndCanOnlyBeSetAside) {
+    Game game;
+    ManagerService service;
+    service.recover(game.client); // the manager folder exists from here on
+    const Path journal = game.manager() / "active.json";
+    const std::string damaged = "恢复日志“" + journal.native() + "”已损坏：";
+    const auto before = snapshotTree(game.root);
+    const std::vector<std::tuple<std::string, std::function<void()>, std::string>> cases{
+        {"empty", [&] { writeFile(journal, ""); },
+         "文件是空的（[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while parsing "
+         "value - unexpected end of input; expected '[', '{', or a literal）"},
+        {"cut short", [&] { writeFile(journal, R"({"kind":"add)"); },
+         "内容不完整（[json.exception.parse_error.101] parse error at line 1, column 13: syntax error while parsing "
+         "value - invalid string: missing closing quote; last read: '\"add'）"},
+        {"NUL-filled", [&] { writeFile(journal, std::string(64, '\0')); },
+         "不是有效的 JSON（[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
+         "parsing value - unexpected end of input; expected '[', '{', or a literal）"},
+        {"sparse 4 GiB", [&] { writeFile(journal, "{}"), fs::resize_file(journal, 4ull << 30); }, "文件过大"},
+    };
+    for (const auto& [name, make, what] : cases) {
+        SCOPED_TRACE(name);
+        make();
+        const std::string content = name == "sparse 4 GiB" ? "" : readFile(journal);
+        EXPECT_EQ(failure([&] { service.recover(game.client); }), damaged + what + "。" + kJournalAdvice);
+        EXPECT_TRUE(service.hasPendingRecovery(game.client));
+        const Path aside = service.setAsideJournal(game.client);
+        EXPECT_EQ(aside.parent_path(), game.manager());
+        EXPECT_TRUE(aside.filename().native().starts_with("active.json.damaged-")) << aside;
+        EXPECT_FALSE(fs::exists(journal));
+        if (!content.empty() || name == "empty") {
+            EXPECT_EQ(readFile(aside), content);
+        }
+        fs::remove(aside);
+        EXPECT_FALSE(service.recover(game.client));
+    }
+    EXPECT_EQ(snapshotTree(game.root), before);
+    EXPECT_EQ(failure([&] { service.setAsideJournal(game.client); }), "没有恢复日志，无需移开。");
+    writeFile(journal, R"({"kind":"wtf"})");
+    EXPECT_EQ(failure([&] { service.setAsideJournal(game.client); }), "恢复日志完好，请直接恢复，不要移开它。");
+    EXPECT_TRUE(service.recover(game.client)); // it names no backup: the half-made WTF is removed
+}
+
+// Each stage is reported before the tree is sized, so that a long sizing shows its stage and
+// a cancel is heard: a refused entry found while sizing comes after the report.
+TEST(Transaction, ReportsItsStageBeforeSizingTheTree) {
+    Game game;
+    ASSERT_EQ(::mkfifo((game.addons() / "One/pipe").c_str(), 0600), 0);
+    const std::string refused = "拒绝链接或特殊文件：" + (game.addons() / "One/pipe").native();
+    std::vector<OperationStage> stages;
+    OperationControl control([&](OperationStage stage) { stages.push_back(stage); });
+    ManagerService service;
+    ManagerService::ControlScope scope(service, &control);
+    EXPECT_EQ(failure([&] { game.run(service, BackupKind::addons, [](const Path&) {}); }), refused);
+    EXPECT_EQ(stages, std::vector<OperationStage>{OperationStage::preparing});
+    stages.clear();
+    EXPECT_EQ(failure([&] { service.snapshot(BackupKind::addons, game.client, "测试"); }), refused);
+    EXPECT_EQ(stages, std::vector<OperationStage>{OperationStage::backingUp});
+}
+
 TEST(Frame, RefusesAnythingButAVersionFolder) {
     TempDir dir;
     writeFile(dir / "_classic_", "a file");
     makeDirs(dir / "real/_retail_");
     fs::create_directory_symlink(dir / "real/_retail_", dir / "_beta_");
-    for (const char* name : {"_classic_", "_beta_"}) {
+    const std::string tooLong = (dir / std::string(300, 'a')).native(); // the component the system refuses
+    const std::pair<std::string, std::string> cases[] = {
+        {"_classic_", "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。"},
+        {"_ptr_", "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。"},
+        {"_beta_", "拒绝链接或特殊文件：" + (dir / "_beta_").native()},
+        {std::string(300, 'a') + "/_retail_", "路径过长，超出系统限制：" + tooLong.substr(0, 40) + "…" +
+                                                  tooLong.substr(tooLong.size() - 40) + "（共 " +
+                                                  std::to_string(tooLong.size()) + " 字节）。"},
+    };
+    for (const auto& [name, message] : cases) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(failure([&] { ManagerService().recover(GameClient(dir / name)); }),
-                  "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。");
-        EXPECT_FALSE(fs::exists(dir / name / ".olvex-manager"));
+        EXPECT_EQ(failure([&] { ManagerService().recover(GameClient(dir / name)); }), message);
+        std::error_code unreachable;
+        EXPECT_FALSE(fs::exists(dir / name / ".olvex-manager", unreachable));
     }
     EXPECT_EQ(failure([&] { ManagerService().recover(GameClient(dir / "real/_retail_")); }), "");
 }

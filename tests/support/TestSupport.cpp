@@ -1,10 +1,15 @@
 #include "support/TestSupport.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <system_error>
+#include <thread>
+#include <unistd.h>
 
 namespace olvex::test {
 
@@ -84,6 +89,43 @@ std::string failure(const std::function<void()>& body) {
 
 fs::path corpus(const std::string& relative) {
     return fs::path(OLVEX_CORPORA) / relative;
+}
+
+} // namespace olvex::test
+
+namespace olvex::test {
+
+std::string withinSeconds(int seconds, const std::function<std::string()>& body) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        const std::string result = body();
+        [[maybe_unused]] ssize_t written = ::write(ends[1], result.data(), result.size());
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ::close(ends[0]);
+            return "<still running>";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::string result;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
+        result.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(ends[0]);
+    return result;
 }
 
 } // namespace olvex::test

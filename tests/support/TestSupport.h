@@ -38,6 +38,11 @@ std::map<std::string, std::string> snapshotTree(const fs::path& root);
 // exact message the user would see.
 std::string failure(const std::function<void()>& body);
 
+// Runs `body` in a child process and returns what it returned, or "<still running>" when it
+// has not finished within `seconds` (the child is then killed): a test of something that once
+// hung fails instead of hanging itself.
+std::string withinSeconds(int seconds, const std::function<std::string()>& body);
+
 // Path of a file in the shared corpora beside the checkout.
 fs::path corpus(const std::string& relative);
 
