@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 #include <QQuickStyle>
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "OlvexVersion.h"
 #include "model/AppModel.h"
 
 namespace olvex {
@@ -16,6 +18,11 @@ void configureApplication(QApplication& app) {
     app.setOrganizationName(QStringLiteral("Olvex"));
     app.setApplicationName(QStringLiteral("OlvexManager"));
     app.setApplicationDisplayName(QStringLiteral("Kelvarn · Tarnel"));
+    app.setApplicationVersion(QString::fromLatin1(kVersion));
+    // The installed desktop entry is named by the application id: with it as the desktop file
+    // name the desktop shows the window under its launcher, and the installed icon goes with it.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kAppId)));
     // One CJK family for Latin and Chinese alike keeps the baseline and weights even; without
     // it fontconfig may pick a Latin face and fall back glyph by glyph.
     QFont font(QStringLiteral("Noto Sans CJK SC"));

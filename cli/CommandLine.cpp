@@ -104,6 +104,10 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
             invocation.help = true;
             continue;
         }
+        if (word == "--version") {
+            invocation.version = true;
+            continue;
+        }
         std::string name = word;
         std::optional<std::string> value;
         if (auto equals = word.find('='); equals != std::string::npos) {
@@ -127,6 +131,9 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
         apply(invocation, option->bit, value.value_or(""));
     }
 
+    if (invocation.version) {
+        return invocation;
+    }
     if (positional.empty()) {
         if (invocation.help || words.empty()) {
             invocation.help = true;
@@ -170,6 +177,7 @@ std::string helpText(const std::string& command) {
     text += "\n"
             "目录是一个版本目录（如 …/World of Warcraft/_retail_）；备份写备份编号，开头几位能唯一确定即可。\n"
             "--json      以 JSON 输出列表和结果（UTF-8，字段名为英文，时间为 ISO 8601 UTC）。\n"
+            "--version   显示版本号。\n"
             "会改动版本目录的命令在魔兽世界运行时拒绝执行。按 Ctrl-C 可在提交之前取消操作。\n"
             "退出状态：0 成功，1 失败，2 用法错误，130 已取消。\n"
             "\n"
