@@ -9,7 +9,7 @@ set(OLVEX_PACKAGE_MAINTAINER "Olvex Manager <packaging@olvex.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT ${OLVEX_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "魔兽世界本地插件、整合包和 WTF 配置管理器")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "为国服魔兽世界玩家管理本机的插件、整合包和 WTF 配置，只读写本地磁盘，从不联网。\n"
     "从本地 ZIP 文件安装整合包（安全解压、安装前预览），每次改动前自动备份，失败时自动恢复；\n"
     "备份、恢复、导出和导入 WTF 配置。包含图形界面 olvex-manager 和命令行工具 olvex。")
