@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QQuickStyle>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,9 +23,8 @@ void configureApplication(QApplication& app) {
     app.setApplicationDisplayName(QStringLiteral("Kelvarn · Tarnel"));
     app.setApplicationVersion(QString::fromLatin1(kVersion));
     // The installed desktop entry is named by the application id: with it as the desktop file
-    // name the desktop shows the window under its launcher, and the installed icon goes with it.
+    // name the desktop shows the window under its launcher.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
-    QGuiApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kAppId)));
     // One CJK family for Latin and Chinese alike keeps the baseline and weights even; without
     // it fontconfig may pick a Latin face and fall back glyph by glyph.
     QFont font(QStringLiteral("Noto Sans CJK SC"));
@@ -30,6 +32,30 @@ void configureApplication(QApplication& app) {
     font.setStyleStrategy(QFont::PreferAntialias);
     app.setFont(font);
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    // Every text is Chinese, so dates and sizes are too: the user's own locale when it is a
+    // Chinese one, Simplified Chinese (China) otherwise. Qt's own words (the "字节" of a size)
+    // come from its translations.
+    QLocale locale = QLocale::system();
+    if (locale.language() != QLocale::Chinese) {
+        locale = QLocale(QLocale::Chinese, QLocale::SimplifiedHanScript, QLocale::China);
+    }
+    QLocale::setDefault(locale);
+    auto* translator = new QTranslator(&app);
+    if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    }
+
+    // Icons come from the desktop's theme; where it has none (or lacks a name) Breeze, which
+    // the set-up installs, fills in.
+    QIcon::setFallbackThemeName(QStringLiteral("breeze"));
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor")) {
+        QIcon::setThemeName(QStringLiteral("breeze"));
+    }
+    // The installed application icon (hicolor, which every theme inherits), for window managers
+    // that draw the window's own icon.
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kAppId)));
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AppModel& model) {

@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -147,8 +148,9 @@ void StageDisplay::stage(OperationStage stage) {
     std::cerr << rawValue(stage) << std::endl;
 }
 
-void StageDisplay::progress(std::int64_t bytes) {
+void StageDisplay::progress(OperationControl::Progress progress) {
     std::lock_guard guard(m_lock);
+    const std::int64_t bytes = progress.done;
     if (bytes == m_shown) {
         return;
     }
@@ -159,7 +161,11 @@ void StageDisplay::progress(std::int64_t bytes) {
     }
     m_shown = bytes;
     m_lastLine = now;
-    const std::string text = "  已复制 " + formatByteCount(bytes);
+    std::string text = "  已处理 " + formatByteCount(bytes);
+    if (progress.total > 0) {
+        const auto percent = std::min<std::int64_t>(100, bytes * 100 / progress.total);
+        text += " / " + formatByteCount(progress.total) + "（" + std::to_string(percent) + "%）";
+    }
     if (m_terminal) {
         // Clear to the end of the line: the new text may be shorter than the old one.
         std::cerr << '\r' << text << "\x1b[K" << std::flush;

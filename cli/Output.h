@@ -13,6 +13,7 @@
 #include "discovery/GameScanner.h"
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
+#include "records/OperationControl.h"
 #include "records/OperationStage.h"
 #include "records/Records.h"
 
@@ -47,14 +48,14 @@ template <typename List> void printJsonArray(const List& list) {
     printJson(array);
 }
 
-// The stages and copy progress of one running operation on standard error. Stages come from
+// The stages and progress of one running operation on standard error. Stages come from
 // the service thread, progress from the waiting thread; one lock keeps lines whole. On a
 // terminal the progress line is rewritten in place; otherwise a line at most every second.
 class StageDisplay {
 public:
     StageDisplay();
     void stage(OperationStage stage);
-    void progress(std::int64_t bytes);
+    void progress(OperationControl::Progress progress);
     // Ends an open progress line so that what follows starts on a line of its own.
     void finish();
 

@@ -20,8 +20,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The interface font the application asks for; without it another CJK font stands in.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)
+# What the window loads at run time that no binary names and no QML import shows: Qt's SVG
+# plugins (the theme icons are SVG), and, recommended because something else stands in without
+# them, the interface font, the fallback icon theme and Qt's Chinese translations.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6svg6)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, breeze-icon-theme, qt6-translations-l10n")
 
 if(OLVEX_BUILD_APP)
     find_package(Qt6 6.4 REQUIRED COMPONENTS Qml)

@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-controls
   qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-templates
   qml6-module-qtquick-dialogs qml6-module-qtqml-workerscript qml6-module-qtqml-models qml6-module-qtqml
-  qcoro-qt6-dev fonts-noto-cjk
+  qcoro-qt6-dev fonts-noto-cjk breeze-icon-theme libqt6svg6 qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   libarchive-tools xvfb xauth bzip2 openssl

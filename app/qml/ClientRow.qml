@@ -13,6 +13,9 @@ Rectangle {
     signal chosen(string clientId)
 
     objectName: "clientRow"
+    Accessible.role: Accessible.ListItem
+    Accessible.name: row.title + " " + row.gameFolder
+    Accessible.selected: row.selected
     implicitHeight: texts.implicitHeight + 2 * 5 + 8
     radius: 7
     color: row.selected ? Theme.accent : (hover.hovered ? Theme.hover : "transparent")
@@ -38,6 +41,7 @@ Rectangle {
             objectName: "rowTitle"
             width: parent.width
             text: row.title
+            textFormat: Text.PlainText
             elide: Text.ElideRight
             font.family: Theme.fontFamily
             font.pixelSize: Theme.headline
@@ -48,6 +52,7 @@ Rectangle {
             objectName: "rowSubtitle"
             width: parent.width
             text: row.gameFolder
+            textFormat: Text.PlainText
             elide: Text.ElideMiddle
             font.family: Theme.fontFamily
             font.pixelSize: Theme.caption

@@ -1,13 +1,17 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Olvex
 
-// The detail column: the toolbar, then the selected folder's header and the status line.
+// The detail column: the toolbar, then the selected folder's header, the game-closed check,
+// the recovery box, the pack, add-on and backup sections, the two cards and the status line.
 Rectangle {
     id: pane
 
     required property AppModel appModel
+
+    signal settingsRequested
 
     color: Theme.windowBackground
 
@@ -20,14 +24,30 @@ Rectangle {
             Layout.preferredHeight: 48
             color: Theme.toolbarBackground
 
-            PlainButton {
-                objectName: "rescanButton"
+            Row {
                 anchors.right: parent.right
                 anchors.rightMargin: 16
                 anchors.verticalCenter: parent.verticalCenter
-                text: "重新扫描"
-                symbol: "arrow.clockwise"
-                onClicked: pane.appModel.scan()
+                spacing: 8
+
+                PlainButton {
+                    objectName: "rescanButton"
+                    text: "重新扫描"
+                    icon.name: "view-refresh"
+                    onClicked: pane.appModel.scan()
+                }
+                PlainButton {
+                    objectName: "exportLogButton"
+                    text: "导出操作日志…"
+                    icon.name: "document-export"
+                    onClicked: pane.appModel.exportLog()
+                }
+                PlainButton {
+                    objectName: "settingsButton"
+                    text: "设置"
+                    icon.name: "configure"
+                    onClicked: pane.settingsRequested()
+                }
             }
             Rectangle {
                 anchors.bottom: parent.bottom
@@ -40,6 +60,7 @@ Rectangle {
         ScrollView {
             id: scroll
 
+            objectName: "detailScroll"
             Layout.fillWidth: true
             Layout.fillHeight: true
             contentWidth: availableWidth
@@ -68,23 +89,17 @@ Rectangle {
                             objectName: "headerTitle"
                             width: parent.width
                             text: pane.appModel.headerTitle
+                            textFormat: Text.PlainText
                             elide: Text.ElideRight
                             font.family: Theme.fontFamily
                             font.pixelSize: Theme.largeTitle
                             font.bold: true
                             color: Theme.text
                         }
-                        TextEdit {
+                        SelectableText {
                             objectName: "headerSubtitle"
-                            width: parent.width
                             text: pane.appModel.headerSubtitle
-                            readOnly: true
-                            selectByMouse: true
-                            wrapMode: TextEdit.Wrap
-                            font.family: Theme.fontFamily
                             font.pixelSize: Theme.callout
-                            color: Theme.secondaryText
-                            selectionColor: Theme.accent
                         }
                     }
                     Spinner {
@@ -99,22 +114,69 @@ Rectangle {
                     }
                 }
 
-                Rectangle {
+                SectionBox {
                     width: parent.width
-                    height: 1
-                    color: Theme.divider
+
+                    CheckBox {
+                        id: closedCheck
+
+                        objectName: "gameClosedCheck"
+                        width: parent.width
+                        text: "我已完全退出魔兽世界（安装、备份和恢复前必须确认）"
+                        checked: pane.appModel.gameClosed
+                        onToggled: pane.appModel.gameClosed = closedCheck.checked
+                        font.family: Theme.fontFamily
+                        font.pixelSize: Theme.body
+                        Accessible.name: closedCheck.text
+                    }
+                }
+
+                RecoveryBox {
+                    width: parent.width
+                    visible: pane.appModel.pendingRecovery
+                    appModel: pane.appModel
+                }
+
+                PackSection {
+                    width: parent.width
+                    appModel: pane.appModel
+                }
+                AddonSection {
+                    width: parent.width
+                    appModel: pane.appModel
+                }
+                BackupSection {
+                    width: parent.width
+                    appModel: pane.appModel
+                }
+
+                Row {
+                    width: parent.width
+                    spacing: 12
+
+                    InfoCard {
+                        width: (parent.width - parent.spacing) / 2
+                        title: "授权整合包源"
+                        iconName: "network-workgroup"
+                        caption: "CurseForge 与 Wago 尚未接入，目前都不是授权的下载来源。"
+                    }
+                    InfoCard {
+                        width: (parent.width - parent.spacing) / 2
+                        title: "iCloud 同步"
+                        iconName: "folder-cloud"
+                        caption: "预留接口，尚未实现"
+                    }
                 }
 
                 Item {
                     width: parent.width
-                    height: status.height
+                    height: status.height + 28
 
-                    SymbolIcon {
-                        name: "info.circle"
+                    IconImage {
+                        name: "dialog-information"
+                        sourceSize: Qt.size(16, 16)
                         color: Theme.secondaryText
-                        width: 15
-                        height: 15
-                        y: (statusMetrics.height - height) / 2
+                        y: 1
                     }
                     Text {
                         id: status
@@ -123,15 +185,11 @@ Rectangle {
                         x: 22
                         width: parent.width - 22
                         text: pane.appModel.message
+                        textFormat: Text.PlainText
                         wrapMode: Text.Wrap
                         font.family: Theme.fontFamily
                         font.pixelSize: Theme.callout
                         color: Theme.secondaryText
-                    }
-                    FontMetrics {
-                        id: statusMetrics
-
-                        font: status.font
                     }
                 }
             }

@@ -2,8 +2,9 @@ import QtQuick
 import QtQuick.Controls.Basic
 import Olvex
 
-// The main window: the sidebar of version folders beside the detail column. It shows the model
-// and calls its commands; it keeps no state of its own beyond layout.
+// The main window: the sidebar of version folders beside the detail column, the busy bar, the
+// two sheets, the confirmations and the error alert. It shows the model and calls its commands;
+// it keeps no state of its own beyond layout.
 ApplicationWindow {
     id: window
 
@@ -20,6 +21,7 @@ ApplicationWindow {
     font.pixelSize: Theme.body
 
     SplitView {
+        objectName: "splitView"
         anchors.fill: parent
         enabled: !window.appModel.busy
         orientation: Qt.Horizontal
@@ -37,6 +39,18 @@ ApplicationWindow {
         DetailPane {
             appModel: window.appModel
             SplitView.fillWidth: true
+            onSettingsRequested: settingsWindow.show()
+        }
+    }
+
+    // A ZIP dragged from the file browser starts the same preview as "选择 ZIP 并预览…".
+    DropArea {
+        objectName: "dropArea"
+        anchors.fill: parent
+        enabled: !window.appModel.busy && !window.appModel.hasPreview
+        onDropped: drop => {
+            drop.accept(Qt.CopyAction);
+            window.appModel.dropFiles(drop.urls);
         }
     }
 
@@ -45,6 +59,112 @@ ApplicationWindow {
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 18
+    }
+
+    InstallSheet {
+        appModel: window.appModel
+    }
+    ScopeSheet {
+        appModel: window.appModel
+    }
+
+    ConfirmDialog {
+        objectName: "restoreDialog"
+        shown: window.appModel.hasRestoreCandidate
+        title: window.appModel.restoreTitle
+        message: "将替换当前版本中的整个对应目录。请确认游戏已退出。"
+        confirmText: "备份当前状态并恢复"
+        onConfirmed: window.appModel.confirmRestore()
+        onDismissed: window.appModel.dismissCandidates()
+    }
+    ConfirmDialog {
+        objectName: "recycleDialog"
+        shown: window.appModel.hasRecycleCandidate
+        title: "移入可恢复区？"
+        message: "可通过备份管理恢复；此操作不会释放磁盘空间。"
+        confirmText: "移入可恢复区"
+        onConfirmed: window.appModel.confirmRecycle()
+        onDismissed: window.appModel.dismissCandidates()
+    }
+    ConfirmDialog {
+        objectName: "importDialog"
+        shown: window.appModel.hasImportCandidate
+        title: "导入并替换整个 WTF？"
+        message: "将替换当前版本的全部账号和角色配置。导入前验证文件摘要并备份现有配置，请确认来源和目标版本。"
+        confirmText: "备份当前配置并导入"
+        onConfirmed: window.appModel.confirmImport()
+        onDismissed: window.appModel.dismissCandidates()
+    }
+    ConfirmDialog {
+        objectName: "retiredDialog"
+        shown: window.appModel.hasRetiredCandidate
+        title: "备份并清理旧整合包插件？"
+        message: "仅清理历史整合包记录中已有归属、当前已不随包发布且摘要未变化的目录。清理前会备份整个 AddOns，可从插件备份恢复旧版本。"
+        confirmText: window.appModel.retiredConfirmText
+        onConfirmed: window.appModel.confirmRetired()
+        onDismissed: window.appModel.dismissCandidates()
+    }
+    // Inside the install sheet a failure shows in the sheet itself; elsewhere in this alert.
+    ConfirmDialog {
+        objectName: "errorAlert"
+        shown: window.appModel.hasError && !window.appModel.hasPreview
+        title: "操作未完成"
+        message: window.appModel.error
+        confirmText: "知道了"
+        destructive: false
+        showCancel: false
+        onConfirmed: window.appModel.dismissError()
+        onDismissed: window.appModel.dismissError()
+    }
+    ConfirmDialog {
+        id: quitDialog
+
+        objectName: "quitDialog"
+        title: "操作仍在进行，确定退出？"
+        message: "退出前会先取消当前操作，游戏文件保持操作前状态；若操作已开始提交，将等它完成后再退出。"
+        confirmText: "取消操作并退出"
+        cancelText: "继续操作"
+        onConfirmed: {
+            quitDialog.close();
+            if (window.appModel.requestQuit())
+                Qt.quit();
+        }
+    }
+
+    SettingsWindow {
+        id: settingsWindow
+
+        transientParent: window
+    }
+
+    Shortcut {
+        sequence: "Ctrl+R"
+        enabled: !window.appModel.hasPreview && !window.appModel.hasScopeBackup
+        onActivated: window.appModel.scan()
+    }
+    Shortcut {
+        sequence: "Ctrl+O"
+        enabled: !window.appModel.hasPreview && !window.appModel.hasScopeBackup
+        onActivated: window.appModel.chooseZIP()
+    }
+    Shortcut {
+        sequence: "Ctrl+,"
+        onActivated: settingsWindow.show()
+    }
+
+    onClosing: close => {
+        if (window.appModel.busy) {
+            close.accepted = false;
+            quitDialog.open();
+        }
+    }
+
+    Connections {
+        target: window.appModel
+
+        function onQuitReady() {
+            Qt.quit();
+        }
     }
 
     // The first scan starts as soon as the window exists.

@@ -2,6 +2,7 @@ pragma ComponentBehavior: Bound
 
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Olvex
 
@@ -28,11 +29,10 @@ Rectangle {
             Row {
                 spacing: 8
 
-                SymbolIcon {
-                    name: "shippingbox.fill"
+                IconImage {
+                    name: "package-x-generic"
+                    sourceSize: Qt.size(24, 24)
                     color: Theme.accent
-                    width: 24
-                    height: 24
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {
@@ -75,6 +75,7 @@ Rectangle {
                 spacing: 2
                 boundsBehavior: Flickable.StopAtBounds
                 model: sidebar.appModel.clients
+                Accessible.name: "游戏版本"
                 delegate: ClientRow {
                     width: clientList.width
                     onChosen: clientId => sidebar.appModel.selection = clientId
@@ -93,7 +94,7 @@ Rectangle {
             objectName: "chooseGameButton"
             Layout.fillWidth: true
             text: "选择游戏目录…"
-            symbol: "folder.badge.plus"
+            icon.name: "folder-new"
             onClicked: sidebar.appModel.chooseGame()
         }
     }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 #include <utility>
@@ -192,8 +193,9 @@ bool writeChunk(int fd, const char* data, size_t length) {
 // text of a library failure lives in the handle, so it is copied out before the handle goes.
 class Extraction {
 public:
-    Extraction(struct archive* handle, olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits)
-        : m_archive(handle), m_isCancelled(isCancelled), m_context(context), m_limits(limits) {}
+    Extraction(struct archive* handle, olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits,
+               ExtractProgress progress)
+        : m_archive(handle), m_isCancelled(isCancelled), m_context(context), m_limits(limits), m_progress(progress) {}
 
     const char* run(const char* archivePath, const char* destinationPath) {
         if (archivePath == nullptr) {
@@ -213,6 +215,10 @@ public:
         }
         if (destinationPath == nullptr) {
             return kDestinationFailed;
+        }
+        struct ::stat archiveStatus {};
+        if (m_progress.report != nullptr && sys::stat(archivePath, &archiveStatus) == 0 && archiveStatus.st_size > 0) {
+            m_archiveSize = static_cast<uint64_t>(archiveStatus.st_size);
         }
         m_root.reset(sys::open(destinationPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         if (!m_root.valid()) {
@@ -251,6 +257,13 @@ private:
     }
 
     bool cancelled() const { return m_isCancelled != nullptr && m_isCancelled(m_context) != 0; }
+
+    void reportProgress() const {
+        if (m_archiveSize > 0) {
+            const la_int64_t consumed = archive_filter_bytes(m_archive, -1);
+            m_progress.report(m_progress.context, consumed > 0 ? static_cast<uint64_t>(consumed) : 0, m_archiveSize);
+        }
+    }
 
     const char* extractEntry(archive_entry* entry, uint64_t count) {
         if (cancelled()) {
@@ -337,6 +350,7 @@ private:
             if (!writeChunk(fd, chunk, static_cast<size_t>(length))) {
                 return kWriteFailed;
             }
+            reportProgress();
         }
     }
 
@@ -344,6 +358,8 @@ private:
     olvex_cancel_query m_isCancelled;
     void* m_context;
     ExtractLimits m_limits;
+    ExtractProgress m_progress;
+    uint64_t m_archiveSize = 0; // 0: no progress is reported
     Descriptor m_root;
     uint64_t m_total = 0;
     std::string m_name;
@@ -382,7 +398,8 @@ bool breaksEntryRules(archive_entry* entry, const char* name, uint64_t entriesSo
 }
 
 int extractZip(const char* archivePath, const char* destinationPath, char* message, size_t messageSize,
-               olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits) noexcept {
+               olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits,
+               ExtractProgress progress) noexcept {
     try {
         ThreadUtf8Locale locale;
         ArchiveHandle handle(archive_read_new());
@@ -390,7 +407,7 @@ int extractZip(const char* archivePath, const char* destinationPath, char* messa
             copyMessage(message, messageSize, kReadFailed);
             return -1;
         }
-        Extraction extraction(handle.get(), isCancelled, context, limits);
+        Extraction extraction(handle.get(), isCancelled, context, limits, progress);
         const char* failure = extraction.run(archivePath, destinationPath);
         if (failure == nullptr) {
             return 0;

@@ -43,9 +43,19 @@ struct ExtractLimits {
     uint64_t maxTotalBytes = 2147483648ULL; // 2 GiB
 };
 
-// olvex_extract_zip_cancellable with the given budgets; same contract otherwise.
+// Told after every chunk how far the reading has come: the bytes of the archive file consumed
+// so far and the file's size. Both count compressed bytes, so the pair is a share of the work
+// done, readable before a single entry is unpacked.
+struct ExtractProgress {
+    void (*report)(void* context, uint64_t done, uint64_t total) = nullptr;
+    void* context = nullptr;
+};
+
+// olvex_extract_zip_cancellable with the given budgets and an optional progress report; same
+// contract otherwise.
 int extractZip(const char* archivePath, const char* destinationPath, char* message, size_t messageSize,
-               olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits) noexcept;
+               olvex_cancel_query isCancelled, void* context, const ExtractLimits& limits,
+               ExtractProgress progress = {}) noexcept;
 
 // True when an entry may not be extracted whatever the destination holds: the entry budget is
 // spent (`entriesSoFar` counts the entries already extracted), the name (the one the rules

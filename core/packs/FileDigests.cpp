@@ -128,6 +128,9 @@ private:
                 throw ManagerError(kTooLarge);
             }
             m_sha.update(m_buffer.get(), static_cast<size_t>(n));
+            if (m_control) {
+                m_control->addProgress(n);
+            }
         }
         return m_sha.hex();
     }

@@ -45,6 +45,9 @@ void ManagerService::install(const Uuid& token, OperationControl* control) {
         transaction(BackupKind::addons, client, "安装 " + preview.archiveName + " 前自动备份", [&](const Path& next) {
             // Copies here may defer their flushes: the transaction flushes the volume before
             // its journal makes the new folder reachable.
+            if (m_control != nullptr) {
+                m_control->expectMoreBytes(2 * incoming); // the pack is copied, then digested
+            }
             if (FileSafety::exists(live)) {
                 FileSafety::copyTree(live, next, m_control, FileSafety::Flush::deferred);
             } else {

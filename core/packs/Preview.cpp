@@ -31,6 +31,14 @@ int isCancelled(void* context) {
     return context != nullptr && static_cast<OperationControl*>(context)->isCancelled() ? 1 : 0;
 }
 
+void reportExtraction(void* context, uint64_t done, uint64_t total) {
+    if (context != nullptr) {
+        const auto* control = static_cast<const OperationControl*>(context);
+        control->expectBytes(static_cast<std::int64_t>(total));
+        control->advanceTo(static_cast<std::int64_t>(done));
+    }
+}
+
 bool ignoredName(const std::string& name) {
     return name.empty() || name.front() == '.' || name == "__MACOSX";
 }
@@ -164,8 +172,8 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
     try {
         prepared->lease = std::make_unique<ClientLock>(staging / ".lease");
         std::array<char, 1024> message{};
-        int extracted = olvex_extract_zip_cancellable(zip.c_str(), staging.c_str(), message.data(), message.size(),
-                                                      isCancelled, control);
+        int extracted = archive::extractZip(zip.c_str(), staging.c_str(), message.data(), message.size(), isCancelled,
+                                            control, archive::ExtractLimits{}, {reportExtraction, control});
         if (control != nullptr) {
             control->report(OperationStage::validating);
         }

@@ -30,17 +30,29 @@ public:
     // committing. The observer runs after the lock is released, on the calling thread.
     void report(OperationStage stage);
 
-    // Bytes the operation has copied so far, counted by the tree copy and read by a progress
-    // display on any thread. A running count only: the total is not known in advance.
-    void addProgress(std::int64_t bytes) const noexcept { m_progress.fetch_add(bytes, std::memory_order_relaxed); }
-    std::int64_t progress() const noexcept { return m_progress.load(std::memory_order_relaxed); }
+    // Progress of the current step, readable on any thread by a display. Every report() starts
+    // a new step with nothing done and no total; work that knows how much it will move says so
+    // with expectBytes() before it starts, and the copies, digests and the extraction count
+    // what they have done. `total` is 0 while unknown; `done` never falls within a step.
+    struct Progress {
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+    };
+    void expectBytes(std::int64_t total) const noexcept { m_total.store(total, std::memory_order_relaxed); }
+    // For work that adds to what the step already expects.
+    void expectMoreBytes(std::int64_t bytes) const noexcept { m_total.fetch_add(bytes, std::memory_order_relaxed); }
+    void addProgress(std::int64_t bytes) const noexcept { m_done.fetch_add(bytes, std::memory_order_relaxed); }
+    // For work that knows its absolute position (the extraction's place in the archive).
+    void advanceTo(std::int64_t done) const noexcept;
+    Progress progress() const noexcept;
 
 private:
     mutable std::mutex m_lock;
     bool m_cancelled = false;
     bool m_committing = false;
     Observer m_observer;
-    mutable std::atomic<std::int64_t> m_progress{0};
+    mutable std::atomic<std::int64_t> m_done{0};
+    mutable std::atomic<std::int64_t> m_total{0};
 };
 
 } // namespace olvex

@@ -69,6 +69,9 @@ void ManagerService::restore(const LocalBackup& backup, const GameClient& client
             // The transaction's own check does not know about the incoming copy.
             requireSpace(client, incoming + 2 * present + kMargin);
             transaction(backup.kind, client, "恢复前自动备份", [&](const Path& next) {
+                if (m_control != nullptr) {
+                    m_control->expectBytes(incoming);
+                }
                 FileSafety::copyTree(payload, next, m_control, FileSafety::Flush::deferred);
             });
             return;
@@ -90,6 +93,9 @@ void ManagerService::restore(const LocalBackup& backup, const GameClient& client
         const std::int64_t present = FileSafety::byteSize(wtf);
         requireSpace(client, incoming + 2 * present + kMargin);
         transaction(BackupKind::wtf, client, "选择配置恢复前自动备份", [&](const Path& next) {
+            if (m_control != nullptr) {
+                m_control->expectMoreBytes(incoming);
+            }
             // exists() raises on anything but "no such file": a failed examination must never
             // be taken for a missing WTF, or the restore would start from an empty folder.
             if (FileSafety::exists(wtf)) {

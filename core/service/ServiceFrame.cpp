@@ -195,6 +195,7 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     }
     if (m_control != nullptr) {
         m_control->report(OperationStage::backingUp);
+        m_control->expectBytes(size);
     }
     requireSpace(client, size + kMargin);
     LocalBackup record{Uuid::random(), Date::now(), kind, reason, size};
@@ -219,6 +220,8 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
     std::int64_t size = FileSafety::byteSize(target);
     if (m_control != nullptr) {
         m_control->report(OperationStage::preparing);
+        // Most builds start from a copy of the target; those that do other work say so.
+        m_control->expectBytes(size);
     }
     requireSpace(client, kMargin + 2 * size);
     Path work = managerFolder(client) / ("work-" + Uuid::random().text());

@@ -151,6 +151,9 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
         throw SystemError(SystemOperation::createDirectory, parent.native(), ENOENT);
     }
     const Path staging = parent / (".olvex-export-" + Uuid::random().text());
+    if (control != nullptr && backup.byteCount) {
+        control->expectBytes(2 * *backup.byteCount); // copied, then digested
+    }
     try {
         FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred);
         TransferManifest manifest{kFormat, backup.kind, fileDigests(staging / "payload")};
@@ -204,6 +207,9 @@ void ManagerService::importWTF(const Path& from, const GameClient& client, Opera
         const std::int64_t present = FileSafety::byteSize(targetFolder(BackupKind::wtf, client));
         requireSpace(client, incoming + 2 * present + kMargin);
         transaction(BackupKind::wtf, client, "导入配置前自动备份", [&](const Path& next) {
+            if (control != nullptr) {
+                control->expectBytes(2 * incoming); // copied, then digested
+            }
             FileSafety::copyTree(payload, next, control, FileSafety::Flush::deferred);
             if (fileDigests(next) != manifest.files) {
                 throw ManagerError(kDigestMismatch);

@@ -1,4 +1,5 @@
 #include <QSemaphore>
+#include <atomic>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -14,7 +15,7 @@ using namespace olvex::test;
 // While the scanner runs elsewhere commands are ignored; a model destroyed meanwhile is left alone.
 TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
     QSemaphore release;
-    QThread* scanThread = nullptr;
+    std::atomic<QThread*> scanThread = nullptr;
     std::vector<Path> scannedRoots;
     FakePlatform platform;
     platform.roots = {"/default/one", "/default/two"};
@@ -28,6 +29,7 @@ TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
     bool finished = false;
     QObject::connect(model.get(), &AppModel::scanFinished, [&] { finished = true; });
     model->scan();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scanThread != nullptr; }, 5000)); // after the staging clean-up
     model->scan(QStringLiteral("/ignored"));
     model->forgetRoot(QStringLiteral("/saved"));
     platform.nextChoice = QStringLiteral("/ignored");

@@ -49,7 +49,7 @@ void click(QQuickWindow* window, QQuickItem* item) {
 }
 
 bool settled(AppModel& model) {
-    return QTest::qWaitFor([&] { return !model.busy(); }, 10000);
+    return QTest::qWaitFor([&] { return !model.busy() && !model.refreshing(); }, 10000);
 }
 
 } // namespace
@@ -85,9 +85,11 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     EXPECT_EQ(texts(root, "headerTitle"), QStringList{"进度怀旧服"});
     EXPECT_EQ(texts(root, "statusLine"), QStringList{"找到 2 个版本目录。扫描范围有限，其他位置请手动选择。"});
     EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList()); // written back even when empty
+    EXPECT_EQ(model.errorText(), "");
 
     click(window, findItems(root, "clientRow").at(1));
     ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "headerTitle") == QStringList{"正式服"}; }, 2000));
+    ASSERT_TRUE(settled(model));
     // "重新扫描" keeps a selection still found and falls back to the first folder otherwise.
     const auto rescan = findItems(root, "rescanButton");
     ASSERT_EQ(rescan.size(), 1);
@@ -127,7 +129,7 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{"/other"});
     EXPECT_EQ(model.savedRoots(), QStringList{"/other"});
     EXPECT_FALSE(model.hasSelection());
-    EXPECT_EQ(texts(root, "headerSubtitle"), QStringList{"为国服玩家准备的原生 macOS 插件管理工具"});
+    EXPECT_EQ(texts(root, "headerSubtitle"), QStringList{"为国服玩家准备的原生 Linux 插件管理工具"});
     EXPECT_EQ(
         texts(root, "statusLine"),
         QStringList{"未扫描到游戏。请手动选择 World of Warcraft 或版本文件夹。 有 1 个已保存位置不存在或磁盘离线。"});

@@ -1,0 +1,111 @@
+#include "model/Rows.h"
+
+#include <QDateTime>
+#include <algorithm>
+
+#include "platform/PlatformServices.h"
+#include "records/Text.h"
+
+namespace olvex::rows {
+
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QByteArrayList addonRoles() {
+    return {"addonId", "title", "details", "dependencies", "path"};
+}
+
+QVariantList addon(const InstalledAddon& addon) {
+    const QString path = toQString(addon.folder);
+    const QString folder = toQString(addon.folder.filename());
+    return {path, text(addon.title),
+            folder + QStringLiteral(" · ") + text(addon.version) + QStringLiteral(" · ") + text(addon.author),
+            QStringLiteral("依赖：") + text(addon.dependencies) + QStringLiteral(" · Interface：") + text(addon.interface),
+            path};
+}
+
+QByteArrayList packRoles() {
+    return {"packId", "heading", "caption"};
+}
+
+QVariantList pack(const ManagedPack& pack) {
+    const PackManifest& manifest = pack.manifest;
+    return {text(manifest.identifier), text(manifest.name) + QStringLiteral(" · ") + text(manifest.version),
+            QStringLiteral("来源声明：%1 · 管理 %2 个插件").arg(text(manifest.source)).arg(pack.addons.size())};
+}
+
+QByteArrayList retiredRoles() {
+    return {"retiredId", "name", "caption", "canRemove"};
+}
+
+QVariantList retired(const RetiredAddon& addon) {
+    QString caption = text(addon.name) + QStringLiteral("：已不随整合包发布");
+    if (!addon.canRemove) {
+        caption += QStringLiteral("（已修改或被其他包使用，保留）");
+    }
+    return {text(addon.id()), text(addon.name), caption, addon.canRemove};
+}
+
+QByteArrayList backupRoles() {
+    return {"backupId", "heading", "reason", "size", "isConfiguration", "symbol"};
+}
+
+QVariantList backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale) {
+    const auto date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(backup.date.unixSeconds() * 1000.0)).toLocalTime();
+    const bool configuration = backup.kind == BackupKind::wtf;
+    return {text(backup.id.text()),
+            text(title(backup.kind)) + QStringLiteral(" · ") + locale.toString(date, QLocale::ShortFormat),
+            text(backup.reason),
+            locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat),
+            configuration,
+            configuration ? QStringLiteral("user-identity") : QStringLiteral("package-x-generic")};
+}
+
+QByteArrayList scopeRoles() {
+    return {"relativePath", "title", "selected"};
+}
+
+QVariantList scope(const ConfigurationScope& scope, const std::optional<std::string>& selection) {
+    return {text(scope.relativePath), text(scope.title), selection == scope.relativePath};
+}
+
+QByteArrayList previewAddonRoles() {
+    return {"name", "status"};
+}
+
+QVariantList previewAddon(const std::string& name, const ImportPreview& preview) {
+    // The installation replaces a folder whose name differs only in case or accents, so the
+    // sheet must call such a name a replacement too.
+    const bool replacing = std::any_of(preview.replacing.begin(), preview.replacing.end(), [&](const std::string& old) {
+        return text::equalIgnoringCaseAndDiacritics(old, name);
+    });
+    return {text(name), replacing ? QStringLiteral("替换") : QStringLiteral("新增")};
+}
+
+PreviewTexts previewTexts(const ImportPreview& preview) {
+    PreviewTexts texts;
+    texts.archiveName = text(preview.archiveName);
+    if (preview.pack) {
+        const QString installed = preview.previousVersion ? text(*preview.previousVersion) : QStringLiteral("未安装");
+        texts.packLine = text(preview.pack->name) + QStringLiteral("：") + installed + QStringLiteral(" → ") +
+                         text(preview.pack->version);
+        texts.sourceLine =
+            QStringLiteral("来源声明：") + text(preview.pack->source) + QStringLiteral("。本地清单不代表发布者授权或代码可信。");
+    }
+    if (!preview.retiredAddons.empty()) {
+        QStringList names;
+        for (const auto& name : preview.retiredAddons) {
+            names.append(text(name));
+        }
+        texts.retiredLine = QStringLiteral("不再随包发布（共 %1 个，本次保留）：").arg(names.size()) +
+                            names.join(QStringLiteral("、"));
+    }
+    texts.targetLine = QStringLiteral("目标：") + text(preview.client.title()) + QLatin1Char('\n') +
+                       toQString(preview.client.url());
+    texts.countLine =
+        QStringLiteral("%1 个插件 · %2 个同名插件将替换").arg(preview.addons.size()).arg(preview.replacing.size());
+    return texts;
+}
+
+} // namespace olvex::rows

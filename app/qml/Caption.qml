@@ -1,0 +1,11 @@
+import QtQuick
+
+// A wrapped line of secondary text. Always plain text: what it shows may come from a pack.
+Text {
+    width: parent ? parent.width : implicitWidth
+    wrapMode: Text.Wrap
+    textFormat: Text.PlainText
+    font.family: Theme.fontFamily
+    font.pixelSize: Theme.caption
+    color: Theme.secondaryText
+}

@@ -1,0 +1,16 @@
+import QtQuick
+
+// Read-only text the user can select and copy (paths, versions, messages). Plain text only.
+TextEdit {
+    width: parent ? parent.width : implicitWidth
+    readOnly: true
+    selectByMouse: true
+    wrapMode: TextEdit.Wrap
+    textFormat: TextEdit.PlainText
+    font.family: Theme.fontFamily
+    font.pixelSize: Theme.caption
+    color: Theme.secondaryText
+    selectionColor: Theme.accent
+    selectedTextColor: "white"
+    activeFocusOnPress: false
+}
