@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QQuickStyle>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <csignal>
 #include <sys/socket.h>
@@ -48,7 +49,16 @@ void configureApplication(QApplication& app) {
     }
 
     // Icons come from the desktop's theme; where it has none (or lacks a name) Breeze, which
-    // the set-up installs, fills in.
+    // the set-up installs, fills in. Platforms without a desktop theme (offscreen, a bare X
+    // server) search no icon folders at all, so the standard ones are added.
+    QStringList iconPaths = QIcon::themeSearchPaths();
+    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        const QString icons = folder + QStringLiteral("/icons");
+        if (!iconPaths.contains(icons)) {
+            iconPaths.append(icons);
+        }
+    }
+    QIcon::setThemeSearchPaths(iconPaths);
     QIcon::setFallbackThemeName(QStringLiteral("breeze"));
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor")) {
         QIcon::setThemeName(QStringLiteral("breeze"));

@@ -13,7 +13,7 @@ packages=(
   qcoro-qt6-dev fonts-noto-cjk breeze-icon-theme libqt6svg6 qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  libarchive-tools xvfb xauth bzip2 openssl
+  libarchive-tools xvfb xauth xdotool bzip2 openssl
   librsvg2-bin desktop-file-utils appstream
 )
 

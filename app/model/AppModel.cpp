@@ -26,9 +26,17 @@ QFuture<ScanReport> startScan(const AppModel::Scanner& scanner, std::vector<Path
     return QtConcurrent::run([scanner, roots = std::move(roots)] { return scanner(roots); });
 }
 
-QFuture<void> startWrite(Path path, std::string data) {
-    return QtConcurrent::run([path = std::move(path), data = std::move(data)] {
-        FileSafety::writeFileAtomically(path, data);
+// Answers the failure's description, or nothing on success. The failure is described where it
+// was thrown: QtConcurrent hands anything but a QException back as a QUnhandledException whose
+// own text is only "std::exception".
+QFuture<std::optional<std::string>> startWrite(Path path, std::string data) {
+    return QtConcurrent::run([path = std::move(path), data = std::move(data)]() -> std::optional<std::string> {
+        try {
+            FileSafety::writeFileAtomically(path, data);
+        } catch (const std::exception& failure) {
+            return describe(failure);
+        }
+        return std::nullopt;
     });
 }
 
@@ -45,8 +53,7 @@ AppModel::AppModel(PlatformServices& platform, Scanner scanner, std::unique_ptr<
       m_message(QStringLiteral("请选择游戏目录，开始管理本地插件。")),
       m_log(platform.stringList(QString::fromLatin1(OperationLog::storeKey)).value_or(QStringList())),
       m_addonRows(rows::addonRoles()), m_packRows(rows::packRoles()), m_retiredRows(rows::retiredRoles()),
-      m_backupRows(rows::backupRoles()), m_scopeRows(rows::scopeRoles()),
-      m_previewAddonRows(rows::previewAddonRoles()),
+      m_backupRows(rows::backupRoles()), m_scopeRows(rows::scopeRoles()), m_previewAddonRows(rows::previewAddonRoles()),
       m_service(service ? std::move(service) : std::make_unique<ManagerService>()) {
     m_progressTimer.setInterval(kProgressInterval);
     connect(&m_progressTimer, &QTimer::timeout, this, &AppModel::updateProgress);
@@ -103,8 +110,9 @@ QString AppModel::headerTitle() const {
 
 QString AppModel::headerSubtitle() const {
     auto client = selected();
-    return client ? toQString(client->url())
-                  : QStringLiteral("为国服玩家准备的原生 ") + PlatformWords::platform() + QStringLiteral(" 插件管理工具");
+    return client
+               ? toQString(client->url())
+               : QStringLiteral("为国服玩家准备的原生 ") + PlatformWords::platform() + QStringLiteral(" 插件管理工具");
 }
 
 // --- Scan --------------------------------------------------------------------------------
@@ -171,7 +179,7 @@ QCoro::Task<> AppModel::runScan(std::vector<Path> roots) {
     emit scanFinished();
     try {
         auto refreshed = refresh();
-    co_await refreshed;
+        co_await refreshed;
     } catch (const ModelGone&) {
     }
 }
@@ -336,8 +344,7 @@ void AppModel::stageReported(const Uuid& id, bool cancellable, OperationStage st
     }
     setStage(stage);
     const bool cancelled = m_operation && m_operation->isCancelled();
-    setCanCancel(cancellable && !cancelled && stage != OperationStage::committing &&
-                 stage != OperationStage::finished);
+    setCanCancel(cancellable && !cancelled && stage != OperationStage::committing && stage != OperationStage::finished);
     log(qText(rawValue(stage)));
 }
 
@@ -389,7 +396,8 @@ void AppModel::chooseZIP() {
     if (!selected() || m_busy) {
         return;
     }
-    if (auto zip = m_platform.chooseFile(QStringLiteral("导入本地插件整合包"), {QStringLiteral("ZIP 压缩包 (*.zip)")})) {
+    if (auto zip =
+            m_platform.chooseFile(QStringLiteral("导入本地插件整合包"), {QStringLiteral("ZIP 压缩包 (*.zip)")})) {
         chooseZIP(*zip);
     }
 }
@@ -421,8 +429,8 @@ void AppModel::dropFiles(const QList<QUrl>& urls) {
 QCoro::Task<> AppModel::previewBody(QString zip, GameClient client) {
     auto control = m_operation.get();
     const Path path = toPath(zip);
-    auto request = ask(
-        [path, client, control](ManagerService& service) { return service.preview(path, client, control); });
+    auto request =
+        ask([path, client, control](ManagerService& service) { return service.preview(path, client, control); });
     auto preview = co_await request;
     setPreview(std::move(preview));
     setMessage(QStringLiteral("整合包已验证，请核对安装预览。"));
@@ -442,7 +450,8 @@ QCoro::Task<> AppModel::installBody(ImportPreview preview) {
     auto request = ask([token, control](ManagerService& service) { service.install(token, control); });
     co_await request;
     setPreview(std::nullopt);
-    setMessage(QStringLiteral("已安装 %1 个插件。同名插件已替换，其余插件和 WTF 配置已保留。").arg(preview.addons.size()));
+    setMessage(
+        QStringLiteral("已安装 %1 个插件。同名插件已替换，其余插件和 WTF 配置已保留。").arg(preview.addons.size()));
     auto refreshed = refresh();
     co_await refreshed;
 }
@@ -540,7 +549,8 @@ void AppModel::chooseScope(const LocalBackup& backup) {
     if (!client) {
         return;
     }
-    run(QStringLiteral("选择恢复范围"), false, [this, backup, client = *client] { return chooseScopeBody(backup, client); });
+    run(QStringLiteral("选择恢复范围"), false,
+        [this, backup, client = *client] { return chooseScopeBody(backup, client); });
 }
 
 void AppModel::chooseScope(const QString& backupId) {
@@ -573,9 +583,8 @@ void AppModel::exportBackup(const LocalBackup& backup) {
     if (!destination) {
         return;
     }
-    run(QStringLiteral("导出备份"), true, [this, backup, client = *client, path = toPath(*destination)] {
-        return exportBody(backup, client, path);
-    });
+    run(QStringLiteral("导出备份"), true,
+        [this, backup, client = *client, path = toPath(*destination)] { return exportBody(backup, client, path); });
 }
 
 void AppModel::exportBackup(const QString& backupId) {
@@ -724,8 +733,8 @@ void AppModel::confirmImport() {
 
 void AppModel::setRetiredCandidate(const QString& retiredId) {
     const std::string id = retiredId.toStdString();
-    auto it = std::find_if(m_retired.begin(), m_retired.end(),
-                           [&](const RetiredAddon& addon) { return addon.id() == id; });
+    auto it =
+        std::find_if(m_retired.begin(), m_retired.end(), [&](const RetiredAddon& addon) { return addon.id() == id; });
     m_retiredCandidate = it == m_retired.end() ? std::nullopt : std::optional<RetiredAddon>(*it);
     emit candidatesChanged();
 }
@@ -758,7 +767,8 @@ void AppModel::dismissCandidates() {
 }
 
 QString AppModel::restoreTitle() const {
-    return QStringLiteral("恢复") + (m_restoreCandidate ? qText(title(m_restoreCandidate->kind)) : QStringLiteral("备份")) +
+    return QStringLiteral("恢复") +
+           (m_restoreCandidate ? qText(title(m_restoreCandidate->kind)) : QStringLiteral("备份")) +
            QStringLiteral("？");
 }
 
@@ -781,13 +791,15 @@ void AppModel::exportLog() {
 
 QCoro::Task<> AppModel::writeLog(QString path, QString text) {
     QPointer<AppModel> self(this);
+    std::optional<std::string> failure;
     try {
         auto written = startWrite(toPath(path), text.toStdString());
-        co_await written;
-    } catch (const std::exception& failure) {
-        if (self) {
-            setError(describe(failure));
-        }
+        failure = co_await written;
+    } catch (const std::exception& unexpected) {
+        failure = describe(unexpected);
+    }
+    if (self && failure) {
+        setError(std::move(failure));
     }
 }
 

@@ -21,7 +21,8 @@ QVariantList addon(const InstalledAddon& addon) {
     const QString folder = toQString(addon.folder.filename());
     return {path, text(addon.title),
             folder + QStringLiteral(" · ") + text(addon.version) + QStringLiteral(" · ") + text(addon.author),
-            QStringLiteral("依赖：") + text(addon.dependencies) + QStringLiteral(" · Interface：") + text(addon.interface),
+            QStringLiteral("依赖：") + text(addon.dependencies) + QStringLiteral(" · Interface：") +
+                text(addon.interface),
             path};
 }
 
@@ -52,14 +53,15 @@ QByteArrayList backupRoles() {
 }
 
 QVariantList backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale) {
-    const auto date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(backup.date.unixSeconds() * 1000.0)).toLocalTime();
+    const auto date =
+        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(backup.date.unixSeconds() * 1000.0)).toLocalTime();
     const bool configuration = backup.kind == BackupKind::wtf;
     return {text(backup.id.text()),
             text(title(backup.kind)) + QStringLiteral(" · ") + locale.toString(date, QLocale::ShortFormat),
             text(backup.reason),
             locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat),
             configuration,
-            configuration ? QStringLiteral("user-identity") : QStringLiteral("package-x-generic")};
+            configuration ? QStringLiteral("user-identity") : QStringLiteral("package")};
 }
 
 QByteArrayList scopeRoles() {
@@ -90,19 +92,19 @@ PreviewTexts previewTexts(const ImportPreview& preview) {
         const QString installed = preview.previousVersion ? text(*preview.previousVersion) : QStringLiteral("未安装");
         texts.packLine = text(preview.pack->name) + QStringLiteral("：") + installed + QStringLiteral(" → ") +
                          text(preview.pack->version);
-        texts.sourceLine =
-            QStringLiteral("来源声明：") + text(preview.pack->source) + QStringLiteral("。本地清单不代表发布者授权或代码可信。");
+        texts.sourceLine = QStringLiteral("来源声明：") + text(preview.pack->source) +
+                           QStringLiteral("。本地清单不代表发布者授权或代码可信。");
     }
     if (!preview.retiredAddons.empty()) {
         QStringList names;
         for (const auto& name : preview.retiredAddons) {
             names.append(text(name));
         }
-        texts.retiredLine = QStringLiteral("不再随包发布（共 %1 个，本次保留）：").arg(names.size()) +
-                            names.join(QStringLiteral("、"));
+        texts.retiredLine =
+            QStringLiteral("不再随包发布（共 %1 个，本次保留）：").arg(names.size()) + names.join(QStringLiteral("、"));
     }
-    texts.targetLine = QStringLiteral("目标：") + text(preview.client.title()) + QLatin1Char('\n') +
-                       toQString(preview.client.url());
+    texts.targetLine =
+        QStringLiteral("目标：") + text(preview.client.title()) + QLatin1Char('\n') + toQString(preview.client.url());
     texts.countLine =
         QStringLiteral("%1 个插件 · %2 个同名插件将替换").arg(preview.addons.size()).arg(preview.replacing.size());
     return texts;

@@ -1,5 +1,4 @@
 pragma ComponentBehavior: Bound
-
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Controls.impl
@@ -184,7 +183,7 @@ SectionBox {
                             objectName: "chooseScopeItem"
                             text: "选择账号 / 角色恢复…"
                             visible: backupRow.isConfiguration
-                            height: visible ? implicitHeight : 0
+                            height: backupRow.isConfiguration ? implicitHeight : 0
                             enabled: section.appModel.gameClosed
                             onTriggered: section.appModel.chooseScope(backupRow.backupId)
                         }

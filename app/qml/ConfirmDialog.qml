@@ -3,7 +3,7 @@ import QtQuick.Controls
 
 // A confirmation with an always visible title, a message and its buttons: the confirming one
 // (`confirmText`, drawn as destructive when `destructive`) and "取消". Esc or "取消" dismisses.
-// Shown while `shown`; the model clears the field behind it whichever way it closes.
+// Shown while `shown`; the model clears the field behind it whichever way the user closes it.
 Dialog {
     id: dialog
 
@@ -22,12 +22,13 @@ Dialog {
     width: 440
     modal: true
     closePolicy: Popup.CloseOnEscape
+    focus: true
     padding: 22
     topPadding: 20
     font.family: Theme.fontFamily
     font.pixelSize: Theme.body
 
-    onClosed: dialog.dismissed()
+    onRejected: dialog.dismissed()
 
     Overlay.modal: Rectangle {
         color: Theme.scrim
@@ -71,7 +72,7 @@ Dialog {
                 objectName: "dialogCancelButton"
                 visible: dialog.showCancel
                 text: dialog.cancelText
-                onClicked: dialog.close()
+                onClicked: dialog.reject()
             }
             PlainButton {
                 objectName: "dialogConfirmButton"

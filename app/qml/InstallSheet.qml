@@ -1,5 +1,4 @@
 pragma ComponentBehavior: Bound
-
 import QtQuick
 import QtQuick.Controls.Basic
 import Olvex
@@ -84,7 +83,8 @@ Sheet {
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             model: sheet.appModel.previewAddons
-            ScrollIndicator.vertical: ScrollIndicator {}
+            ScrollIndicator.vertical: ScrollIndicator {
+            }
             delegate: Item {
                 id: previewRow
 

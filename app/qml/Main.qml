@@ -20,6 +20,11 @@ ApplicationWindow {
     font.family: Theme.fontFamily
     font.pixelSize: Theme.body
 
+    header: Toolbar {
+        appModel: window.appModel
+        onSettingsRequested: settingsWindow.show()
+    }
+
     SplitView {
         objectName: "splitView"
         anchors.fill: parent
@@ -39,7 +44,6 @@ ApplicationWindow {
         DetailPane {
             appModel: window.appModel
             SplitView.fillWidth: true
-            onSettingsRequested: settingsWindow.show()
         }
     }
 

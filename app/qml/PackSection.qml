@@ -12,7 +12,7 @@ SectionBox {
 
     SectionHeading {
         text: "本地整合包"
-        iconName: "package-x-generic"
+        iconName: "package"
     }
     Text {
         width: parent.width

@@ -36,11 +36,7 @@ Button {
 
     background: Rectangle {
         radius: 7
-        color: control.prominent && control.destructive
-               ? (control.down ? Qt.darker(Theme.danger, 1.15) : Theme.danger)
-               : control.prominent
-               ? (control.down ? Theme.accentPressed : (control.hovered ? Theme.accentHover : Theme.accent))
-               : (control.down ? Theme.controlPressed : (control.hovered ? Theme.controlHover : (control.borderless ? "transparent" : Theme.controlBackground)))
+        color: control.prominent && control.destructive ? (control.down ? Qt.darker(Theme.danger, 1.15) : Theme.danger) : control.prominent ? (control.down ? Theme.accentPressed : (control.hovered ? Theme.accentHover : Theme.accent)) : (control.down ? Theme.controlPressed : (control.hovered ? Theme.controlHover : (control.borderless ? "transparent" : Theme.controlBackground)))
         opacity: control.prominent && !control.enabled ? 0.45 : 1
         border.width: control.borderless || control.prominent ? 0 : 1
         border.color: Theme.controlBorder

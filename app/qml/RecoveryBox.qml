@@ -44,8 +44,7 @@ SectionBox {
                 }
             }
             SelectableText {
-                text: "若恢复失败，请保留 .olvex-manager 和 active.json；检查空间与权限后重试。可在备份区域打开" +
-                      PlatformWords.fileBrowser + "查看备份。"
+                text: "若恢复失败，请保留 .olvex-manager 和 active.json；检查空间与权限后重试。可在备份区域打开" + PlatformWords.fileBrowser + "查看备份。"
             }
         }
         PlainButton {

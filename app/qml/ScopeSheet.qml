@@ -1,5 +1,4 @@
 pragma ComponentBehavior: Bound
-
 import QtQuick
 import QtQuick.Controls.Basic
 import Olvex
@@ -47,7 +46,8 @@ Sheet {
             spacing: 2
             boundsBehavior: Flickable.StopAtBounds
             model: sheet.appModel.scopes
-            ScrollIndicator.vertical: ScrollIndicator {}
+            ScrollIndicator.vertical: ScrollIndicator {
+            }
             delegate: Rectangle {
                 id: scopeRow
 

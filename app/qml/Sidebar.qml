@@ -1,5 +1,4 @@
 pragma ComponentBehavior: Bound
-
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Controls.impl
@@ -30,7 +29,7 @@ Rectangle {
                 spacing: 8
 
                 IconImage {
-                    name: "package-x-generic"
+                    name: "package"
                     sourceSize: Qt.size(24, 24)
                     color: Theme.accent
                     anchors.verticalCenter: parent.verticalCenter
@@ -80,7 +79,8 @@ Rectangle {
                     width: clientList.width
                     onChosen: clientId => sidebar.appModel.selection = clientId
                 }
-                ScrollIndicator.vertical: ScrollIndicator {}
+                ScrollIndicator.vertical: ScrollIndicator {
+                }
             }
         }
 

@@ -32,7 +32,7 @@ Item {
             ctx.stroke();
         }
 
-        RotationAnimator on rotation {
+        RotationAnimator on rotation  {
             from: 0
             to: 360
             duration: 900

@@ -1,16 +1,22 @@
 // olvex-screenshot: renders the main window over given roots and saves it as a PNG, without
 // touching the user's saved roots. Used to check the window's look on machines with no display
-// (QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software) or under Xvfb.
+// (QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software) or under Xvfb. `--state` first drives
+// the real model into one of the states a player meets (a sheet, a dialog, an error), through
+// the same commands the window's buttons call.
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QImage>
 #include <QQmlApplicationEngine>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
+#include <functional>
+#include <limits>
+#include <map>
 
 #include "AppShell.h"
 #include "model/AppModel.h"
@@ -23,6 +29,64 @@ namespace {
 int fail(const QString& text) {
     std::fprintf(stderr, "olvex-screenshot：%s\n", qPrintable(text));
     return 1;
+}
+
+// The id of the first listed backup of `kind` ("addons" or "wtf"), or empty.
+QString firstBackup(const olvex::AppModel& model, olvex::BackupKind kind) {
+    for (const auto& backup : model.backupList()) {
+        if (backup.kind == kind) {
+            return QString::fromStdString(backup.id.text());
+        }
+    }
+    return {};
+}
+
+// What each state asks of the model once the first scan and refresh have settled.
+const std::map<QString, std::function<void(olvex::AppModel&, const QString& zip)>>& states() {
+    using olvex::AppModel;
+    using olvex::BackupKind;
+    static const std::map<QString, std::function<void(AppModel&, const QString&)>> table{
+        {QStringLiteral("main"), [](AppModel&, const QString&) {}},
+        {QStringLiteral("install-sheet"), [](AppModel& model, const QString& zip) { model.chooseZIP(zip); }},
+        {QStringLiteral("sheet-error"),
+         [](AppModel& model, const QString& zip) {
+             model.chooseZIP(zip);
+             QObject::connect(&model, &AppModel::previewChanged, &model, [&model] {
+                 if (model.hasPreview()) {
+                     QTimer::singleShot(0, &model, [&model] { model.install(); });
+                 }
+             });
+         }},
+        {QStringLiteral("scope-picker"),
+         [](AppModel& model, const QString&) {
+             model.setGameClosed(true);
+             model.chooseScope(firstBackup(model, BackupKind::wtf));
+         }},
+        {QStringLiteral("restore-dialog"),
+         [](AppModel& model, const QString&) {
+             model.setGameClosed(true);
+             model.setRestoreCandidate(firstBackup(model, BackupKind::addons));
+         }},
+        {QStringLiteral("retired-dialog"),
+         [](AppModel& model, const QString&) {
+             model.setGameClosed(true);
+             const auto& retired = model.retiredList();
+             if (!retired.empty()) {
+                 model.setRetiredCandidate(QString::fromStdString(retired.front().id()));
+             }
+         }},
+        {QStringLiteral("error-alert"),
+         [](AppModel& model, const QString&) { model.chooseScope(firstBackup(model, BackupKind::addons)); }},
+        {QStringLiteral("search"), [](AppModel& model, const QString&) { model.setAddonQuery(QStringLiteral("dbm")); }},
+        // A WTF backup held at its space check (see main), so the busy bar shows its stage,
+        // progress and cancel button.
+        {QStringLiteral("busy"),
+         [](AppModel& model, const QString&) {
+             model.setGameClosed(true);
+             model.backup();
+         }},
+    };
+    return table;
 }
 
 } // namespace
@@ -47,10 +111,23 @@ int main(int argc, char* argv[]) {
                                     QStringLiteral("740"));
     const QCommandLineOption settle(QStringLiteral("settle"), QStringLiteral("扫描结束后等待的毫秒数。"),
                                     QStringLiteral("ms"), QStringLiteral("300"));
-    parser.addOptions({out, root, saved, select, width, height, settle});
+    QStringList stateNames;
+    for (const auto& entry : states()) {
+        stateNames.append(entry.first);
+    }
+    const QCommandLineOption state(QStringLiteral("state"),
+                                   QStringLiteral("先进入的界面状态：%1。").arg(stateNames.join(QStringLiteral("、"))),
+                                   QStringLiteral("name"), QStringLiteral("main"));
+    const QCommandLineOption zip(QStringLiteral("zip"), QStringLiteral("install-sheet 与 sheet-error 预览的 ZIP。"),
+                                 QStringLiteral("file"));
+    parser.addOptions({out, root, saved, select, width, height, settle, state, zip});
     parser.process(app);
     if (!parser.isSet(out)) {
         return fail(QStringLiteral("缺少 --out。"));
+    }
+    const auto action = states().find(parser.value(state));
+    if (action == states().end()) {
+        return fail(QStringLiteral("未知的状态“%1”。").arg(parser.value(state)));
     }
 
     QTemporaryDir store;
@@ -72,7 +149,21 @@ int main(int argc, char* argv[]) {
         platform.setStringList(QString::fromLatin1(olvex::AppModel::savedKey), folders);
     }
 
-    olvex::AppModel model(platform);
+    // The "busy" state's service waits at its first space check until the picture is taken.
+    QSemaphore gate;
+    const bool holdOperation = parser.value(state) == QStringLiteral("busy");
+    auto service = std::make_unique<olvex::ManagerService>(
+        holdOperation ? olvex::ManagerService::Capacity([&gate](const olvex::Path&) {
+            gate.acquire();
+            return std::numeric_limits<std::int64_t>::max();
+        })
+                      : olvex::ManagerService::Capacity());
+    struct Release {
+        QSemaphore& gate;
+        ~Release() { gate.release(1000); }
+    };
+    olvex::AppModel model(platform, {}, std::move(service));
+    const Release release{gate}; // destroyed before the model, which waits for the service
     QQmlApplicationEngine engine;
     QQuickWindow* window = olvex::loadMainWindow(engine, model);
     if (window == nullptr) {
@@ -84,14 +175,19 @@ int main(int argc, char* argv[]) {
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &app, [&] {
-        status = fail(QStringLiteral("扫描超时。"));
+        status = fail(QStringLiteral("等待界面稳定超时。"));
         app.exit(status);
     });
-    QObject::connect(&model, &olvex::AppModel::scanFinished, &app, [&] {
-        deadline.stop();
-        if (parser.isSet(select)) {
-            model.setSelectionText(QDir::cleanPath(QDir::current().absoluteFilePath(parser.value(select))));
+    // Grabs once the model has settled: no scan, operation or refresh is still under way.
+    QTimer poll;
+    poll.setInterval(50);
+    const auto grab = [&] {
+        const bool held = holdOperation && model.canCancel();
+        if (!held && (model.busy() || model.refreshing())) {
+            return;
         }
+        poll.stop();
+        deadline.stop();
         // Let the scene take the new state and draw at least one frame before grabbing.
         QTimer::singleShot(parser.value(settle).toInt(), &app, [&] {
             const QImage image = window->grabWindow();
@@ -102,7 +198,27 @@ int main(int argc, char* argv[]) {
             }
             app.exit(status);
         });
+    };
+    QObject::connect(&poll, &QTimer::timeout, &app, grab);
+    bool started = false;
+    QTimer begin;
+    begin.setInterval(50);
+    QObject::connect(&begin, &QTimer::timeout, &app, [&] {
+        if (!started || model.busy() || model.refreshing()) {
+            return;
+        }
+        begin.stop();
+        action->second(model, QDir::current().absoluteFilePath(parser.value(zip)));
+        // The action's operation starts at once or not at all; give its answer a moment to land.
+        QTimer::singleShot(100, &app, [&] { poll.start(); });
     });
+    QObject::connect(&model, &olvex::AppModel::scanFinished, &app, [&] {
+        if (parser.isSet(select)) {
+            model.setSelectionText(QDir::cleanPath(QDir::current().absoluteFilePath(parser.value(select))));
+        }
+        started = true;
+    });
+    begin.start();
     deadline.start(20000);
     app.exec();
     return status;

@@ -1,16 +1,106 @@
+#include <QAbstractItemModelTester>
+#include <QRegularExpression>
 #include <QSemaphore>
-#include <atomic>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string_view>
 
 #include "model/AppModel.h"
+#include "records/Sys.h"
 #include "support/FakePlatform.h"
+#include "support/GameFixture.h"
 #include "support/QtPrint.h"
 
 using namespace olvex;
 using namespace olvex::test;
+
+namespace {
+
+using Names = std::vector<std::string>;
+const QString kTickTheBox = QStringLiteral("请先退出魔兽世界，并勾选确认。");
+const QString kGameRunning = QStringLiteral("检测到魔兽世界仍在运行，请完全退出游戏。");
+const RunningApplication kBrowser{Path("/opt/firefox"), Path("/opt/firefox/firefox"), "Firefox"};
+const RunningApplication kGame{std::nullopt, Path("/wine/drive_c/Wow.exe"), std::nullopt};
+
+// The model over a real service on a fixture's game folder. Every list it shows is watched by a
+// model tester from before its first row, so every test also checks the lists' change signals.
+struct Harness {
+    GameFixture game;
+    FakePlatform platform;
+    // While set, the service's free-space checks (made before any commit) wait.
+    std::atomic<bool> holdSpaceCheck = false;
+    std::unique_ptr<AppModel> model;
+    std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
+
+    explicit Harness(const Names& flavors = {"_retail_"}) {
+        for (const auto& flavor : flavors) {
+            game.root(flavor);
+        }
+    }
+    // Creates the model and scans the game folder, which selects the first version folder.
+    AppModel& open() {
+        platform.roots = {game.game};
+        auto space = [this](const Path&) {
+            while (holdSpaceCheck) {
+                QThread::msleep(1);
+            }
+            return std::int64_t{1} << 40;
+        };
+        model = std::make_unique<AppModel>(
+            platform, AppModel::Scanner{},
+            std::make_unique<ManagerService>(space, ManagerService::Hook{}, game.temporary()));
+        for (QAbstractItemModel* list : std::initializer_list<QAbstractItemModel*>{
+                 model->clients(), model->addons(), model->packs(), model->retiredAddons(), model->backups(),
+                 model->scopes(), model->previewAddons()}) {
+            testers.push_back(std::make_unique<QAbstractItemModelTester>(
+                list, QAbstractItemModelTester::FailureReportingMode::Fatal));
+        }
+        model->scan();
+        EXPECT_TRUE(settle());
+        return *model;
+    }
+    // Waits until no scan, operation or refresh is under way.
+    bool settle() const {
+        return QTest::qWaitFor([&] { return !model->busy() && !model->refreshing(); }, 10000);
+    }
+};
+
+Names folders(const std::vector<InstalledAddon>& addons) {
+    Names names;
+    for (const auto& addon : addons) {
+        names.push_back(addon.folder.filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QStringList column(const RowListModel* rows, const QByteArray& role) {
+    QStringList values;
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        values.append(rows->value(row, role).toString());
+    }
+    return values;
+}
+
+QString idOf(const LocalBackup& backup) {
+    return QString::fromStdString(backup.id.text());
+}
+
+// The log lines from `from` on, without their timestamps.
+QStringList logTexts(const AppModel& model, qsizetype from = 0) {
+    QStringList texts;
+    for (const QString& line : model.events().mid(from)) {
+        texts.append(line.section(QLatin1Char(' '), 1));
+    }
+    return texts;
+}
+
+} // namespace
 
 // While the scanner runs elsewhere commands are ignored; a model destroyed meanwhile is left alone.
 TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
@@ -53,3 +143,406 @@ TEST(AppModel, ScanMessageNamesEachKindOfTroubleInOrder) {
         "找到 2 个版本目录。扫描范围有限，其他位置请手动选择。 有 3 个位置无法访问，请检查权限。 "
         "已达到扫描深度或数量上限，请手动选择。 有 1 个已保存位置不存在或磁盘离线。");
 }
+
+// A pack import previews, is refused until the box is ticked (the preview stays, nothing is
+// written), then installs and refreshes every list; a newer release retires what it drops.
+TEST(AppModel, PackImportInstallsOnlyWithTheBoxTickedAndRefreshesTheLists) {
+    Harness h;
+    h.game.addAddon("Beta");
+    h.game.addAddon("Keep");
+    AppModel& model = h.open();
+    model.chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha", "Beta", "Gamma"}, "1.0")));
+    ASSERT_TRUE(h.settle());
+    ASSERT_TRUE(model.hasPreview()) << model.errorText().toStdString();
+    EXPECT_EQ(model.message(), "整合包已验证，请核对安装预览。");
+    EXPECT_EQ(column(model.previewAddons(), "status"), (QStringList{"新增", "替换", "新增"}));
+
+    const auto before = snapshotTree(h.game.root());
+    model.install();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.errorText(), kTickTheBox);
+    EXPECT_TRUE(model.hasPreview());
+    EXPECT_EQ(snapshotTree(h.game.root()), before);
+
+    model.setGameClosed(true);
+    model.install();
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(model.message(), "已安装 3 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
+    EXPECT_FALSE(model.hasPreview());
+    EXPECT_EQ(model.previewAddons()->rowCount(), 0);
+    EXPECT_EQ(readFile(h.game.addons() / "Beta/core.lua"), "-- Beta 1.0");
+    EXPECT_EQ(folders(model.addonList()), (Names{"Alpha", "Beta", "Gamma", "Keep"}));
+    EXPECT_EQ(model.addons()->rowCount(), 4);
+    EXPECT_EQ(column(model.packs(), "heading"), QStringList{"测试整合包 · 1.0"});
+    EXPECT_EQ(column(model.backups(), "reason"), QStringList{"安装 pack.zip 前自动备份"});
+    EXPECT_EQ(logTexts(model),
+              (QStringList{"导入 ZIP：开始", "正在解压", "正在校验", "导入 ZIP：成功", "安装插件：开始",
+                           "安装插件：失败；请在界面查看详情", "安装插件：开始", "正在校验", "正在准备文件", "正在备份",
+                           "正在提交，请勿退出", "操作完成", "安装插件：成功"}));
+
+    model.chooseZIP(toQString(h.game.pack("pack-2.zip", {"Alpha", "Beta"}, "2.0")));
+    ASSERT_TRUE(h.settle());
+    model.install();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.message(), "已安装 2 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
+    EXPECT_EQ(column(model.retiredAddons(), "name"), QStringList{"Gamma"});
+    EXPECT_EQ(column(model.packs(), "heading"), QStringList{"测试整合包 · 2.0"});
+}
+
+// Cancelled before its commit, an install leaves the add-on folder as it was and the model idle.
+TEST(AppModel, CancelledInstallChangesNothingAndResetsTheOperation) {
+    Harness h;
+    h.game.addAddon("Beta");
+    AppModel& model = h.open();
+    model.chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha", "Beta"})));
+    ASSERT_TRUE(h.settle());
+    const auto before = snapshotTree(h.game.addons());
+    model.setGameClosed(true);
+    h.holdSpaceCheck = true; // the service cannot reach its commit before the cancel
+    model.install();
+    model.cancelOperation();
+    EXPECT_FALSE(model.canCancel());
+    h.holdSpaceCheck = false;
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.message(), "已取消，游戏文件保持操作前状态。");
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_FALSE(model.busy());
+    EXPECT_FALSE(model.stage());
+    EXPECT_FALSE(model.canCancel());
+    EXPECT_FALSE(model.operation());
+    EXPECT_FALSE(model.operationID());
+    EXPECT_EQ(logTexts(model).last(), "安装插件：取消");
+    EXPECT_EQ(snapshotTree(h.game.addons()), before);
+}
+
+// The control of an ended operation may still be held (and report) elsewhere: its reports
+// change nothing, neither when idle nor during a later operation.
+TEST(AppModel, StageReportsOfAnEndedOperationAreIgnored) {
+    Harness h;
+    h.game.addCharacter("ACC", "Realm", "Hero", "x");
+    AppModel& model = h.open();
+    model.setGameClosed(true);
+    model.backup();
+    const std::shared_ptr<OperationControl> ended = model.operation();
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(h.settle());
+    const auto logged = model.events().size();
+
+    ended->report(OperationStage::committing);
+    QTest::qWait(20);
+    EXPECT_FALSE(model.stage());
+    EXPECT_EQ(model.events().size(), logged);
+
+    model.retainRecent(); // reports no stage of its own
+    ended->report(OperationStage::committing);
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(logTexts(model, logged), (QStringList{"保留最近备份：开始", "保留最近备份：成功"}));
+}
+
+#ifdef OLVEX_FAULT_INJECTION
+// Refreshes of a folder the user has just left answer after the new folder's refresh started:
+// neither their lists nor their failure may reach the window.
+TEST(AppModel, RefreshOfAFolderLeftMidwayLeavesTheNewFolderAlone) {
+    Harness h({"_classic_", "_retail_"});
+    h.game.addAddon("ClassicOne", "_classic_");
+    h.game.addAddon("RetailOne", "_retail_");
+    AppModel& model = h.open();
+    const QString classic = toQString(h.game.root("_classic_")), retail = toQString(h.game.root("_retail_"));
+    ASSERT_EQ(model.selectionText(), classic);
+    std::vector<Names> shown;
+    QObject::connect(&model, &AppModel::addonsChanged, [&] { shown.push_back(folders(model.addonList())); });
+    // The service's thread waits at its first file-system call until the user has left the
+    // folder: a quick service could otherwise answer the whole refresh before the switch.
+    const auto visitRetail = [&] {
+        std::atomic<bool> hold = true;
+        sys::fault::Plan plan;
+        plan.onCall = [&hold](long, const char*) {
+            while (hold) {
+                QThread::msleep(1);
+            }
+        };
+        sys::fault::arm(plan);
+        model.setSelectionText(retail);
+        model.setSelectionText(classic);
+        hold = false;
+        const bool settled = h.settle();
+        sys::fault::disarm();
+        return settled;
+    };
+
+    ASSERT_TRUE(visitRetail());
+    EXPECT_EQ(shown, std::vector<Names>{Names{"ClassicOne"}});
+
+    makeDirs(h.game.addons("_retail_") / ManagerService::registryName); // its refresh now fails
+    shown.clear();
+    ASSERT_TRUE(visitRetail());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(shown, std::vector<Names>{Names{"ClassicOne"}});
+}
+#endif
+
+// A failed refresh shows its error and empties the backups, which cannot be trusted any more;
+// the other lists stay as they were.
+TEST(AppModel, RefreshFailureEmptiesOnlyTheBackups) {
+    Harness h;
+    h.game.addAddon("Kept");
+    h.game.addCharacter("ACC", "Realm", "Hero", "x");
+    h.game.snapshot(BackupKind::wtf);
+    AppModel& model = h.open();
+    ASSERT_EQ(model.backups()->rowCount(), 1);
+
+    h.game.addAddon("Later");
+    const Path registry = h.game.addons() / ManagerService::registryName;
+    makeDirs(registry); // installedAddons succeeds, installedPacks refuses a folder
+    model.refresh();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.errorText().toStdString(), "拒绝链接或特殊文件：" + registry.native());
+    EXPECT_TRUE(model.backupList().empty());
+    EXPECT_EQ(model.backups()->rowCount(), 0);
+    EXPECT_EQ(folders(model.addonList()), Names{"Kept"});
+    EXPECT_EQ(model.addons()->rowCount(), 1);
+}
+
+// The scope picker lists a configuration backup's scopes with the first chosen; confirming
+// restores only the chosen character. An add-on backup has no scopes and opens no picker.
+TEST(AppModel, ScopePickerRestoresOnlyTheChosenScope) {
+    Harness h;
+    h.game.addCharacter("ACC", "Realm", "Hero", "old");
+    h.game.addCharacter("ACC", "Realm", "Other", "old");
+    const LocalBackup wtf = h.game.snapshot(BackupKind::wtf), addons = h.game.snapshot(BackupKind::addons);
+    AppModel& model = h.open();
+
+    model.chooseScope(idOf(addons));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.errorText(), "备份中没有可选择的账号或角色目录，可使用整目录恢复。");
+    EXPECT_FALSE(model.hasScopeBackup());
+
+    model.chooseScope(idOf(wtf));
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_TRUE(model.hasScopeBackup());
+    EXPECT_EQ(column(model.scopes(), "relativePath"),
+              (QStringList{"Account/ACC", "Account/ACC/Realm", "Account/ACC/Realm/Hero", "Account/ACC/Realm/Other"}));
+    EXPECT_EQ(model.scopeSelectionText(), "Account/ACC");
+
+    const Path realm = h.game.wtf() / "Account/ACC/Realm";
+    writeFile(realm / "Hero/AddOns.txt", "new");
+    writeFile(realm / "Other/AddOns.txt", "new");
+    model.setScopeSelectionText(QStringLiteral("Account/ACC/Realm/Hero"));
+    model.setGameClosed(true);
+    model.confirmScope();
+    EXPECT_FALSE(model.hasScopeBackup());
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(model.message(), "已恢复WTF 配置，恢复前的状态也已自动备份。");
+    EXPECT_EQ(readFile(realm / "Hero/AddOns.txt"), "old");
+    EXPECT_EQ(readFile(realm / "Other/AddOns.txt"), "new");
+    EXPECT_EQ(model.backups()->rowCount(), 3); // with the one taken before the restore
+}
+
+// An exported configuration backup (proposed as kind-UUID.olvexbackup, possible while the game
+// runs) imports back after confirmation and brings the configuration of its time.
+TEST(AppModel, ExportedBackupImportsBack) {
+    Harness h;
+    h.game.addCharacter("ACC", "Realm", "Hero", "old");
+    const LocalBackup wtf = h.game.snapshot(BackupKind::wtf);
+    const auto exported = snapshotTree(h.game.wtf());
+    AppModel& model = h.open();
+    const Path out = h.game.dir / "out.olvexbackup";
+    h.platform.nextChoice = toQString(out);
+    h.platform.running = {kGame};
+    model.exportBackup(idOf(wtf));
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(h.platform.proposedNames, QStringList{"wtf-" + idOf(wtf).toUpper() + ".olvexbackup"});
+    EXPECT_EQ(model.message(), "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。");
+
+    writeFile(h.game.wtf() / "Account/ACC/Realm/Hero/AddOns.txt", "changed");
+    writeFile(h.game.wtf() / "Config.wtf", "later");
+    h.platform.running = {};
+    model.chooseConfiguration();
+    EXPECT_TRUE(model.hasImportCandidate());
+    model.setGameClosed(true);
+    model.confirmImport();
+    EXPECT_FALSE(model.hasImportCandidate());
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(model.message(), "配置已校验并导入，原配置已自动备份。");
+    EXPECT_EQ(snapshotTree(h.game.wtf()), exported);
+    EXPECT_EQ(model.backups()->rowCount(), 2);
+}
+
+// Moving backups aside and back needs neither a closed game nor the ticked box.
+TEST(AppModel, RecycleRetainAndRecoverWorkWhileTheGameRuns) {
+    Harness h;
+    h.game.addCharacter("ACC", "Realm", "Hero", "x");
+    h.game.snapshot(BackupKind::wtf);
+    h.game.snapshot(BackupKind::wtf);
+    AppModel& model = h.open();
+    h.platform.running = {kGame};
+    ASSERT_EQ(model.backupList().size(), 2u);
+    const LocalBackup first = model.backupList().front();
+
+    model.setRecycleCandidate(idOf(first));
+    model.confirmRecycle();
+    EXPECT_FALSE(model.hasRecycleCandidate());
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.message(), "备份已移入可恢复区，仍占磁盘空间。确认无需保留后可在文件管理器中清理。");
+    EXPECT_EQ(model.backups()->rowCount(), 1);
+    EXPECT_TRUE(fs::exists(h.game.root() / ".olvex-manager/recycled-backups" / first.id.text()));
+
+    model.retainRecent();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.message(), "每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。");
+    EXPECT_EQ(model.backups()->rowCount(), 1);
+
+    model.recoverRecycled();
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(model.message(), "已恢复可恢复区中的备份。");
+    EXPECT_EQ(model.backups()->rowCount(), 2);
+}
+
+// The log keeps its last 100 lines in the store, stamped in UTC; the export is the header and
+// the lines byte for byte, replacing an older file; a failed export shows its error.
+TEST(AppModel, LogKeepsTheLast100LinesAndExportsThemExactly) {
+    const QString header =
+        QStringLiteral("KelvarnTarnel · 本地操作日志\n仅记录阶段与结果，不含路径、账号、WTF 内容或错误原文。\n");
+    const QString key = QString::fromLatin1(OperationLog::storeKey);
+    Harness h;
+    QStringList old;
+    for (int i = 0; i < 100; ++i) {
+        old.append(QStringLiteral("2026-03-01T08:15:02Z 旧记录 %1").arg(i));
+    }
+    h.platform.store[key] = old;
+    AppModel& model = h.open();
+    model.retainRecent(); // logs two lines
+    ASSERT_TRUE(h.settle());
+    const QStringList stored = h.platform.store.value(key).value_or(QStringList());
+    EXPECT_EQ(stored, model.events());
+    ASSERT_EQ(stored.size(), 100);
+    EXPECT_EQ(stored.mid(0, 98), old.mid(2));
+    const QRegularExpression stamped(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ) 保留最近备份：(开始|成功)$"));
+    for (const QString& line : stored.mid(98)) {
+        const auto match = stamped.match(line);
+        ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+        const auto time = QDateTime::fromString(match.captured(1), Qt::ISODate);
+        EXPECT_LT(std::abs(time.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    }
+
+    const Path file = h.game.dir / "log.txt";
+    writeFile(file, "an older, longer export that must not survive in any part");
+    h.platform.nextChoice = toQString(file);
+    model.exportLog();
+    const std::string expected = (header + stored.join(QLatin1Char('\n'))).toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readFile(file) == expected; }, 5000)) << readFile(file);
+
+    FakePlatform empty;
+    AppModel fresh(empty);
+    empty.nextChoice = toQString(h.game.dir / "empty.txt");
+    fresh.exportLog();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(h.game.dir / "empty.txt"); }, 5000));
+    EXPECT_EQ(readFile(h.game.dir / "empty.txt"), header.toStdString());
+
+    h.platform.nextChoice = toQString(h.game.dir / "missing/log.txt");
+    model.exportLog();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.hasError(); }, 5000));
+    EXPECT_TRUE(model.errorText().endsWith("文件或目录不存在。")) << model.errorText().toStdString();
+}
+
+// Each rule that makes a program count as the game refuses a changing command once the box is
+// ticked; an unticked box refuses before any process is looked at.
+TEST(AppModel, GameRunningRefusesByEachRule) {
+    Harness h({"_classic_", "_retail_"});
+    h.game.addCharacter("ACC", "Realm", "Hero", "x", "_classic_");
+    AppModel& model = h.open();
+    model.setGameClosed(true);
+    const std::vector<std::pair<const char*, RunningApplication>> cases = {
+        {"Windows executable", kGame},
+        {"executable without extension", {std::nullopt, Path("/opt/game/WoWClassicB"), "Launcher"}},
+        {"name", {std::nullopt, Path("/usr/bin/wine64"), "World of WarCraft"}},
+        {"Chinese name", {std::nullopt, std::nullopt, "魔兽世界"}},
+        {"bundle in another version folder", {h.game.root("_retail_") / "Tools/Helper", Path("/x/helper"), "Helper"}},
+    };
+    for (const auto& [rule, application] : cases) {
+        SCOPED_TRACE(rule);
+        h.platform.running = {kBrowser, application};
+        model.backup();
+        ASSERT_TRUE(h.settle());
+        EXPECT_EQ(model.errorText(), kGameRunning);
+    }
+    EXPECT_TRUE(model.backupList().empty());
+
+    h.platform.running = {kBrowser};
+    model.backup();
+    ASSERT_TRUE(h.settle());
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_EQ(model.backups()->rowCount(), 1);
+
+    model.setGameClosed(false);
+    h.platform.processReads = 0;
+    model.backup();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(model.errorText(), kTickTheBox);
+    EXPECT_EQ(h.platform.processReads, 0);
+}
+
+#ifdef OLVEX_FAULT_INJECTION
+// Over a real copy, the progress read on the main thread never falls within a stage and shows
+// the copy complete before the next stage starts.
+TEST(AppModel, ProgressOfACopyReachesOneAndNeverFallsWithinAStage) {
+    Harness h;
+    for (int i = 0; i < 4; ++i) {
+        writeFile(h.game.wtf() / ("Account/ACC/SavedVariables/Big" + std::to_string(i) + ".lua"),
+                  std::string(10 << 20, 'x'));
+    }
+    AppModel& model = h.open();
+    model.setGameClosed(true);
+    // The readings come at a steady rate; once a copy is complete the service waits at its next
+    // volume flush (still within the copy's stage) until the model has read it, or 2 s.
+    std::atomic<OperationControl*> control = nullptr;
+    std::atomic<bool> sawOne = false;
+    sys::fault::Plan plan;
+    plan.onCall = [&](long, const char* name) {
+        OperationControl* running = control;
+        if (running == nullptr || std::string_view(name) != "syncfs") {
+            return;
+        }
+        const auto progress = running->progress();
+        for (int i = 0; i < 200 && progress.total > 0 && progress.done >= progress.total && !sawOne; ++i) {
+            QThread::msleep(10);
+        }
+    };
+    sys::fault::arm(plan);
+    struct Reading {
+        int stage; // how many stage changes came before
+        std::optional<OperationStage> name;
+        double progress;
+    };
+    std::vector<Reading> readings;
+    int stages = 0;
+    QObject::connect(&model, &AppModel::stageChanged, [&] { ++stages; });
+    QObject::connect(&model, &AppModel::progressChanged, [&] {
+        readings.push_back({stages, model.stage(), model.progress()});
+        sawOne = model.progress() == 1.0;
+    });
+    model.backup();
+    control = model.operation().get();
+    const bool settled = h.settle();
+    control = nullptr;
+    sys::fault::disarm();
+    ASSERT_TRUE(settled);
+    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    for (size_t i = 1; i < readings.size(); ++i) {
+        const Reading &previous = readings[i - 1], &current = readings[i];
+        if (current.stage == previous.stage && previous.progress >= 0 && current.progress >= 0) {
+            EXPECT_GE(current.progress, previous.progress) << "reading " << i;
+        }
+    }
+    EXPECT_TRUE(std::any_of(readings.begin(), readings.end(), [](const Reading& reading) {
+        return reading.name == OperationStage::backingUp && reading.progress == 1.0;
+    }));
+}
+#endif

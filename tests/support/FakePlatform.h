@@ -20,7 +20,10 @@ public:
         store[key] = value;
         ++writes;
     }
-    std::vector<RunningApplication> runningApplications() const override { return running; }
+    std::vector<RunningApplication> runningApplications() const override {
+        ++processReads;
+        return running;
+    }
     std::optional<QString> chooseDirectory(const QString& title) override {
         panelTitles.append(title);
         return nextChoice;
@@ -29,8 +32,9 @@ public:
         panelTitles.append(title);
         return nextChoice;
     }
-    std::optional<QString> chooseSaveLocation(const QString& title, const QString&) override {
+    std::optional<QString> chooseSaveLocation(const QString& title, const QString& proposedName) override {
         panelTitles.append(title);
+        proposedNames.append(proposedName);
         return nextChoice;
     }
     bool revealInFileBrowser(const QString& path) override {
@@ -43,8 +47,10 @@ public:
     QHash<QString, std::optional<QStringList>> store;
     int writes = 0;
     std::vector<RunningApplication> running;
+    mutable int processReads = 0;
     std::optional<QString> nextChoice;
     QStringList panelTitles;
+    QStringList proposedNames; // the file names save panels proposed
     QStringList revealed;
     std::vector<Path> roots;
 };

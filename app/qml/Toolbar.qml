@@ -1,0 +1,47 @@
+import QtQuick
+import Olvex
+
+// The window's toolbar. It stays usable while an operation runs (the log may be exported at any
+// time; a rescan asked for meanwhile is ignored by the model).
+Rectangle {
+    id: toolbar
+
+    required property AppModel appModel
+
+    signal settingsRequested
+
+    implicitHeight: 48
+    color: Theme.toolbarBackground
+
+    Row {
+        anchors.right: parent.right
+        anchors.rightMargin: 16
+        anchors.verticalCenter: parent.verticalCenter
+        spacing: 8
+
+        PlainButton {
+            objectName: "rescanButton"
+            text: "重新扫描"
+            icon.name: "view-refresh"
+            onClicked: toolbar.appModel.scan()
+        }
+        PlainButton {
+            objectName: "exportLogButton"
+            text: "导出操作日志…"
+            icon.name: "document-export"
+            onClicked: toolbar.appModel.exportLog()
+        }
+        PlainButton {
+            objectName: "settingsButton"
+            text: "设置"
+            icon.name: "configure"
+            onClicked: toolbar.settingsRequested()
+        }
+    }
+    Rectangle {
+        anchors.bottom: parent.bottom
+        width: parent.width
+        height: 1
+        color: Theme.divider
+    }
+}

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The real application in a real X11 window (Xvfb), worked with real key presses through the
+# X server: Ctrl+O opens the ZIP panel, the path is typed and confirmed with Enter, and the
+# preview sheet's operation must end in the operation log as a success. Nothing in the game
+# folder may change: a preview only reads.
+#
+#   keyboard-under-xvfb.sh OLVEX-MANAGER
+set -euo pipefail
+app=$(realpath "$1")
+if [ -z "${OLVEX_UNDER_XVFB:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1400x1000x24" env OLVEX_UNDER_XVFB=1 "$0" "$app"
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/Olvex" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+retail=$work/games/wow/_retail_
+mkdir -p "$retail/Interface/AddOns/Old" "$work/pack/Fresh"
+touch "$retail/Wow.exe"
+printf '## Title: Old\n' >"$retail/Interface/AddOns/Old/Old.toc"
+printf '## Title: Fresh\n' >"$work/pack/Fresh/Fresh.toc"
+(cd "$work/pack" && bsdtar --format zip -cf "$work/fresh.zip" Fresh)
+settings=$XDG_CONFIG_HOME/Olvex/OlvexManager.ini
+printf '[General]\nOlvex.selectedRoots=%s\n' "$work/games" >"$settings"
+before=$(cd "$retail" && find . | sort)
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+  local seconds=$1
+  shift
+  for _ in $(seq $((seconds * 10))); do
+    if "$@" >/dev/null 2>&1; then return 0; fi
+    sleep 0.1
+  done
+  echo "等待超时：$*" >&2
+  return 1
+}
+
+QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software "$app" &
+pid=$!
+wait_for 60 xdotool search --onlyvisible --name "Kelvarn"
+# The first scan and refresh leave no line in the log; give them a moment to settle.
+sleep 2
+xdotool search --onlyvisible --name "Kelvarn" windowfocus --sync key ctrl+o
+wait_for 30 xdotool search --onlyvisible --name "导入本地插件整合包"
+sleep 0.5
+xdotool type --delay 20 "$work/fresh.zip"
+xdotool key Return
+wait_for 60 grep -q "导入 ZIP：成功" "$settings"
+kill -TERM "$pid"
+wait "$pid"
+
+grep -q "导入 ZIP：开始" "$settings"
+after=$(cd "$retail" && find . | sort)
+[ "$before" = "$after" ] || { echo "预览改动了游戏目录" >&2; exit 1; }
+echo "键盘路径通过：Ctrl+O、输入路径、回车后预览成功。"
