@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "OlvexVersion.h"
 #include "model/AppModel.h"
 
 namespace olvex {
@@ -21,6 +22,10 @@ void configureApplication(QApplication& app) {
     app.setOrganizationName(QStringLiteral("Olvex"));
     app.setApplicationName(QStringLiteral("OlvexManager"));
     app.setApplicationDisplayName(QStringLiteral("Kelvarn · Tarnel"));
+    app.setApplicationVersion(QString::fromLatin1(kVersion));
+    // The installed desktop entry is named by the application id: with it as the desktop file
+    // name the desktop shows the window under its launcher.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
     // One CJK family for Latin and Chinese alike keeps the baseline and weights even; without
     // it fontconfig may pick a Latin face and fall back glyph by glyph.
     QFont font(QStringLiteral("Noto Sans CJK SC"));
@@ -58,6 +63,9 @@ void configureApplication(QApplication& app) {
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor")) {
         QIcon::setThemeName(QStringLiteral("breeze"));
     }
+    // The installed application icon (hicolor, which every theme inherits), for window managers
+    // that draw the window's own icon.
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kAppId)));
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AppModel& model) {

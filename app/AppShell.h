@@ -10,8 +10,9 @@ namespace olvex {
 
 class AppModel;
 
-// Application-wide settings shared by the application and its tools: names, the Chinese
-// interface font, the Quick Controls style. Call right after creating the QApplication.
+// Application-wide settings shared by the application and its tools: names, the version (for
+// Qt.application.version), the desktop file name and icon, the Chinese interface font, the Quick
+// Controls style. Call right after creating the QApplication.
 void configureApplication(QApplication& app);
 
 // Loads the main window with `model` behind it. The window starts the first scan when it is

@@ -110,6 +110,10 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
             invocation.help = true;
             continue;
         }
+        if (word == "--version") {
+            invocation.version = true;
+            continue;
+        }
         std::string name = word;
         std::optional<std::string> value;
         if (auto equals = word.find('='); equals != std::string::npos) {
@@ -133,6 +137,9 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
         apply(invocation, option->bit, value.value_or(""));
     }
 
+    if (invocation.version) {
+        return invocation;
+    }
     if (positional.empty()) {
         if (invocation.help || words.empty()) {
             invocation.help = true;
@@ -180,6 +187,7 @@ std::string helpText(const std::string& command) {
     text += "\n"
             "目录是一个版本目录（如 …/World of Warcraft/_retail_）；备份写备份编号，开头几位能唯一确定即可。\n"
             "--json      以 JSON 输出列表和结果（UTF-8，字段名为英文，时间为 ISO 8601 UTC）。\n"
+            "--version   显示版本号。\n"
             "会改动版本目录的命令在魔兽世界运行时拒绝执行。按 Ctrl-C 可在提交之前取消操作。\n"
             "恢复日志（.olvex-manager/active.json）损坏时，核对插件和 WTF 目录后运行\n"
             "  olvex recover 目录 --set-aside-journal\n"

@@ -33,7 +33,7 @@ struct CommandSpec {
 
 const std::vector<CommandSpec>& commandTable();
 
-// A parsed command line. `command` is empty when only help was asked for.
+// A parsed command line. `command` is empty when only help or the version was asked for.
 struct Invocation {
     std::string command;
     std::vector<std::string> arguments;
@@ -42,6 +42,7 @@ struct Invocation {
     bool noDefaultRoots = false;
     bool setAsideJournal = false;
     bool help = false;
+    bool version = false;
     std::optional<std::string> search;
     std::optional<std::string> scope;
 };

@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Interrupt.h"
+#include "OlvexVersion.h"
 #include "Session.h"
 #include "records/Errors.h"
 #include "records/Text.h"
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
         invocation = parseCommandLine(words);
     } catch (const UsageError& failure) {
         return usageFailure(failure.what());
+    }
+    if (invocation.version) {
+        std::cout << "olvex " << olvex::kVersion << '\n';
+        return 0;
     }
     if (words.empty()) {
         std::cerr << helpText();
