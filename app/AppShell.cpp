@@ -64,8 +64,9 @@ void configureApplication(QApplication& app) {
         QIcon::setThemeName(QStringLiteral("breeze"));
     }
     // The installed application icon (hicolor, which every theme inherits), for window managers
-    // that draw the window's own icon.
-    QGuiApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kAppId)));
+    // that draw the window's own icon; the copy built in where it is not installed.
+    QGuiApplication::setWindowIcon(
+        QIcon::fromTheme(QString::fromLatin1(kAppId), QIcon(QStringLiteral(":/Olvex/app-icon.svg"))));
 }
 
 QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, AppModel& model) {

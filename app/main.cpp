@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QQmlApplicationEngine>
+#include <QUrl>
 #include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
 
@@ -20,7 +22,9 @@ constexpr int kUsage = 2;
 // Qt's own help and error texts are English; these are the program's own.
 const char* const kHelp = "Kelvarn · Tarnel：魔兽世界本地插件、整合包和 WTF 配置管理器。\n"
                           "\n"
-                          "用法：olvex-manager [选项]\n"
+                          "用法：olvex-manager [选项] [ZIP 文件]\n"
+                          "\n"
+                          "给出 ZIP 文件时，首次扫描后在所选版本目录中预览该整合包。\n"
                           "\n"
                           "选项：\n"
                           "  -h, --help     显示本帮助。\n"
@@ -76,6 +80,14 @@ int main(int argc, char* argv[]) {
 
     olvex::LinuxPlatform platform;
     olvex::AppModel model(platform);
+    // Opened with a ZIP (the desktop's "open with"): its preview starts in the version folder the
+    // first scan selects, with the same checks as a file dropped on the window.
+    if (const QStringList files = commandLine.parser.positionalArguments(); !files.isEmpty()) {
+        const QUrl zip = QUrl::fromLocalFile(QFileInfo(files.first()).absoluteFilePath());
+        QObject::connect(
+            &model, &olvex::AppModel::scanFinished, &model, [&model, zip] { model.dropFiles({zip}); },
+            Qt::SingleShotConnection);
+    }
     QQmlApplicationEngine engine;
     if (olvex::loadMainWindow(engine, model) == nullptr) {
         return 1;

@@ -1,7 +1,6 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Olvex
 
@@ -28,10 +27,9 @@ Rectangle {
             Row {
                 spacing: 8
 
-                IconImage {
-                    name: "package"
-                    sourceSize: Qt.size(24, 24)
-                    color: Theme.accent
+                Image {
+                    source: "qrc:/Olvex/app-icon.svg"
+                    sourceSize: Qt.size(26, 26)
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real application in a real X11 window (Xvfb), worked with real key presses through the
 # X server: Ctrl+O opens the ZIP panel, the path is typed and confirmed with Enter, and the
-# preview sheet's operation must end in the operation log as a success. Nothing in the game
-# folder may change: a preview only reads.
+# preview sheet's operation must end in the operation log as a success. Then the application is
+# started again as the desktop's "open with" starts it, with the ZIP as its argument, and must
+# preview it on its own. Nothing in the game folder may change: a preview only reads.
 #
 #   keyboard-under-xvfb.sh OLVEX-MANAGER
 set -euo pipefail
@@ -52,7 +53,14 @@ wait_for 60 grep -q "导入 ZIP：成功" "$settings"
 kill -TERM "$pid"
 wait "$pid"
 
+QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software "$app" "$work/fresh.zip" &
+pid=$!
+previews() { [ "$(grep -o "导入 ZIP：成功" "$settings" | wc -l)" -eq "$1" ]; }
+wait_for 60 previews 2
+kill -TERM "$pid"
+wait "$pid"
+
 grep -q "导入 ZIP：开始" "$settings"
 after=$(cd "$retail" && find . | sort)
 [ "$before" = "$after" ] || { echo "预览改动了游戏目录" >&2; exit 1; }
-echo "键盘路径通过：Ctrl+O、输入路径、回车后预览成功。"
+echo "键盘路径与打开方式均通过：两次预览成功，游戏目录未改动。"
