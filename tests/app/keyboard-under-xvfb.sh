@@ -42,21 +42,28 @@ wait_for() {
 QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software "$app" &
 pid=$!
 wait_for 60 xdotool search --onlyvisible --name "Kelvarn"
-# The first scan and refresh leave no line in the log; give them a moment to settle.
-sleep 2
-xdotool search --onlyvisible --name "Kelvarn" windowfocus --sync key ctrl+o
-wait_for 30 xdotool search --onlyvisible --name "导入本地插件整合包"
+# Ctrl+O is ignored until the first scan has selected a folder, so it is pressed until the
+# panel opens.
+panel() { xdotool search --onlyvisible --name "导入本地插件整合包"; }
+for _ in $(seq 60); do
+  xdotool search --onlyvisible --name "Kelvarn" windowfocus --sync key ctrl+o
+  if wait_for 2 panel; then break; fi
+done
+panel >/dev/null
+xdotool search --onlyvisible --name "导入本地插件整合包" windowfocus --sync
 sleep 0.5
 xdotool type --delay 20 "$work/fresh.zip"
 xdotool key Return
-wait_for 60 grep -q "导入 ZIP：成功" "$settings"
+outcome() { grep -o "导入 ZIP：[^,]*" "$settings" | grep -v "开始"; }
+wait_for 120 outcome
+[ "$(outcome)" = "导入 ZIP：成功" ] || { echo "预览未成功：$(outcome)" >&2; exit 1; }
 kill -TERM "$pid"
 wait "$pid"
 
 QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software "$app" "$work/fresh.zip" &
 pid=$!
 previews() { [ "$(grep -o "导入 ZIP：成功" "$settings" | wc -l)" -eq "$1" ]; }
-wait_for 60 previews 2
+wait_for 120 previews 2
 kill -TERM "$pid"
 wait "$pid"
 
