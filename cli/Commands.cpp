@@ -549,10 +549,11 @@ int status(const Context& context) {
     struct Counts {
         size_t addons, packs, backups, retired;
         bool pending;
+        std::vector<std::filesystem::path> leftovers;
     };
     const Counts counts = context.session.read([client](ManagerService& s) {
         return Counts{s.installedAddons(client).size(), s.installedPacks(client).size(), s.backups(client).size(),
-                      s.retiredAddons(client).size(), s.hasPendingRecovery(client)};
+                      s.retiredAddons(client).size(),   s.hasPendingRecovery(client),    s.leftovers(client)};
     });
     if (context.invocation.json) {
         printJson(Json{{"client", jsonOf(client)},
@@ -560,7 +561,8 @@ int status(const Context& context) {
                        {"addons", counts.addons},
                        {"packs", counts.packs},
                        {"backups", counts.backups},
-                       {"retiredAddons", counts.retired}});
+                       {"retiredAddons", counts.retired},
+                       {"leftovers", counts.leftovers.size()}});
         return 0;
     }
     // The line that may ask the player to act comes first.
@@ -570,6 +572,10 @@ int status(const Context& context) {
               << "整合包：" << counts.packs << " 个\n"
               << "备份：" << counts.backups << " 份\n"
               << "旧整合包插件：" << counts.retired << " 个\n";
+    // Leftovers never block an operation; they are shown so that the player knows of the space.
+    for (const auto& leftover : counts.leftovers) {
+        std::cout << "未能删除的临时文件（下次操作时会再试）：" << shown(leftover) << '\n';
+    }
     return 0;
 }
 

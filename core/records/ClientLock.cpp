@@ -25,7 +25,7 @@ ClientLock::ClientLock(const Path& storage) {
 
 ClientLock::~ClientLock() {
     if (m_descriptor >= 0) {
-        ::flock(m_descriptor, LOCK_UN);
+        sys::unlock(m_descriptor);
         sys::close(m_descriptor);
     }
 }

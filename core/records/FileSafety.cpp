@@ -4,6 +4,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include "records/Errors.h"
 #include "records/OperationControl.h"
@@ -178,7 +181,20 @@ void checkBelow(const std::string& path) {
     }
 }
 
-void removeBelow(const std::string& path) {
+// A folder the user left without write permission cannot be emptied; its owner may change that.
+void makeWritable(const std::string& path) {
+    struct ::stat st {};
+    if (sys::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & S_IRWXU) != S_IRWXU) {
+        // A failure shows as the removal's own failure just after.
+        sys::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+    }
+}
+
+void removeBelow(const std::string& path, bool leftover) {
+    if (leftover) {
+        makeWritable(path);
+    }
     std::vector<sys::DirEntry> entries;
     if (sys::listDirectory(path.c_str(), entries) != 0) {
         throw SystemError(SystemOperation::list, path, errno);
@@ -199,7 +215,7 @@ void removeBelow(const std::string& path) {
             type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
         }
         if (type == DT_DIR) {
-            removeBelow(child);
+            removeBelow(child, leftover);
             if (sys::rmdir(child.c_str()) != 0) {
                 throw SystemError(SystemOperation::remove, child, errno);
             }
@@ -288,7 +304,8 @@ void directory(const Path& url) {
     }
 }
 
-void remove(const Path& url) {
+namespace {
+void removeItem(const Path& url, bool leftover) {
     checkPath(url);
     std::string path = absoluteText(url);
     struct ::stat st {};
@@ -299,7 +316,7 @@ void remove(const Path& url) {
         throw SystemError(SystemOperation::examine, path, errno);
     }
     if (S_ISDIR(st.st_mode)) {
-        removeBelow(path);
+        removeBelow(path, leftover);
         if (sys::rmdir(path.c_str()) != 0) {
             throw SystemError(SystemOperation::remove, path, errno);
         }
@@ -307,10 +324,23 @@ void remove(const Path& url) {
         throw SystemError(SystemOperation::remove, path, errno);
     }
 }
+} // namespace
+
+void remove(const Path& url) {
+    removeItem(url, false);
+}
+
+void removeLeftover(const Path& url) {
+    removeItem(url, true);
+}
 
 void copyTree(const Path& source, const Path& destination, const OperationControl* control, Flush flush) {
+    const std::string target = absoluteText(destination);
+    if (flush == Flush::deferred && !wholeVolumeFlush(Path(target).parent_path())) {
+        flush = Flush::eachFile;
+    }
     Walker walker{control, flush, {}};
-    copyEntry(absoluteText(source), absoluteText(destination), walker, false);
+    copyEntry(absoluteText(source), target, walker, false);
 }
 
 std::int64_t byteSize(const Path& url) {
@@ -439,17 +469,40 @@ void syncDirectory(const Path& url) {
     }
 }
 
-void flushVolume(const Path& url) {
-    std::string path = absoluteText(url);
-    int fd = sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (fd < 0) {
-        throw SystemError(SystemOperation::flush, path, errno);
+bool wholeVolumeFlush(const Path& folder) {
+#ifdef __linux__
+    // FUSE passes syncfs to the server only in recent kernels and servers; there each file is
+    // flushed on its own. A volume that cannot be examined is treated the same way: slower,
+    // never less safe.
+    constexpr long kFuse = 0x65735546;
+    struct ::statfs info {};
+    return sys::statfs(absoluteText(folder).c_str(), &info) == 0 && static_cast<long>(info.f_type) != kFuse;
+#else
+    // Elsewhere sys::fsync is the full flush (F_FULLFSYNC on macOS) and there is no syncfs.
+    (void)folder;
+    return false;
+#endif
+}
+
+VolumeFlush::VolumeFlush(const Path& folder) : m_path(absoluteText(folder)), m_whole(wholeVolumeFlush(folder)) {
+    if (!m_whole) {
+        return;
     }
-    int result = sys::syncfs(fd);
-    int error = errno;
-    sys::close(fd);
-    if (result != 0) {
-        throw SystemError(SystemOperation::flush, path, error);
+    m_descriptor = sys::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (m_descriptor < 0) {
+        throw SystemError(SystemOperation::flush, m_path, errno);
+    }
+}
+
+VolumeFlush::~VolumeFlush() {
+    if (m_descriptor >= 0) {
+        sys::close(m_descriptor);
+    }
+}
+
+void VolumeFlush::flush() {
+    if (m_whole && sys::syncfs(m_descriptor) != 0) {
+        throw SystemError(SystemOperation::flush, m_path, errno);
     }
 }
 

@@ -5,11 +5,14 @@
 // with a "." or ".." component is accepted. Directories are created 0700, files 0600.
 //
 // Durability, in one place: copyTree flushes each file it writes unless told the caller will
-// flush the whole volume once (Flush::deferred, followed by flushVolume), which keeps the same
-// guarantee (the bytes are on stable storage before anything relies on them) at a fraction
-// of the cost for trees of many small files. writeFileAtomically flushes the file and its
-// folder entry; move() flushes nothing, callers that need the rename durable call
-// syncDirectory on the folders involved.
+// flush the whole volume once (Flush::deferred, with a VolumeFlush opened before the copy),
+// which keeps the same guarantee (the bytes are on stable storage before anything relies on
+// them) at a fraction of the cost for trees of many small files. Where a volume cannot be
+// flushed at once (not Linux; FUSE mounts, where syncfs may not reach the server) deferred
+// copies flush each file after all, and VolumeFlush::flush has nothing left to do: that choice
+// is made in one place, wholeVolumeFlush(). writeFileAtomically flushes the file and its folder
+// entry; move() flushes nothing, callers that need the rename durable call syncDirectory on the
+// folders involved.
 
 #include <cstdint>
 #include <optional>
@@ -44,6 +47,10 @@ void checkTree(const Path& url);
 void directory(const Path& url);
 // Removes a file or a whole tree; a missing path is success.
 void remove(const Path& url);
+// remove() for what this system left behind itself: folders inside that the user made
+// read-only (an add-on folder at mode 555, set aside whole) are made writable first where the
+// user owns them, so that they do not block their removal for good.
+void removeLeftover(const Path& url);
 // Copies a file or tree in 1 MiB chunks, never overwriting: "复制目标已存在。". Checks the
 // control before every entry and every chunk after the first. A partial copy stays.
 void copyTree(const Path& source, const Path& destination, const OperationControl* control = nullptr,
@@ -83,8 +90,28 @@ void writeFileAtomically(const Path& url, const std::string& data);
 void move(const Path& from, const Path& to);
 // Flushes a folder's entries (after renames or creations in it) to stable storage.
 void syncDirectory(const Path& url);
-// Flushes the whole volume holding the path: the batched form of per-file fsync.
-void flushVolume(const Path& url);
+// True when one syncfs of the volume holding the folder makes every earlier write on it
+// durable; false where only per-file flushes do (see the note at the top).
+bool wholeVolumeFlush(const Path& folder);
+
+// The batched form of per-file fsync: flushes the volume that holds `folder`. Its descriptor is
+// opened at construction, before the writes it is to cover, because syncfs reports a write-back
+// failure only to descriptors that were open when it happened: one opened just before the
+// flush would miss a failure that another process's sync had already collected.
+class VolumeFlush {
+public:
+    explicit VolumeFlush(const Path& folder);
+    ~VolumeFlush();
+    VolumeFlush(const VolumeFlush&) = delete;
+    VolumeFlush& operator=(const VolumeFlush&) = delete;
+    // Fails with SystemError(flush) when a write since construction did not reach the disk.
+    void flush();
+
+private:
+    std::string m_path;
+    int m_descriptor = -1;
+    bool m_whole = false;
+};
 
 } // namespace FileSafety
 } // namespace olvex

@@ -27,6 +27,7 @@ std::atomic<bool> g_trace{false};
 std::mutex g_traceLock;
 std::vector<std::string> g_traceNames;
 std::function<void(long, const char*)> g_onCall;
+std::function<int(const Call&)> g_inject;
 } // namespace
 
 void arm(const Plan& plan) {
@@ -38,6 +39,7 @@ void arm(const Plan& plan) {
     g_crashStatus = plan.crashStatus;
     g_trace = plan.recordTrace;
     g_onCall = plan.onCall;
+    g_inject = plan.inject;
     g_failAt = plan.failAt;
     g_crashAt = plan.crashAt;
     g_calls = 0;
@@ -48,6 +50,7 @@ void disarm() {
     g_crashAt = 0;
     g_trace = false;
     g_onCall = nullptr;
+    g_inject = nullptr;
 }
 
 long calls() {
@@ -62,7 +65,7 @@ std::vector<std::string> trace() {
 
 namespace {
 // Counts one call; true when the call must fail (errno already set).
-bool injected(const char* name) {
+bool injected(const char* name, const char* path, bool mutates) {
     long n = ++fault::g_calls;
     if (fault::g_trace) {
         std::lock_guard guard(fault::g_traceLock);
@@ -78,22 +81,40 @@ bool injected(const char* name) {
         errno = fault::g_error;
         return true;
     }
+    if (fault::g_inject) {
+        if (int error = fault::g_inject(fault::Call{n, name, path, mutates}); error != 0) {
+            errno = error;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Calls that release a resource (close, unlock) are not counted, so that they add no rows to a
+// sweep, but an injector may still fail them.
+bool injectedRelease(const char* name) {
+    if (fault::g_inject) {
+        if (int error = fault::g_inject(fault::Call{fault::g_calls.load(), name, "", true}); error != 0) {
+            errno = error;
+            return true;
+        }
+    }
     return false;
 }
 } // namespace
-#define OLVEX_SEAM(name, failValue)                                                                                    \
+#define OLVEX_SEAM(name, path, mutates, failValue)                                                                     \
     do {                                                                                                               \
-        if (injected(name))                                                                                            \
+        if (injected(name, path, mutates))                                                                             \
             return failValue;                                                                                          \
     } while (0)
 #else
-#define OLVEX_SEAM(name, failValue)                                                                                    \
+#define OLVEX_SEAM(name, path, mutates, failValue)                                                                     \
     do {                                                                                                               \
     } while (0)
 #endif
 
 int open(const char* path, int flags, mode_t mode) {
-    OLVEX_SEAM("open", -1);
+    OLVEX_SEAM("open", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1);
     int fd;
     do {
         fd = ::open(path, flags | O_CLOEXEC, mode);
@@ -102,7 +123,7 @@ int open(const char* path, int flags, mode_t mode) {
 }
 
 int openat(int dirfd, const char* path, int flags, mode_t mode) {
-    OLVEX_SEAM("openat", -1);
+    OLVEX_SEAM("openat", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1);
     int fd;
     do {
         fd = ::openat(dirfd, path, flags | O_CLOEXEC, mode);
@@ -111,87 +132,128 @@ int openat(int dirfd, const char* path, int flags, mode_t mode) {
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
-    OLVEX_SEAM("read", -1);
+    OLVEX_SEAM("read", "", false, -1);
     return ::read(fd, buffer, count);
 }
 
 off_t lseek(int fd, off_t offset, int whence) {
-    OLVEX_SEAM("lseek", -1);
+    OLVEX_SEAM("lseek", "", false, -1);
     return ::lseek(fd, offset, whence);
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-    OLVEX_SEAM("write", -1);
+    OLVEX_SEAM("write", "", true, -1);
     return ::write(fd, buffer, count);
 }
 
 int fsync(int fd) {
-    OLVEX_SEAM("fsync", -1);
+    OLVEX_SEAM("fsync", "", false, -1);
+#ifdef __APPLE__
+    // fsync alone leaves the data in the drive's cache; file systems without the full flush
+    // refuse it, and then fsync is the best there is.
+    if (::fcntl(fd, F_FULLFSYNC) == 0) {
+        return 0;
+    }
+#endif
     return ::fsync(fd);
 }
 
 int syncfs(int fd) {
-    OLVEX_SEAM("syncfs", -1);
+    OLVEX_SEAM("syncfs", "", false, -1);
+#ifdef __linux__
     return ::syncfs(fd);
+#else
+    (void)fd;
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
-// close is not a failure point: a descriptor is released on every path whatever happens.
+#ifdef __linux__
+int statfs(const char* path, struct ::statfs* out) {
+    OLVEX_SEAM("statfs", path, false, -1);
+    return ::statfs(path, out);
+}
+#endif
+
+int chmod(const char* path, mode_t mode) {
+    OLVEX_SEAM("chmod", path, true, -1);
+    return ::chmod(path, mode);
+}
+
+// A descriptor is released whatever close reports (as Linux does even on EIO), so callers
+// never retry it.
 int close(int fd) {
-    return ::close(fd);
+    int result = ::close(fd);
+#ifdef OLVEX_FAULT_INJECTION
+    if (result == 0 && injectedRelease("close")) {
+        return -1;
+    }
+#endif
+    return result;
+}
+
+int unlock(int fd) {
+#ifdef OLVEX_FAULT_INJECTION
+    if (injectedRelease("unlock")) {
+        return -1;
+    }
+#endif
+    return ::flock(fd, LOCK_UN);
 }
 
 int dup(int fd) {
-    OLVEX_SEAM("dup", -1);
+    OLVEX_SEAM("dup", "", false, -1);
     return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 int mkdir(const char* path, mode_t mode) {
-    OLVEX_SEAM("mkdir", -1);
+    OLVEX_SEAM("mkdir", path, true, -1);
     return ::mkdir(path, mode);
 }
 
 int mkdirat(int dirfd, const char* path, mode_t mode) {
-    OLVEX_SEAM("mkdirat", -1);
+    OLVEX_SEAM("mkdirat", path, true, -1);
     return ::mkdirat(dirfd, path, mode);
 }
 
 int rename(const char* from, const char* to) {
-    OLVEX_SEAM("rename", -1);
+    OLVEX_SEAM("rename", from, true, -1);
     return ::rename(from, to);
 }
 
 int unlink(const char* path) {
-    OLVEX_SEAM("unlink", -1);
+    OLVEX_SEAM("unlink", path, true, -1);
     return ::unlink(path);
 }
 
 int rmdir(const char* path) {
-    OLVEX_SEAM("rmdir", -1);
+    OLVEX_SEAM("rmdir", path, true, -1);
     return ::rmdir(path);
 }
 
 int stat(const char* path, struct ::stat* out) {
-    OLVEX_SEAM("stat", -1);
+    OLVEX_SEAM("stat", path, false, -1);
     return ::stat(path, out);
 }
 
 int lstat(const char* path, struct ::stat* out) {
-    OLVEX_SEAM("lstat", -1);
+    OLVEX_SEAM("lstat", path, false, -1);
     return ::lstat(path, out);
 }
 
 int fstat(int fd, struct ::stat* out) {
-    OLVEX_SEAM("fstat", -1);
+    OLVEX_SEAM("fstat", "", false, -1);
     return ::fstat(fd, out);
 }
 
 int fstatat(int dirfd, const char* path, struct ::stat* out, int flags) {
-    OLVEX_SEAM("fstatat", -1);
+    OLVEX_SEAM("fstatat", path, false, -1);
     return ::fstatat(dirfd, path, out, flags);
 }
 
 int flock(int fd, int operation) {
-    OLVEX_SEAM("flock", -1);
+    OLVEX_SEAM("flock", "", false, -1);
     int result;
     do {
         result = ::flock(fd, operation);
@@ -200,17 +262,17 @@ int flock(int fd, int operation) {
 }
 
 int statvfs(const char* path, struct ::statvfs* out) {
-    OLVEX_SEAM("statvfs", -1);
+    OLVEX_SEAM("statvfs", path, false, -1);
     return ::statvfs(path, out);
 }
 
 int access(const char* path, int mode) {
-    OLVEX_SEAM("access", -1);
+    OLVEX_SEAM("access", path, false, -1);
     return ::access(path, mode);
 }
 
 bool readlink(const char* path, std::string& out) {
-    OLVEX_SEAM("readlink", false);
+    OLVEX_SEAM("readlink", path, false, false);
     char buffer[PATH_MAX];
     ssize_t length = ::readlink(path, buffer, sizeof buffer);
     if (length < 0) {
@@ -221,7 +283,7 @@ bool readlink(const char* path, std::string& out) {
 }
 
 bool realpath(const char* path, std::string& out) {
-    OLVEX_SEAM("realpath", false);
+    OLVEX_SEAM("realpath", path, false, false);
     char* resolved = ::realpath(path, nullptr);
     if (resolved == nullptr) {
         return false;
@@ -232,7 +294,7 @@ bool realpath(const char* path, std::string& out) {
 }
 
 int listDirectory(const char* path, std::vector<DirEntry>& out) {
-    OLVEX_SEAM("listDirectory", -1);
+    OLVEX_SEAM("listDirectory", path, false, -1);
     out.clear();
     int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {

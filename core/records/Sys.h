@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 #include <vector>
 
 namespace olvex::sys {
@@ -20,10 +23,18 @@ int openat(int dirfd, const char* path, int flags, mode_t mode = 0);
 ssize_t read(int fd, void* buffer, size_t count);
 off_t lseek(int fd, off_t offset, int whence);
 ssize_t write(int fd, const void* buffer, size_t count);
+// On macOS the full flush (F_FULLFSYNC), which also empties the drive's cache.
 int fsync(int fd);
 // Flushes the whole file system that holds fd (one call in place of one fsync per file).
+// Linux only; elsewhere it fails with ENOSYS (FileSafety::wholeVolumeFlush decides).
 int syncfs(int fd);
+#ifdef __linux__
+int statfs(const char* path, struct ::statfs* out);
+#endif
+int chmod(const char* path, mode_t mode);
 int close(int fd);
+// Releases a flock lease; the lease ends with the descriptor in any case.
+int unlock(int fd);
 int dup(int fd);
 int mkdir(const char* path, mode_t mode);
 int mkdirat(int dirfd, const char* path, mode_t mode);
@@ -62,7 +73,17 @@ ssize_t readSome(int fd, void* buffer, size_t count);
 namespace fault {
 // Arms the seam: the call with number `failAt` (1-based, counted from the last reset) fails
 // with `error`; the call with number `crashAt` ends the process with _exit(crashStatus).
-// 0 disables either. `onlyWrites` restricts failAt to write() calls (ENOSPC cases).
+// 0 disables either.
+
+// One call through the seam: `path` is empty for calls on a descriptor; `mutates` is set for
+// calls that change the file system or may need space (writes, creating opens, renames…).
+struct Call {
+    long number;
+    const char* name;
+    const char* path;
+    bool mutates;
+};
+
 struct Plan {
     long failAt = 0;
     int error = 5; // EIO
@@ -72,6 +93,9 @@ struct Plan {
     // Called before each counted call with its number and name (tests use it to act at an
     // exact point of an operation, such as cancelling between two chunks).
     std::function<void(long, const char*)> onCall = nullptr;
+    // Decides for each call an errno to fail it with (0: the call runs). Sees close and unlock
+    // too, which are not counted (their number is that of the last counted call).
+    std::function<int(const Call&)> inject = nullptr;
 };
 void arm(const Plan& plan);
 void disarm();

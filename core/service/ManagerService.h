@@ -59,6 +59,9 @@ public:
     // it) and returns its new path. Refuses when there is no journal, or when the journal
     // still reads: that one is rolled back by recover, not set aside.
     Path setAsideJournal(const GameClient& client);
+    // Work and recovery folders and temporary files that finished work left and that could
+    // not be removed yet (each later operation tries again).
+    std::vector<Path> leftovers(const GameClient& client);
 
     // --- Inventory --------------------------------------------------------------------
     std::vector<InstalledAddon> installedAddons(const GameClient& client);
@@ -148,6 +151,10 @@ public:
 
 private:
     void sweep(const GameClient& client);
+    void restoreTarget(const GameClient& client, const Path& target, const Uuid& backup, BackupKind kind,
+                       const std::optional<Path>& work);
+    [[noreturn]] void rollBack(const GameClient& client, const Path& target, const Path& work,
+                               const std::exception_ptr& commitFailure);
     std::int64_t freeBytes(const Path& folder);
 
     struct Prepared;

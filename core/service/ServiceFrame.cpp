@@ -3,12 +3,21 @@
 // transaction itself, and the free-space check that all of them run first.
 //
 // Durability. Copies made here and by transaction build steps may defer their flushes: before
-// the journal is written, the transaction flushes the volume once (syncfs), so the backup and
-// the new content are on stable storage before anything relies on them. The journal is
-// written atomically with its folder entry flushed before the target is touched, and the
-// swap's folder entries are flushed before the journal is removed, so that a power loss leaves
-// either the journal (and recovery undoes the change) or the finished change.
+// the journal is written, the transaction flushes the volume once (syncfs, through a descriptor
+// opened before the build wrote anything), so the backup and the new content are on stable
+// storage before anything relies on them. A backup is built under a work name and renamed into
+// `backups` only once its payload is flushed and its record written. The journal is written
+// atomically with its folder entry flushed before the target is touched, and the swap's folder
+// entries are flushed before the journal is removed, so that a power loss leaves either the
+// journal (and recovery undoes the change) or the finished change.
+//
+// Rollback never destroys a copy. The old target is set aside whole by one rename into the
+// work folder that the journal names; rolling back renames it into place again, which needs
+// no space and cannot fail half-way. Only when that copy is gone is the backup copied back,
+// after the work folder's other content has made room. A work folder that still holds the
+// set-aside target is never deleted while the target is not whole again.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -31,6 +40,8 @@ const char* const kNotVersionFolder = "请选择包含 _retail_、_classic_ 等�
 struct Journal {
     BackupKind kind = BackupKind::addons;
     std::optional<Uuid> backup;
+    // The transaction's work folder ("work-" + this id), where the old target is set aside.
+    std::optional<Uuid> work;
 };
 
 std::string encodeJournal(const Journal& journal) {
@@ -38,6 +49,9 @@ std::string encodeJournal(const Journal& journal) {
     object["kind"] = rawValue(journal.kind);
     if (journal.backup) {
         object["backup"] = journal.backup->text();
+    }
+    if (journal.work) {
+        object["work"] = journal.work->text();
     }
     return json::encode(object);
 }
@@ -51,6 +65,9 @@ Journal journalFromJson(const json::Json& object) {
     journal.kind = *kind;
     if (object.contains("backup")) {
         journal.backup = json::requireUuid(object, "backup");
+    }
+    if (object.contains("work")) {
+        journal.work = json::requireUuid(object, "work");
     }
     return journal;
 }
@@ -99,6 +116,21 @@ void removeQuietly(const Path& path) {
 bool hasUuidSuffix(const std::string& name, const std::string& prefix) {
     return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
            Uuid::isValid(std::string_view(name).substr(prefix.size()));
+}
+
+// What finished or interrupted work leaves in the manager folder: work and recovery folders,
+// and the temporary file of an interrupted atomic write.
+bool isLeftover(const std::string& name) {
+    return hasUuidSuffix(name, "work-") || hasUuidSuffix(name, "recover-") || hasUuidSuffix(name, ".olvex-tmp-");
+}
+
+// Never throws: a folder that cannot be examined counts as present.
+bool presentQuietly(const Path& path) {
+    try {
+        return FileSafety::exists(path);
+    } catch (...) {
+        return true;
+    }
 }
 
 void removeJournal(const GameClient& client) {
@@ -153,19 +185,44 @@ Path ManagerService::backupFolder(const GameClient& client, const Uuid& id) {
     return managerFolder(client) / "backups" / id.text();
 }
 
+// Deleting what finished work left behind is best effort: it runs after recovery, when nothing
+// in these entries is needed any more, so it never fails the operation that runs it. What
+// stays is tried again by the next operation, and leftovers() shows it meanwhile.
 void ManagerService::sweep(const GameClient& client) {
-    Path manager = managerFolder(client);
-    for (const auto& entry : FileSafety::list(manager)) {
-        if (!hasUuidSuffix(entry.name, "work-") && !hasUuidSuffix(entry.name, "recover-")) {
+    const Path manager = managerFolder(client);
+    std::vector<sys::DirEntry> entries;
+    try {
+        entries = FileSafety::list(manager);
+    } catch (...) {
+        return;
+    }
+    for (const auto& entry : entries) {
+        if (!isLeftover(entry.name)) {
             continue;
         }
-        Path folder = manager / entry.name;
-        FileSafety::checkTree(folder);
-        FileSafety::checkPath(folder);
-        if (FileSafety::exists(folder)) {
-            FileSafety::remove(folder);
+        try {
+            // Never through a link: a leftover that holds one is left for the player to see.
+            FileSafety::checkTree(manager / entry.name);
+            FileSafety::removeLeftover(manager / entry.name);
+        } catch (...) {
         }
     }
+}
+
+std::vector<Path> ManagerService::leftovers(const GameClient& client) {
+    checkClient(client);
+    const Path manager = managerFolder(client);
+    std::vector<Path> found;
+    if (!FileSafety::isDirectory(manager)) {
+        return found;
+    }
+    for (const auto& entry : FileSafety::list(manager)) {
+        if (isLeftover(entry.name)) {
+            found.push_back(manager / entry.name);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 bool ManagerService::recover(const GameClient& client) {
@@ -218,29 +275,9 @@ bool ManagerService::recoverUnlocked(const GameClient& client) {
     Path target = targetFolder(journal.kind, client);
     FileSafety::checkTree(target);
     if (journal.backup) {
-        Path folder = backupFolder(client, *journal.backup);
-        FileSafety::checkTree(folder);
-        LocalBackup record = readBackupRecord(folder / "metadata.json");
-        if (record.id != *journal.backup || record.kind != journal.kind) {
-            throw ManagerError("恢复日志与备份不匹配。");
-        }
-        Path payload = folder / "payload";
-        if (!FileSafety::isDirectory(payload)) {
-            throw ManagerError("恢复备份丢失，已停止操作。");
-        }
-        Path staging = managerFolder(client) / ("recover-" + Uuid::random().text());
-        try {
-            FileSafety::copyTree(payload, staging, nullptr, FileSafety::Flush::deferred);
-            FileSafety::flushVolume(staging);
-            FileSafety::directory(target.parent_path());
-            FileSafety::remove(target);
-            FileSafety::move(staging, target);
-            FileSafety::syncDirectory(target.parent_path());
-        } catch (...) {
-            removeQuietly(staging);
-            throw;
-        }
-        removeQuietly(staging);
+        restoreTarget(client, target, *journal.backup, journal.kind,
+                      journal.work ? std::optional(managerFolder(client) / ("work-" + journal.work->text()))
+                                   : std::nullopt);
     } else {
         FileSafety::remove(target);
         syncIfPresent(target.parent_path());
@@ -248,6 +285,73 @@ bool ManagerService::recoverUnlocked(const GameClient& client) {
     removeJournal(client);
     FileSafety::syncDirectory(managerFolder(client));
     return true;
+}
+
+void ManagerService::restoreTarget(const GameClient& client, const Path& target, const Uuid& backup, BackupKind kind,
+                                   const std::optional<Path>& work) {
+    if (work) {
+        const Path previous = *work / "previous";
+        const Path next = *work / "next";
+        FileSafety::checkPath(previous);
+        FileSafety::checkPath(next);
+        if (FileSafety::isDirectory(previous)) {
+            // The old target, set aside whole: it goes back by rename. New content already in
+            // place goes back to where it was built (also a rename), so that at every point
+            // of this either the old target or a whole copy of it is there.
+            FileSafety::directory(target.parent_path());
+            if (FileSafety::exists(target)) {
+                if (FileSafety::exists(next)) {
+                    FileSafety::remove(target);
+                } else {
+                    FileSafety::move(target, next);
+                }
+            }
+            FileSafety::move(previous, target);
+            FileSafety::syncDirectory(target.parent_path());
+            FileSafety::syncDirectory(*work);
+            return;
+        }
+        if (FileSafety::isDirectory(next) && FileSafety::isDirectory(target)) {
+            // Stopped after the journal and before the set-aside: the target was never
+            // touched, and whatever the game wrote into it since stays.
+            return;
+        }
+    }
+    Path folder = backupFolder(client, backup);
+    FileSafety::checkTree(folder);
+    LocalBackup record = readBackupRecord(folder / "metadata.json");
+    if (record.id != backup || record.kind != kind) {
+        throw ManagerError("恢复日志与备份不匹配。");
+    }
+    Path payload = folder / "payload";
+    if (!FileSafety::isDirectory(payload)) {
+        throw ManagerError("恢复备份丢失，已停止操作。");
+    }
+    // The copy below needs the target's size once more: first make room with what is no
+    // longer needed (new content never put in place, copies of earlier attempts).
+    const Path manager = managerFolder(client);
+    if (work) {
+        removeQuietly(*work / "next");
+    }
+    for (const auto& entry : FileSafety::list(manager)) {
+        if (hasUuidSuffix(entry.name, "recover-")) {
+            removeQuietly(manager / entry.name);
+        }
+    }
+    Path staging = manager / ("recover-" + Uuid::random().text());
+    try {
+        FileSafety::VolumeFlush volume(manager);
+        FileSafety::copyTree(payload, staging, nullptr, FileSafety::Flush::deferred);
+        volume.flush();
+        FileSafety::directory(target.parent_path());
+        FileSafety::remove(target);
+        FileSafety::move(staging, target);
+        FileSafety::syncDirectory(target.parent_path());
+    } catch (...) {
+        removeQuietly(staging);
+        throw;
+    }
+    removeQuietly(staging);
 }
 
 LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, const std::string& reason) {
@@ -268,15 +372,22 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     }
     requireSpace(client, size + kMargin);
     LocalBackup record{Uuid::random(), Date::now(), kind, reason, size};
-    Path folder = backupFolder(client, record.id);
-    FileSafety::directory(folder);
+    const Path folder = backupFolder(client, record.id);
+    // Built under a work name and renamed into `backups` once whole: a crash part-way leaves a
+    // work folder, which the next sweep removes, never a partial backup that nobody lists.
+    const Path staging = managerFolder(client) / ("work-" + Uuid::random().text());
+    FileSafety::directory(folder.parent_path());
+    FileSafety::directory(staging);
     try {
-        FileSafety::copyTree(source, folder / "payload", m_control, FileSafety::Flush::deferred);
+        FileSafety::VolumeFlush volume(staging);
+        FileSafety::copyTree(source, staging / "payload", m_control, FileSafety::Flush::deferred);
         // A backup is listed once its record exists, so its payload must be durable first.
-        FileSafety::flushVolume(folder);
-        FileSafety::writeFileAtomically(folder / "metadata.json", json::encode(toJson(record)));
+        volume.flush();
+        FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));
+        FileSafety::move(staging, folder);
+        FileSafety::syncDirectory(folder.parent_path());
     } catch (...) {
-        removeQuietly(folder);
+        removeQuietly(staging);
         throw;
     }
     return record;
@@ -297,57 +408,63 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         m_control->expectBytes(size);
     }
     requireSpace(client, kMargin + 2 * size);
-    Path work = managerFolder(client) / ("work-" + Uuid::random().text());
+    const Uuid workId = Uuid::random();
+    const Path work = managerFolder(client) / ("work-" + workId.text());
+    const Path journalPath = journalFile(client);
     FileSafety::directory(work);
     Path next = work / "next";
+    std::exception_ptr commitFailure;
     try {
+        // Opened before the build writes anything, so that the flush below reports every
+        // write-back failure of the new content.
+        FileSafety::VolumeFlush volume(work);
         build(next);
         FileSafety::checkTree(next);
-        Journal journal{kind, std::nullopt};
+        Journal journal{kind, std::nullopt, workId};
         if (FileSafety::exists(target)) {
             journal.backup = snapshot(kind, client, reason).id;
         }
         // The new content (and the backup, flushed already) must be durable before the
         // journal makes the swap possible.
-        FileSafety::flushVolume(work);
+        volume.flush();
         if (m_control != nullptr) {
             m_control->report(OperationStage::committing);
         }
-        FileSafety::writeFileAtomically(journalFile(client), encodeJournal(journal));
+        FileSafety::writeFileAtomically(journalPath, encodeJournal(journal));
     } catch (...) {
-        removeQuietly(work);
-        throw;
+        // A journal renamed into place whose folder entry could not be flushed is there all
+        // the same: left alone, it would make a later operation roll the folder back over
+        // the game's own writes since. So that failure is rolled back like a commit failure.
+        if (!presentQuietly(journalPath)) {
+            removeQuietly(work);
+            throw;
+        }
+        commitFailure = std::current_exception();
     }
 
-    try {
-        FileSafety::directory(target.parent_path());
-        // The old content is moved aside in one rename rather than deleted in place: the
-        // version folder never shows a half-deleted target, and the window in which an
-        // interruption has to be rolled back shrinks from a tree deletion to two renames.
-        // It is deleted with the work folder once the change is complete.
-        FileSafety::checkPath(target);
-        if (FileSafety::exists(target)) {
-            FileSafety::move(target, work / "previous");
-        }
-        if (m_beforeCommit) {
-            m_beforeCommit();
-        }
-        FileSafety::move(next, target);
-        FileSafety::syncDirectory(target.parent_path());
-        FileSafety::syncDirectory(work);
-        removeJournal(client);
-    } catch (const std::exception& commitFailure) {
-        std::string cause = describe(commitFailure);
+    if (!commitFailure) {
         try {
-            recoverUnlocked(client);
-        } catch (const std::exception& rollbackFailure) {
-            removeQuietly(work);
-            throw ManagerError(
-                "操作失败且自动回滚未完成：" + describe(rollbackFailure) +
-                "。备份和 active.json 已保留，请勿删除 .olvex-manager；重试或重新打开此目录可恢复。原错误：" + cause);
+            FileSafety::directory(target.parent_path());
+            // The old content is moved aside in one rename rather than deleted in place: the
+            // version folder never shows a half-deleted target, and rolling back is a rename
+            // too. It is deleted with the work folder once the change is complete.
+            FileSafety::checkPath(target);
+            if (FileSafety::exists(target)) {
+                FileSafety::move(target, work / "previous");
+            }
+            if (m_beforeCommit) {
+                m_beforeCommit();
+            }
+            FileSafety::move(next, target);
+            FileSafety::syncDirectory(target.parent_path());
+            FileSafety::syncDirectory(work);
+            removeJournal(client);
+        } catch (...) {
+            commitFailure = std::current_exception();
         }
-        removeQuietly(work);
-        throw ManagerError("操作失败，已恢复操作前状态：" + cause);
+    }
+    if (commitFailure) {
+        rollBack(client, target, work, commitFailure);
     }
     // The change is complete. If flushing the journal's removal fails, a power loss may bring
     // the journal back and recovery would undo the change: consistent, so not reported.
@@ -355,7 +472,42 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         FileSafety::syncDirectory(managerFolder(client));
     } catch (...) {
     }
-    removeQuietly(work);
+    // Best effort, as the sweep: what stays is removed by the next operation.
+    try {
+        FileSafety::removeLeftover(work);
+    } catch (...) {
+    }
+}
+
+void ManagerService::rollBack(const GameClient& client, const Path& target, const Path& work,
+                              const std::exception_ptr& commitFailure) {
+    std::string cause;
+    try {
+        std::rethrow_exception(commitFailure);
+    } catch (const std::exception& failure) {
+        cause = describe(failure);
+    }
+    try {
+        recoverUnlocked(client);
+    } catch (const std::exception& rollbackFailure) {
+        // Only a journal still on disk means the rollback did not finish; without one, the
+        // target is whole again and just a last flush failed.
+        if (presentQuietly(journalFile(client))) {
+            // The work folder stays whole: the journal names it, and it may hold the old target.
+            const Path previous = work / "previous";
+            const std::string kept = presentQuietly(previous) ? "原来的 " + target.filename().native() +
+                                                                    " 目录完整保存在“" + previous.native() + "”。"
+                                                              : "";
+            throw ManagerError("操作失败且自动回滚未完成：" + describe(rollbackFailure) +
+                               "。备份和 active.json 已保留，请勿删除 .olvex-manager；重试或重新打开此目录可恢复。" +
+                               kept + "原错误：" + cause);
+        }
+    }
+    try {
+        FileSafety::removeLeftover(work);
+    } catch (...) {
+    }
+    throw ManagerError("操作失败，已恢复操作前状态：" + cause);
 }
 
 std::int64_t ManagerService::requireSpace(const GameClient& client, std::int64_t bytes) {

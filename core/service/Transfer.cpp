@@ -154,11 +154,12 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
         control->expectBytes(2 * *backup.byteCount); // copied, then digested
     }
     try {
+        FileSafety::VolumeFlush volume(parent);
         FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred);
         TransferManifest manifest{kFormat, backup.kind, fileDigests(staging / "payload")};
         FileSafety::writeFileAtomically(staging / "transfer.json", encodeManifest(manifest));
         // The package must be durable before its name appears at the destination.
-        FileSafety::flushVolume(staging);
+        volume.flush();
         if (control != nullptr) {
             control->check();
         }

@@ -150,7 +150,7 @@ TEST_F(Olvex, ScriptedRoundPrintsJsonAndReachesTheService) {
     EXPECT_EQ(parse(olvex({"status", m_dir, "--json"})),
               json::parse(R"({"client":{"path":")" + m_dir +
                           R"(","folderName":"_retail_","title":"正式服"},)"
-                          R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0})"));
+                          R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0,"leftovers":0})"));
     EXPECT_TRUE(fs::is_empty(m_tmp));
 }
 

@@ -5,8 +5,10 @@
 #include <thread>
 
 #include "records/Errors.h"
+#include "records/Sys.h"
 #include "service/ManagerService.h"
 #include "service/SerialExecutor.h"
+#include "support/FaultHarness.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;
@@ -56,6 +58,7 @@ TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFo
     makeDirs(game.manager() / "work-old");
     std::string journal;
     std::map<std::string, std::string> setAside;
+    std::string work; // the UUID of the work folder holding the new content
     // At the commit the old target is gone from the game folder in one piece, set aside whole.
     ManagerService service({}, [&] {
         journal = readFile(game.manager() / "active.json");
@@ -64,6 +67,9 @@ TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFo
             if (fs::exists(entry.path() / "previous")) {
                 setAside = snapshotTree(entry.path() / "previous");
             }
+            if (fs::exists(entry.path() / "next")) {
+                work = entry.path().filename().native().substr(5);
+            }
         }
     });
     game.run(service, BackupKind::addons, [](const Path& next) { writeFile(next / "Two/Two.toc", "2"); });
@@ -71,7 +77,7 @@ TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFo
     EXPECT_EQ(snapshotTree(game.addons()),
               (std::map<std::string, std::string>{{"Two", "<dir>"}, {"Two/Two.toc", "2"}}));
     const std::string id = game.backups().at(0);
-    EXPECT_EQ(journal, R"({"kind":"addons","backup":")" + id + "\"}");
+    EXPECT_EQ(journal, R"({"kind":"addons","backup":")" + id + R"(","work":")" + work + "\"}");
     EXPECT_EQ(snapshotTree(game.manager() / "backups" / id / "payload"), before);
     LocalBackup record = localBackupFromJson(json::decode(readFile(game.manager() / "backups" / id / "metadata.json")));
     EXPECT_EQ(record, (LocalBackup{*Uuid::parse(id), record.date, BackupKind::addons, "测试", 14 + 8 + 1}));
@@ -79,7 +85,7 @@ TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFo
 
     fs::remove_all(game.root / "Interface"); // created with its parent, and nothing to back up
     game.run(service, BackupKind::addons, [](const Path& next) { writeFile(next / "A.toc", "a"); });
-    EXPECT_EQ(journal, R"({"kind":"addons"})");
+    EXPECT_EQ(journal, R"({"kind":"addons","work":")" + work + "\"}");
     EXPECT_EQ(snapshotTree(game.root / "Interface"),
               (std::map<std::string, std::string>{{"AddOns", "<dir>"}, {"AddOns/A.toc", "a"}}));
     EXPECT_EQ(game.backups().size(), 1u);
@@ -124,12 +130,201 @@ TEST(Transaction, FailuresAndRecoveryRestoreOnlyFromTheBackupTheJournalNames) {
     EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock"}));
     EXPECT_TRUE(fs::is_directory(game.manager() / "backups" / id / "payload")); // kept
 
-    losePayloads = true; // the rollback finds no backup to restore from
-    EXPECT_EQ(attempt(), "操作失败且自动回滚未完成：恢复备份丢失，已停止操作。。备份和 active.json 已保留，请勿删除 "
-                         ".olvex-manager；重试或重新打开此目录可恢复。原错误：钩子失败");
-    EXPECT_EQ(names(game.manager()), (Names{"active.json", "backups", "operation.lock"}));
-    EXPECT_EQ(failure([&] { ManagerService().recover(game.client); }), "恢复备份丢失，已停止操作。");
+    losePayloads = true; // the set-aside target goes back by rename: no backup copy needed
+    EXPECT_EQ(attempt(), "操作失败，已恢复操作前状态：钩子失败");
+    EXPECT_EQ(snapshotTree(game.addons()), before);
+    EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock"}));
 }
+
+// A rollback that cannot finish keeps the set-aside target whole and says where it is; the
+// next recovery puts it back.
+TEST(Transaction, AFailedRollbackKeepsTheSetAsideTargetAndSaysWhereItIs) {
+    Game game;
+    auto before = snapshotTree(game.addons());
+    ManagerService service({}, [&] {
+        for (const auto& name : game.backups()) {
+            fs::remove_all(game.manager() / "backups" / name / "payload");
+        }
+        fs::remove_all(game.root / "Interface"); // a file where the target's parent was: nothing can go back
+        writeFile(game.root / "Interface", "x");
+        throw ManagerError("钩子失败");
+    });
+    const std::string message = failure([&] { game.run(service, BackupKind::addons, [](const Path&) {}); });
+    Names work = names(game.manager());
+    ASSERT_EQ(work.size(), 4u) << ::testing::PrintToString(work);
+    const Path previous = game.manager() / work.at(3) / "previous";
+    EXPECT_EQ(snapshotTree(previous), before);
+    EXPECT_EQ(message, "操作失败且自动回滚未完成：无法检查路径：" + game.addons().native() +
+                           "。备份和 active.json 已保留，请勿删除 .olvex-manager；重试或重新打开此目录可恢复。原来的 "
+                           "AddOns 目录完整保存在“" +
+                           previous.native() + "”。原错误：钩子失败");
+    fs::remove(game.root / "Interface");
+    EXPECT_TRUE(ManagerService().recover(game.client));
+    EXPECT_EQ(snapshotTree(game.addons()), before);
+    EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock"}));
+}
+
+// An interruption after the journal and before the target was set aside leaves the target as
+// it is, with whatever the game wrote into it since: recovery copies nothing over it.
+TEST(Recovery, LeavesATargetThatWasNeverSetAsideAsItIs) {
+    Game game;
+    ManagerService service;
+    const LocalBackup backup =
+        service.locked(game.client, [&] { return service.snapshot(BackupKind::addons, game.client, "测试"); });
+    const Uuid work = Uuid::random();
+    writeFile(game.manager() / ("work-" + work.text()) / "next/New/New.toc", "new");
+    writeFile(game.manager() / "active.json",
+              R"({"kind":"addons","backup":")" + backup.id.text() + R"(","work":")" + work.text() + "\"}");
+    writeFile(game.addons() / "One/SavedLater.lua", "written by the game since");
+    const auto before = snapshotTree(game.addons());
+    struct ::stat kept {};
+    ASSERT_EQ(::stat((game.addons() / "One/One.toc").c_str(), &kept), 0);
+    EXPECT_TRUE(service.recover(game.client));
+    EXPECT_EQ(snapshotTree(game.addons()), before);
+    struct ::stat now {};
+    ASSERT_EQ(::stat((game.addons() / "One/One.toc").c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, kept.st_ino) << "the file was copied over";
+    EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock"}));
+}
+
+#ifdef OLVEX_FAULT_INJECTION
+// Failures that hit the end of a transaction or its rollback: the journal never outlives the
+// operation unless the target is not whole, and the message says what is true.
+TEST(Transaction, RollsBackWithoutSpaceAndNeverLeavesAJournalBehindAFailure) {
+    Game game;
+    const auto before = snapshotTree(game.addons());
+    const Path journal = game.manager() / "active.json";
+    // Fails the first call that `when` picks, once.
+    auto once = [](std::function<bool(const sys::fault::Call&)> when) {
+        return [when, done = false](const sys::fault::Call& call) mutable {
+            if (done || !when(call)) {
+                return 0;
+            }
+            done = true;
+            return EIO;
+        };
+    };
+    struct Case {
+        std::string name;
+        bool inHook; // armed by the commit's hook (which then fails), else before the run
+        std::function<int(const sys::fault::Call&)> inject;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"the disk fills up after the set-aside", true, diskFull, "操作失败，已恢复操作前状态：钩子失败"},
+        {"the journal's folder entry cannot be flushed", false,
+         once([&](const sys::fault::Call& call) { return std::string(call.name) == "fsync" && fs::exists(journal); }),
+         "操作失败，已恢复操作前状态：无法写入磁盘“" + game.manager().native() + "”：输入/输出错误。"},
+        {"the rollback's last flush fails", true,
+         once([&](const sys::fault::Call& call) { return std::string(call.name) == "fsync" && !fs::exists(journal); }),
+         "操作失败，已恢复操作前状态：钩子失败"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManagerService service({}, [&] {
+            if (c.inHook) {
+                sys::fault::arm({.inject = c.inject});
+            }
+            throw ManagerError("钩子失败");
+        });
+        if (!c.inHook) {
+            sys::fault::arm({.inject = c.inject});
+        }
+        const std::string message = failure([&] { game.run(service, BackupKind::addons, [](const Path&) {}); });
+        sys::fault::disarm();
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(snapshotTree(game.addons()), before);
+        EXPECT_FALSE(fs::exists(journal));
+        EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock"}));
+        fs::remove_all(game.manager() / "backups");
+    }
+}
+
+// Leftovers of finished work never fail the operation that sweeps them: a folder the player
+// made read-only is made writable and removed, one that still cannot be removed is listed and
+// tried again next time. The temporary file of an interrupted atomic write goes too.
+TEST(Sweep, LeftoversNeverBlockTheFolderAndAreListedUntilRemoved) {
+    Game game;
+    ManagerService service;
+    service.recover(game.client);
+    const Path work = game.manager() / ("work-" + Uuid::random().text());
+    const Path temporary = game.manager() / (".olvex-tmp-" + Uuid::random().text());
+    const auto plant = [&] {
+        writeFile(work / "previous/Locked/Locked.toc", "x");
+        fs::permissions(work / "previous/Locked", fs::perms(0555));
+        writeFile(temporary, "{\"kind\"");
+    };
+    // What the kernel does for anyone but root: no removal from a folder without write permission.
+    const auto permissions = [](const sys::fault::Call& call) {
+        const std::string name = call.name;
+        struct ::stat folder {};
+        return (name == "unlink" || name == "rmdir") && ::stat(Path(call.path).parent_path().c_str(), &folder) == 0 &&
+                       (folder.st_mode & S_IWUSR) == 0
+                   ? EACCES
+                   : 0;
+    };
+    const auto refused = [&](const sys::fault::Call& call) {
+        const std::string name = call.name;
+        return (name == "unlink" || name == "rmdir") && std::string(call.path).starts_with(work.native()) ? EACCES : 0;
+    };
+
+    plant();
+    sys::fault::arm({.inject = permissions});
+    EXPECT_FALSE(service.recover(game.client));
+    sys::fault::disarm();
+    EXPECT_EQ(names(game.manager()), (Names{"operation.lock"}));
+
+    plant();
+    sys::fault::arm({.inject = refused});
+    EXPECT_FALSE(service.recover(game.client));
+    game.run(service, BackupKind::addons, [](const Path& next) { writeFile(next / "Two/Two.toc", "2"); });
+    sys::fault::disarm();
+    EXPECT_EQ(service.leftovers(game.client), std::vector<Path>{work});
+    EXPECT_EQ(readFile(game.addons() / "Two/Two.toc"), "2");
+    EXPECT_FALSE(service.recover(game.client));
+    EXPECT_EQ(service.leftovers(game.client), std::vector<Path>{});
+}
+
+// The volume flush's descriptor is opened before the copy it covers writes anything: one
+// opened afterwards would not hear of a write-back failure that another sync collected.
+TEST(Durability, TheVolumeFlushIsOpenedBeforeTheWritesItCovers) {
+    Game game;
+    writeFile(game.root / "WTF/Config.wtf", "SET a \"1\"\n");
+    ManagerService service;
+    const LocalBackup backup =
+        service.locked(game.client, [&] { return service.snapshot(BackupKind::addons, game.client, "测试"); });
+    const std::vector<std::pair<std::string, std::function<void()>>> cases{
+        {"backup", [&] { service.backupWTF(game.client); }},
+        {"recovery from a backup",
+         [&] {
+             writeFile(game.manager() / "active.json", R"({"kind":"addons","backup":")" + backup.id.text() + "\"}");
+             service.recover(game.client);
+         }},
+    };
+    for (const auto& [name, run] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> calls; // "write", "syncfs", or "open <folder>" for a folder
+        sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+            const std::string what = call.name;
+            if (what == "write" || what == "syncfs") {
+                calls.push_back(what);
+            } else if (what == "open" && fs::is_directory(call.path)) {
+                calls.push_back("open folder");
+            }
+            return 0;
+        }});
+        run();
+        sys::fault::disarm();
+        const auto flush = std::find(calls.begin(), calls.end(), "syncfs");
+        ASSERT_NE(flush, calls.end());
+        const auto opened = std::find(std::make_reverse_iterator(flush), calls.rend(), "open folder");
+        ASSERT_NE(opened, calls.rend());
+        const auto written = std::find(calls.begin(), flush, "write");
+        ASSERT_NE(written, flush);
+        EXPECT_LT(calls.rend() - opened, written - calls.begin() + 1) << "the flushed folder was opened after a write";
+    }
+}
+#endif
 
 // An empty, cut-short, overwritten or hugely grown journal is reported as a damaged journal,
 // in Chinese, naming the file; nothing is changed until the player sets it aside, which keeps

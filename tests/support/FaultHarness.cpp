@@ -41,6 +41,16 @@ void checkInvariants(FaultFixture& fixture, const std::map<std::string, std::str
             EXPECT_FALSE(name.rfind("work-", 0) == 0 || name.rfind("recover-", 0) == 0) << name << " remains";
         }
     }
+    for (const auto& [path, content] : snapshotTree(fixture.root)) {
+        EXPECT_EQ(fs::path(path).filename().native().rfind(".olvex-tmp-", 0), std::string::npos) << path << " remains";
+    }
+    // A backup is in backups/ only once whole: a crash never leaves a partial one there.
+    if (fs::is_directory(fixture.manager() / "backups")) {
+        for (const auto& entry : fs::directory_iterator(fixture.manager() / "backups")) {
+            EXPECT_TRUE(fs::exists(entry.path() / "metadata.json") && fs::is_directory(entry.path() / "payload"))
+                << "partial backup " << entry.path().filename() << " in backups";
+        }
+    }
     auto after = completeBackups(fixture);
     for (const auto& [name, content] : backupsBefore) {
         auto it = after.find(name);
@@ -54,6 +64,11 @@ std::string stateOf(const FaultCase& faultCase, FaultFixture& fixture) {
 }
 
 } // namespace
+
+int diskFull(const sys::fault::Call& call) {
+    const std::string name = call.name;
+    return call.mutates && name != "rename" && name != "unlink" && name != "rmdir" && name != "chmod" ? ENOSPC : 0;
+}
 
 FaultFixture::FaultFixture() : root(dir / "_retail_"), temporary(dir / "tmp"), client(root) {
     makeDirs(root);

@@ -9,7 +9,8 @@
 // call n. After each, a fresh service runs recovery, and the harness checks:
 //   - the case's state equals the state before or the state after the clean run;
 //   - an operation that reported success left exactly the state after;
-//   - no journal, work or recovery folder remains;
+//   - no journal, work or recovery folder, or temporary file of an atomic write remains;
+//   - every folder in backups/ is a whole backup;
 //   - every backup that existed before is complete in exactly one of backups/ and
 //     recycled-backups/.
 
@@ -19,6 +20,7 @@
 #include <ostream>
 #include <string>
 
+#include "records/Sys.h"
 #include "service/ManagerService.h"
 #include "support/TestSupport.h"
 
@@ -61,6 +63,12 @@ struct FaultRunSummary {
     long calls = 0; // N of the clean run
     long cases = 0; // injected runs checked
 };
+
+#ifdef OLVEX_FAULT_INJECTION
+// A full disk for an injector: every call that needs space fails with ENOSPC (writes,
+// creating opens, new folders); renames and removals, which need none, still run.
+int diskFull(const sys::fault::Call& call);
+#endif
 
 // Runs the whole sweep with gtest assertions; stops at the first failing injection.
 FaultRunSummary runFaultCase(const FaultCase& faultCase);
