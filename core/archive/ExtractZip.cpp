@@ -22,6 +22,7 @@
 #endif
 
 #include "records/Errors.h"
+#include "records/FileSafety.h"
 #include "records/Sys.h"
 #include "records/Text.h"
 
@@ -316,6 +317,7 @@ public:
         if (!m_root.valid()) {
             return kDestinationFailed;
         }
+        m_flushEachFile = !FileSafety::wholeVolumeFlush(destinationPath);
         m_name = displayName(archivePath);
         if (const char* failure = openArchive(archivePath)) {
             return failure;
@@ -350,8 +352,9 @@ public:
         }
         // One flush of the volume when everything is written keeps the promise that an
         // extracted tree is on stable storage when the routine succeeds, at a fraction of the
-        // cost of one fsync per file (packs hold thousands of small files).
-        if (sys::syncfs(m_root.get()) != 0) {
+        // cost of one fsync per file (packs hold thousands of small files). Where the volume
+        // cannot be flushed at once, each file was flushed as it was written.
+        if (!m_flushEachFile && sys::syncfs(m_root.get()) != 0) {
             return kSyncFailed;
         }
         return nullptr;
@@ -470,6 +473,9 @@ private:
             if (const char* failure = copyData(file.get())) {
                 return failure; // the partial file stays for the caller to remove
             }
+            if (m_flushEachFile && sys::fsync(file.get()) != 0) {
+                return kSyncFailed;
+            }
         }
         return nullptr;
     }
@@ -507,6 +513,7 @@ private:
     ExtractLimits m_limits;
     ExtractProgress m_progress;
     uint64_t m_archiveSize = 0; // 0: no progress is reported
+    bool m_flushEachFile = false;
     Descriptor m_file;
     Source m_source;
     Descriptor m_root;
