@@ -11,7 +11,9 @@ app=$(realpath "$1")
 if [ -z "${OLVEX_UNDER_XVFB:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1400x1000x24" env OLVEX_UNDER_XVFB=1 "$0" "$app"
 fi
-work=$(mktemp -d)
+# A folder name nothing else in the temporary folder starts with, so the panel's path completer
+# has one suggestion at most.
+work=$(mktemp -d "${TMPDIR:-/tmp}/olvex-keys-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$XDG_CONFIG_HOME/Olvex" "$XDG_RUNTIME_DIR"
@@ -53,9 +55,20 @@ panel >/dev/null
 xdotool search --onlyvisible --name "导入本地插件整合包" windowfocus --sync
 sleep 0.5
 xdotool type --delay 20 "$work/fresh.zip"
-xdotool key Return
 outcome() { grep -o "导入 ZIP：[^,]*" "$settings" | grep -v "开始"; }
-wait_for 120 outcome
+# Enter, again while the panel stays open: the first one may only take the path completer's
+# suggestion.
+for _ in $(seq 10); do
+  xdotool key Return
+  if wait_for 5 outcome; then break; fi
+  if ! panel >/dev/null; then break; fi
+  xdotool search --onlyvisible --name "导入本地插件整合包" windowfocus --sync
+done
+if ! wait_for 120 outcome; then
+  echo "打开的窗口：" >&2
+  xdotool search --onlyvisible --name "" getwindowname %@ >&2 || true
+  exit 1
+fi
 [ "$(outcome)" = "导入 ZIP：成功" ] || { echo "预览未成功：$(outcome)" >&2; exit 1; }
 kill -TERM "$pid"
 wait "$pid"
