@@ -28,7 +28,7 @@ public:
     void setRows(QList<QVariantList> rows);
     const QList<QVariantList>& rows() const { return m_rows; }
     // The value of `role` (by name) in `row`; invalid when either is unknown.
-    Q_INVOKABLE QVariant value(int row, const QByteArray& role) const;
+    QVariant value(int row, const QByteArray& role) const;
 
 signals:
     void countChanged();
