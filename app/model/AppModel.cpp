@@ -201,9 +201,22 @@ void AppModel::applyScan(const ScanReport& report) {
 }
 
 void AppModel::chooseGame() {
-    if (auto folder = m_platform.chooseDirectory(QStringLiteral("选择魔兽世界目录或版本文件夹"))) {
+    if (auto folder =
+            askPanel([&] { return m_platform.chooseDirectory(QStringLiteral("选择魔兽世界目录或版本文件夹")); })) {
         scan(*folder);
     }
+}
+
+std::optional<QString> AppModel::askPanel(const std::function<std::optional<QString>()>& panel) {
+    if (m_panelOpen) {
+        return std::nullopt;
+    }
+    m_panelOpen = true;
+    struct Closed {
+        bool& open;
+        ~Closed() { open = false; }
+    } closed{m_panelOpen};
+    return panel();
 }
 
 void AppModel::forgetRoot(const QString& root) {
@@ -403,8 +416,9 @@ void AppModel::chooseZIP() {
     if (!selected() || m_busy) {
         return;
     }
-    if (auto zip =
-            m_platform.chooseFile(QStringLiteral("导入本地插件整合包"), {QStringLiteral("ZIP 压缩包 (*.zip)")})) {
+    if (auto zip = askPanel([&] {
+            return m_platform.chooseFile(QStringLiteral("导入本地插件整合包"), {QStringLiteral("ZIP 压缩包 (*.zip)")});
+        })) {
         chooseZIP(*zip);
     }
 }
@@ -564,8 +578,9 @@ void AppModel::exportBackup(const LocalBackup& backup) {
         return;
     }
     const QString proposed = qText(rawValue(backup.kind) + "-" + backup.id.text() + ".olvexbackup");
-    auto destination =
-        m_platform.chooseSaveLocation(QStringLiteral("导出备份到其他磁盘（配置可能包含账号信息）"), proposed);
+    auto destination = askPanel([&] {
+        return m_platform.chooseSaveLocation(QStringLiteral("导出备份到其他磁盘（配置可能包含账号信息）"), proposed);
+    });
     if (!destination) {
         return;
     }
@@ -589,7 +604,8 @@ QCoro::Task<> AppModel::exportBody(LocalBackup backup, GameClient client, Path d
 }
 
 void AppModel::chooseConfiguration() {
-    if (auto folder = m_platform.chooseDirectory(QStringLiteral("选择导出的 .olvexbackup 文件夹"))) {
+    if (auto folder =
+            askPanel([&] { return m_platform.chooseDirectory(QStringLiteral("选择导出的 .olvexbackup 文件夹")); })) {
         m_importCandidate = *folder;
         emit candidatesChanged();
     }
@@ -758,7 +774,8 @@ void AppModel::log(const QString& text) {
 }
 
 void AppModel::exportLog() {
-    if (auto path = m_platform.chooseSaveLocation(QString(), QStringLiteral("Olvex-diagnostics.txt"))) {
+    if (auto path = askPanel(
+            [&] { return m_platform.chooseSaveLocation(QString(), QStringLiteral("Olvex-diagnostics.txt")); })) {
         writeLog(*path, m_log.exportText());
     }
 }

@@ -315,6 +315,9 @@ private:
     void stageReported(const Uuid& id, bool cancellable, OperationStage stage);
     // Fails unless the user ticked that the game is closed and no program counts as the game.
     void requireClosedGame() const;
+    // Shows a modal panel and gives back its answer. A panel runs its own event loop, in which a
+    // second click or shortcut could ask for another panel on top; that request gets no answer.
+    std::optional<QString> askPanel(const std::function<std::optional<QString>()>& panel);
     void log(const QString& text);
     QCoro::Task<> writeLog(QString path, QString text);
     void updateProgress();
@@ -358,6 +361,7 @@ private:
     std::optional<std::string> m_selection;
     bool m_busy = false;
     bool m_scanning = false;
+    bool m_panelOpen = false;
     int m_refreshes = 0;
     QString m_message;
     std::optional<std::string> m_error;

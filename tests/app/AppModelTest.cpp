@@ -590,3 +590,16 @@ TEST(AppModel, QuitWaitsForTheRunningOperationToEnd) {
     EXPECT_EQ(model.message(), "已取消，游戏文件保持操作前状态。");
     EXPECT_TRUE(model.backupList().empty());
 }
+
+// A second Ctrl+O or click while the ZIP panel is open asks for no second panel on top.
+TEST(AppModel, APanelIsNeverOpenedOverItself) {
+    Harness harness;
+    const Path zip = harness.game.pack("one.zip", {"One"});
+    AppModel& model = harness.open();
+    harness.platform.nextChoice = toQString(zip);
+    harness.platform.whilePanelOpen = [&] { model.chooseZIP(); };
+    model.chooseZIP();
+    ASSERT_TRUE(harness.settle());
+    EXPECT_EQ(harness.platform.panelTitles, QStringList{"导入本地插件整合包"});
+    EXPECT_TRUE(model.hasPreview());
+}

@@ -47,9 +47,9 @@ wait_for 60 xdotool search --onlyvisible --name "Kelvarn"
 # Ctrl+O is ignored until the first scan has selected a folder, so it is pressed until the
 # panel opens.
 panel() { xdotool search --onlyvisible --name "导入本地插件整合包"; }
-for _ in $(seq 60); do
+for _ in $(seq 30); do
   xdotool search --onlyvisible --name "Kelvarn" windowfocus --sync key ctrl+o
-  if wait_for 2 panel; then break; fi
+  if wait_for 4 panel; then break; fi
 done
 panel >/dev/null
 xdotool search --onlyvisible --name "导入本地插件整合包" windowfocus --sync

@@ -5,6 +5,8 @@
 // tests' support library stays free of Qt.
 
 #include <QHash>
+#include <functional>
+#include <utility>
 
 #include "platform/PlatformServices.h"
 
@@ -30,6 +32,10 @@ public:
     }
     std::optional<QString> chooseFile(const QString& title, const QStringList&) override {
         panelTitles.append(title);
+        // What the panel's own event loop may deliver meanwhile; once, as a user would.
+        if (auto meanwhile = std::exchange(whilePanelOpen, {})) {
+            meanwhile();
+        }
         return nextChoice;
     }
     std::optional<QString> chooseSaveLocation(const QString& title, const QString& proposedName) override {
@@ -49,6 +55,7 @@ public:
     std::vector<RunningApplication> running;
     mutable int processReads = 0;
     std::optional<QString> nextChoice;
+    std::function<void()> whilePanelOpen;
     QStringList panelTitles;
     QStringList proposedNames; // the file names save panels proposed
     QStringList revealed;
