@@ -11,8 +11,6 @@ app=$(realpath "$1")
 if [ -z "${OLVEX_UNDER_XVFB:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1400x1000x24" env OLVEX_UNDER_XVFB=1 "$0" "$app"
 fi
-# A folder name nothing else in the temporary folder starts with, so the panel's path completer
-# has one suggestion at most.
 work=$(mktemp -d "${TMPDIR:-/tmp}/olvex-keys-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
@@ -24,7 +22,8 @@ mkdir -p "$retail/Interface/AddOns/Old" "$work/pack/Fresh"
 touch "$retail/Wow.exe"
 printf '## Title: Old\n' >"$retail/Interface/AddOns/Old/Old.toc"
 printf '## Title: Fresh\n' >"$work/pack/Fresh/Fresh.toc"
-(cd "$work/pack" && bsdtar --format zip -cf "$work/fresh.zip" Fresh)
+# In the home folder, where the panel opens: only the file's short name is typed.
+(cd "$work/pack" && bsdtar --format zip -cf "$HOME/fresh.zip" Fresh)
 settings=$XDG_CONFIG_HOME/Olvex/OlvexManager.ini
 printf '[General]\nOlvex.selectedRoots=%s\n' "$work/games" >"$settings"
 before=$(cd "$retail" && find . | sort)
@@ -54,7 +53,7 @@ done
 panel >/dev/null
 xdotool search --onlyvisible --name "导入本地插件整合包" windowfocus --sync
 sleep 0.5
-xdotool type --delay 20 "$work/fresh.zip"
+xdotool type --delay 50 "fresh.zip"
 outcome() { grep -o "导入 ZIP：[^,]*" "$settings" | grep -v "开始"; }
 # Enter, again while the panel stays open: the first one may only take the path completer's
 # suggestion.
@@ -73,7 +72,7 @@ fi
 kill -TERM "$pid"
 wait "$pid"
 
-QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software "$app" "$work/fresh.zip" &
+QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software "$app" "$HOME/fresh.zip" &
 pid=$!
 previews() { [ "$(grep -o "导入 ZIP：成功" "$settings" | wc -l)" -eq "$1" ]; }
 wait_for 120 previews 2
