@@ -1,4 +1,4 @@
-// The file digest walk (ManagerService::fileDigests) against `openssl dgst -sha256` over the
+// The file digest walk (fileDigests) against `openssl dgst -sha256` over the
 // same files. Both hash with libcrypto, which uses the CPU's SHA instructions where it has
 // them; ours also walks the tree, refuses links and special files and builds the map, while
 // the baseline is handed the list of files ready-made (outside the measured time), in
@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "service/ManagerService.h"
+#include "packs/FileDigests.h"
 
 namespace fs = std::filesystem;
 
@@ -111,8 +111,7 @@ long runOpenssl(const fs::path& root, const std::vector<std::string>& files, con
 
 // Both sides over one folder must give the same digest for every file.
 void verify(const fs::path& root, const fs::path& output) {
-    olvex::ManagerService service;
-    olvex::DigestMap ours = service.fileDigests(root);
+    olvex::DigestMap ours = olvex::fileDigests(root);
     const std::vector<std::string> files = filesBelow(root);
     fs::remove(output);
     runOpenssl(root, files, output);
@@ -143,10 +142,9 @@ void verify(const fs::path& root, const fs::path& output) {
 }
 
 void digestOurs(benchmark::State& state) {
-    olvex::ManagerService service;
     size_t entries = 0;
     for (auto _ : state) {
-        entries = service.fileDigests(g_tree).size();
+        entries = olvex::fileDigests(g_tree).size();
         benchmark::DoNotOptimize(entries);
     }
     state.counters["entries"] = static_cast<double>(entries);

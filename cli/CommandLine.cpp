@@ -5,13 +5,13 @@
 
 namespace olvex::cli {
 
-namespace {
-
 const CommandSpec* findCommand(const std::string& name) {
     const auto& table = commandTable();
     auto it = std::find_if(table.begin(), table.end(), [&](const CommandSpec& spec) { return name == spec.name; });
     return it == table.end() ? nullptr : &*it;
 }
+
+namespace {
 
 struct OptionSpec {
     const char* name;
@@ -60,35 +60,6 @@ std::string usageLine(const CommandSpec& spec) {
 }
 
 } // namespace
-
-const std::vector<CommandSpec>& commandTable() {
-    static const std::vector<CommandSpec> table{
-        {"scan", "[根目录…] [--no-default-roots]", "扫描默认位置和给出的目录，列出找到的版本目录", 0, -1,
-         kNoDefaultRoots},
-        {"addons", "目录 [--search 文字]", "列出已安装的插件，可按名称、文件夹或作者搜索", 1, 1, kSearch},
-        {"packs", "目录", "列出已安装的整合包", 1, 1, 0},
-        {"retired", "目录", "列出新版整合包不再包含的旧插件", 1, 1, 0},
-        {"remove-retired", "目录 整合包标识 插件名", "备份后清理一个未改动的旧整合包插件", 3, 3, 0},
-        {"preview", "目录 ZIP", "校验整合包并显示安装预览，不做任何改动", 2, 2, 0},
-        {"install", "目录 ZIP [--yes]", "显示安装预览，确认后安装整合包（--yes 跳过确认）", 2, 2, kYes},
-        {"backups", "目录", "列出备份及其大小", 1, 1, 0},
-        {"backup-wtf", "目录", "立即备份 WTF 配置", 1, 1, 0},
-        {"scopes", "目录 备份", "列出 WTF 备份中可单独恢复的账号、服务器和角色", 2, 2, 0},
-        {"restore", "目录 备份 [--scope 路径]", "恢复整个备份，或只恢复其中一个账号、服务器或角色", 2, 2, kScope},
-        {"export", "目录 备份 目标", "把备份连同摘要清单导出到一个尚不存在的文件夹", 3, 3, 0},
-        {"import", "目录 迁移包", "校验并导入导出的 WTF 配置（原配置自动备份）", 2, 2, 0},
-        {"recycle", "目录 备份", "把一份备份移入可恢复区", 2, 2, 0},
-        {"retain", "目录 [份数]", "每类只保留最近几份备份（默认 5），其余移入可恢复区", 1, 2, 0},
-        {"recover-recycled", "目录", "把可恢复区中的备份全部移回", 1, 1, 0},
-        {"recover", "目录 [--set-aside-journal [--yes]]",
-         "恢复被中断的操作之前的状态；恢复日志损坏时，加 --set-aside-journal 经确认后把它改名移到一旁（不删除）", 1, 1,
-         kSetAsideJournal | kYes},
-        {"status", "目录", "显示待恢复事务和插件、整合包、备份的数量", 1, 1, 0},
-        {"cleanup", "", "清理一天前遗留的整合包临时文件夹", 0, 0, 0},
-        {"help", "[命令]", "显示帮助", 0, 1, 0},
-    };
-    return table;
-}
 
 Invocation parseCommandLine(const std::vector<std::string>& words) {
     Invocation invocation;
@@ -169,10 +140,6 @@ Invocation parseCommandLine(const std::vector<std::string>& words) {
         throw UsageError("参数过多。用法：" + usageLine(*spec));
     }
     return invocation;
-}
-
-bool isCommand(const std::string& name) {
-    return findCommand(name) != nullptr;
 }
 
 std::string helpText(const std::string& command) {

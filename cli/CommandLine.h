@@ -1,7 +1,8 @@
 #pragma once
 
 // The grammar of the olvex command line: the command table, option parsing and the Chinese
-// help texts. Parsing only looks at the words; it never touches the disk or the service.
+// help texts. Parsing only looks at the words; it never touches the disk or the service. The
+// table itself lives beside the command bodies (Commands.cpp), one row per command.
 
 #include <optional>
 #include <stdexcept>
@@ -20,8 +21,12 @@ enum Option : unsigned {
     kSetAsideJournal = 1u << 5,
 };
 
+// What a command body is given: the parsed line, the service session and the environment.
+struct Context;
+
 // One command of the table: its name, its argument names for the help, how many positional
-// arguments it takes (maxArguments < 0: any number) and which options besides --json.
+// arguments it takes (maxArguments < 0: any number), which options besides --json, and the
+// body that runs it (returning the exit status).
 struct CommandSpec {
     const char* name;
     const char* arguments;
@@ -29,9 +34,12 @@ struct CommandSpec {
     int minArguments;
     int maxArguments;
     unsigned options;
+    int (*run)(const Context&);
 };
 
 const std::vector<CommandSpec>& commandTable();
+// The table's row for a command name, or null.
+const CommandSpec* findCommand(const std::string& name);
 
 // A parsed command line. `command` is empty when only help or the version was asked for.
 struct Invocation {
@@ -59,7 +67,5 @@ Invocation parseCommandLine(const std::vector<std::string>& words);
 
 // The general help, or one command's help when `command` names a command of the table.
 std::string helpText(const std::string& command = {});
-// Whether `name` is a command of the table.
-bool isCommand(const std::string& name);
 
 } // namespace olvex::cli

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <poll.h>
 #include <set>
+#include <sstream>
 #include <unistd.h>
 
 #include "discovery/GameScanner.h"
@@ -23,17 +23,11 @@ namespace olvex::cli {
 Environment Environment::fromProcess() {
     Environment environment;
     if (const char* roots = std::getenv("OLVEX_DEFAULT_ROOTS")) {
-        std::string list = roots;
-        size_t start = 0;
-        while (start <= list.size()) {
-            size_t end = list.find(':', start);
-            if (end == std::string::npos) {
-                end = list.size();
+        std::istringstream list(roots);
+        for (std::string root; std::getline(list, root, ':');) {
+            if (!root.empty()) {
+                environment.defaultRoots.emplace_back(root);
             }
-            if (end > start) {
-                environment.defaultRoots.emplace_back(list.substr(start, end - start));
-            }
-            start = end + 1;
         }
     } else {
         environment.defaultRoots = GameScanner::defaultRoots();
@@ -44,8 +38,6 @@ Environment Environment::fromProcess() {
     return environment;
 }
 
-namespace {
-
 struct Context {
     const Invocation& invocation;
     Session& session;
@@ -54,6 +46,8 @@ struct Context {
 
     const std::string& argument(size_t index) const { return invocation.arguments.at(index); }
 };
+
+namespace {
 
 // --- Arguments -------------------------------------------------------------------------
 
@@ -167,6 +161,27 @@ std::string joined(const std::vector<std::string>& items) {
     return text;
 }
 
+// What a listing request of the service answers for the version folder named first.
+template <typename Request> auto listedFor(const Context& context, Request request) {
+    const GameClient client = clientArgument(context, 0);
+    return context.session.read([client, request](ManagerService& s) { return (s.*request)(client); });
+}
+
+// Prints a list: one JSON array for scripts; for people each item as `print` shows it, then
+// the count ("共 N" and `unit`).
+template <typename Item, typename Print>
+int printList(const Context& context, const std::vector<Item>& list, Print print, const char* unit) {
+    if (context.invocation.json) {
+        printJsonArray(list);
+        return 0;
+    }
+    for (const auto& item : list) {
+        print(item);
+    }
+    std::cout << "共 " << list.size() << unit << '\n';
+    return 0;
+}
+
 std::set<std::string> backupIds(const std::vector<LocalBackup>& backups) {
     std::set<std::string> ids;
     for (const auto& backup : backups) {
@@ -223,8 +238,7 @@ int scan(const Context& context) {
 }
 
 int addons(const Context& context) {
-    const GameClient client = clientArgument(context, 0);
-    auto list = context.session.read([client](ManagerService& s) { return s.installedAddons(client); });
+    auto list = listedFor(context, &ManagerService::installedAddons);
     if (context.invocation.search && !context.invocation.search->empty()) {
         const std::string query = text::lowercased(*context.invocation.search);
         std::erase_if(list, [&](const InstalledAddon& addon) {
@@ -232,53 +246,40 @@ int addons(const Context& context) {
             return text::lowercased(haystack).find(query) == std::string::npos;
         });
     }
-    if (context.invocation.json) {
-        printJsonArray(list);
-        return 0;
-    }
-    for (const auto& addon : list) {
-        std::cout << shown(addon.title) << "（" << shown(addon.folder.filename()) << "）";
-        if (!addon.version.empty()) {
-            std::cout << "  版本 " << shown(addon.version);
-        }
-        if (!addon.author.empty()) {
-            std::cout << "  作者 " << shown(addon.author);
-        }
-        std::cout << '\n';
-    }
-    std::cout << "共 " << list.size() << " 个插件。\n";
-    return 0;
+    return printList(
+        context, list,
+        [](const InstalledAddon& addon) {
+            std::cout << shown(addon.title) << "（" << shown(addon.folder.filename()) << "）";
+            if (!addon.version.empty()) {
+                std::cout << "  版本 " << shown(addon.version);
+            }
+            if (!addon.author.empty()) {
+                std::cout << "  作者 " << shown(addon.author);
+            }
+            std::cout << '\n';
+        },
+        " 个插件。");
 }
 
 int packs(const Context& context) {
-    const GameClient client = clientArgument(context, 0);
-    const auto list = context.session.read([client](ManagerService& s) { return s.installedPacks(client); });
-    if (context.invocation.json) {
-        printJsonArray(list);
-        return 0;
-    }
-    for (const auto& pack : list) {
-        std::cout << shown(pack.manifest.name) << " " << shown(pack.manifest.version) << "（"
-                  << shown(pack.manifest.identifier) << "）  安装于 " << localDate(pack.installedAt) << "\n  插件："
-                  << joined(pack.addons) << '\n';
-    }
-    std::cout << "共 " << list.size() << " 个整合包。\n";
-    return 0;
+    return printList(
+        context, listedFor(context, &ManagerService::installedPacks),
+        [](const ManagedPack& pack) {
+            std::cout << shown(pack.manifest.name) << " " << shown(pack.manifest.version) << "（"
+                      << shown(pack.manifest.identifier) << "）  安装于 " << localDate(pack.installedAt) << "\n  插件："
+                      << joined(pack.addons) << '\n';
+        },
+        " 个整合包。");
 }
 
 int retired(const Context& context) {
-    const GameClient client = clientArgument(context, 0);
-    const auto list = context.session.read([client](ManagerService& s) { return s.retiredAddons(client); });
-    if (context.invocation.json) {
-        printJsonArray(list);
-        return 0;
-    }
-    for (const auto& addon : list) {
-        std::cout << shown(addon.packID) << "  " << shown(addon.name) << "  "
-                  << (addon.canRemove ? "可清理" : "文件已改动，不能自动清理") << '\n';
-    }
-    std::cout << "共 " << list.size() << " 个旧整合包插件。\n";
-    return 0;
+    return printList(
+        context, listedFor(context, &ManagerService::retiredAddons),
+        [](const RetiredAddon& addon) {
+            std::cout << shown(addon.packID) << "  " << shown(addon.name) << "  "
+                      << (addon.canRemove ? "可清理" : "文件已改动，不能自动清理") << '\n';
+        },
+        " 个旧整合包插件。");
 }
 
 int removeRetired(const Context& context) {
@@ -399,19 +400,14 @@ int install(const Context& context) {
 }
 
 int backups(const Context& context) {
-    const GameClient client = clientArgument(context, 0);
-    const auto list = context.session.read([client](ManagerService& s) { return s.backupDetails(client); });
-    if (context.invocation.json) {
-        printJsonArray(list);
-        return 0;
-    }
-    for (const auto& details : list) {
-        const LocalBackup& backup = details.backup;
-        std::cout << backup.id.text() << "  " << localDate(backup.date) << "  " << title(backup.kind) << "  "
-                  << formatByteCount(details.bytes) << "  " << shown(backup.reason) << '\n';
-    }
-    std::cout << "共 " << list.size() << " 份备份。\n";
-    return 0;
+    return printList(
+        context, listedFor(context, &ManagerService::backupDetails),
+        [](const BackupDetails& details) {
+            const LocalBackup& backup = details.backup;
+            std::cout << backup.id.text() << "  " << localDate(backup.date) << "  " << title(backup.kind) << "  "
+                      << formatByteCount(details.bytes) << "  " << shown(backup.reason) << '\n';
+        },
+        " 份备份。");
 }
 
 int backupWTF(const Context& context) {
@@ -599,31 +595,42 @@ int cleanup(const Context& context) {
 
 } // namespace
 
+// The one table of commands: the parser's grammar, the help's usage lines and each command's
+// body. "help" has no body here: main answers it before any service exists.
+const std::vector<CommandSpec>& commandTable() {
+    static const std::vector<CommandSpec> table{
+        {"scan", "[根目录…] [--no-default-roots]", "扫描默认位置和给出的目录，列出找到的版本目录", 0, -1,
+         kNoDefaultRoots, scan},
+        {"addons", "目录 [--search 文字]", "列出已安装的插件，可按名称、文件夹或作者搜索", 1, 1, kSearch, addons},
+        {"packs", "目录", "列出已安装的整合包", 1, 1, 0, packs},
+        {"retired", "目录", "列出新版整合包不再包含的旧插件", 1, 1, 0, retired},
+        {"remove-retired", "目录 整合包标识 插件名", "备份后清理一个未改动的旧整合包插件", 3, 3, 0, removeRetired},
+        {"preview", "目录 ZIP", "校验整合包并显示安装预览，不做任何改动", 2, 2, 0, preview},
+        {"install", "目录 ZIP [--yes]", "显示安装预览，确认后安装整合包（--yes 跳过确认）", 2, 2, kYes, install},
+        {"backups", "目录", "列出备份及其大小", 1, 1, 0, backups},
+        {"backup-wtf", "目录", "立即备份 WTF 配置", 1, 1, 0, backupWTF},
+        {"scopes", "目录 备份", "列出 WTF 备份中可单独恢复的账号、服务器和角色", 2, 2, 0, scopes},
+        {"restore", "目录 备份 [--scope 路径]", "恢复整个备份，或只恢复其中一个账号、服务器或角色", 2, 2, kScope,
+         restore},
+        {"export", "目录 备份 目标", "把备份连同摘要清单导出到一个尚不存在的文件夹", 3, 3, 0, exportBackup},
+        {"import", "目录 迁移包", "校验并导入导出的 WTF 配置（原配置自动备份）", 2, 2, 0, importWTF},
+        {"recycle", "目录 备份", "把一份备份移入可恢复区", 2, 2, 0, recycle},
+        {"retain", "目录 [份数]", "每类只保留最近几份备份（默认 5），其余移入可恢复区", 1, 2, 0, retain},
+        {"recover-recycled", "目录", "把可恢复区中的备份全部移回", 1, 1, 0, recoverRecycled},
+        {"recover", "目录 [--set-aside-journal [--yes]]",
+         "恢复被中断的操作之前的状态；恢复日志损坏时，加 --set-aside-journal 经确认后把它改名移到一旁（不删除）", 1, 1,
+         kSetAsideJournal | kYes, recover},
+        {"status", "目录", "显示待恢复事务和插件、整合包、备份的数量", 1, 1, 0, status},
+        {"cleanup", "", "清理一天前遗留的整合包临时文件夹", 0, 0, 0, cleanup},
+        {"help", "[命令]", "显示帮助", 0, 1, 0, nullptr},
+    };
+    return table;
+}
+
 int runCommand(const Invocation& invocation, Session& session, InterruptWatcher& interrupts,
                const Environment& environment) {
-    static const std::map<std::string, int (*)(const Context&)> commands{
-        {"scan", scan},
-        {"addons", addons},
-        {"packs", packs},
-        {"retired", retired},
-        {"remove-retired", removeRetired},
-        {"preview", preview},
-        {"install", install},
-        {"backups", backups},
-        {"backup-wtf", backupWTF},
-        {"scopes", scopes},
-        {"restore", restore},
-        {"export", exportBackup},
-        {"import", importWTF},
-        {"recycle", recycle},
-        {"retain", retain},
-        {"recover-recycled", recoverRecycled},
-        {"recover", recover},
-        {"status", status},
-        {"cleanup", cleanup},
-    };
     const Context context{invocation, session, interrupts, environment};
-    return commands.at(invocation.command)(context);
+    return findCommand(invocation.command)->run(context);
 }
 
 } // namespace olvex::cli

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
                                       ? invocation.arguments.front()
                                   : invocation.command == "help" ? std::string()
                                                                  : invocation.command;
-        if (!topic.empty() && !isCommand(topic)) {
+        if (!topic.empty() && findCommand(topic) == nullptr) {
             return usageFailure("未知命令：" + topic);
         }
         std::cout << helpText(topic);

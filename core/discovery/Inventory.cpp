@@ -1,5 +1,4 @@
-// The installed add-on inventory: one row per add-on folder under Interface/AddOns, filled
-// from the .toc file the version folder's game would read. It only reads: no lease, no writes.
+#include "discovery/Inventory.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +8,6 @@
 #include "records/Errors.h"
 #include "records/FileSafety.h"
 #include "records/Sys.h"
-#include "service/ManagerService.h"
 
 namespace olvex {
 
@@ -65,8 +63,7 @@ std::vector<sys::DirEntry> listFolder(const Path& folder) {
 
 } // namespace
 
-std::vector<InstalledAddon> ManagerService::installedAddons(const GameClient& client) {
-    checkClient(client);
+std::vector<InstalledAddon> listInstalledAddons(const GameClient& client) {
     const Path root = client.url() / "Interface/AddOns";
     FileSafety::checkPath(root);
     if (!FileSafety::exists(root)) {

@@ -2,6 +2,7 @@
 
 // Where a pack's add-on folders lie inside an unpacked ZIP, and which names they have.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,10 @@ inline std::string addonNameKey(std::string_view name) {
 }
 inline bool sameAddonName(std::string_view a, std::string_view b) {
     return text::equalIgnoringCaseAndDiacritics(a, b);
+}
+inline bool containsAddon(const std::vector<std::string>& names, std::string_view name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& other) { return sameAddonName(other, name); });
 }
 
 // The one folder that holds the add-on folders: the root itself, "AddOns", "Interface/AddOns"

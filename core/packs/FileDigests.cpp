@@ -1,6 +1,4 @@
-// The file digest walk shared by the pack registry, retired add-ons and configuration
-// transfer: every entry below a folder, hidden ones included, mapped to the SHA-256 of its
-// content ("directory" for folders, whose keys end in "/").
+#include "packs/FileDigests.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -10,9 +8,7 @@
 
 #include "records/Errors.h"
 #include "records/FileSafety.h"
-#include "records/OperationControl.h"
 #include "records/Sys.h"
-#include "service/ManagerService.h"
 
 namespace olvex {
 
@@ -150,7 +146,7 @@ private:
 // refused, a file swapped after the check can no longer slip through, and the tree is listed
 // once instead of twice with one lstat per entry less, which is most of the cost on trees of
 // many small files. Only the folder's own path is checked up front.
-DigestMap ManagerService::fileDigests(const Path& folder) {
+DigestMap fileDigests(const Path& folder, const OperationControl* control) {
     FileSafety::checkPath(folder);
     if (!FileSafety::isDirectory(folder)) {
         throw ManagerError(kNotDirectory);
@@ -162,7 +158,7 @@ DigestMap ManagerService::fileDigests(const Path& folder) {
     while (root.size() > 1 && root.back() == '/') {
         root.pop_back();
     }
-    DigestWalk walk(control());
+    DigestWalk walk(control);
     walk.walk(root, "");
     return walk.take();
 }

@@ -1,18 +1,13 @@
 #include "packs/PackRegistry.h"
 
-#include "packs/AddonLayout.h"
-
-#include <cerrno>
-#include <fcntl.h>
-#include <optional>
+#include <algorithm>
 #include <set>
-#include <sys/stat.h>
+#include <utility>
 
+#include "packs/AddonLayout.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
-#include "records/Sys.h"
 #include "records/Text.h"
-#include "service/ManagerService.h"
 
 namespace olvex {
 
@@ -75,7 +70,7 @@ std::map<std::string, DigestMap> digestMapsFromJson(const json::Json& record, co
 }
 
 Path registryFile(const Path& addonFolder) {
-    return addonFolder / ManagerService::registryName;
+    return addonFolder / kRegistryName;
 }
 
 } // namespace
@@ -162,7 +157,7 @@ bool isAddonComponent(std::string_view name) {
     return !name.empty() && name.front() != '.' && name.find_first_of(std::string_view("/\\:\0", 4)) == name.npos;
 }
 
-void ManagerService::validateManifest(const PackManifest& manifest, const GameClient& client) {
+void validateManifest(const PackManifest& manifest, const GameClient& client) {
     static const text::Regex identifier(kIdentifierPattern);
     auto within = [](const std::string& value, size_t least, size_t most) {
         size_t count = text::characterCount(value);
@@ -177,8 +172,8 @@ void ManagerService::validateManifest(const PackManifest& manifest, const GameCl
     }
 }
 
-void ManagerService::checkOwnership(const std::vector<std::string>& addons, const std::optional<PackManifest>& manifest,
-                                    const std::vector<ManagedPack>& registry) {
+void checkOwnership(const std::vector<std::string>& addons, const std::optional<PackManifest>& manifest,
+                    const std::vector<ManagedPack>& registry) {
     for (const auto& record : registry) {
         if (manifest && record.manifest.identifier == manifest->identifier) {
             continue; // an upgrade of the same pack may replace its own folders
@@ -194,7 +189,7 @@ void ManagerService::checkOwnership(const std::vector<std::string>& addons, cons
     }
 }
 
-std::vector<ManagedPack> ManagerService::readRegistry(const Path& addonFolder) {
+std::vector<ManagedPack> readRegistry(const Path& addonFolder) {
     const Path file = registryFile(addonFolder);
     FileSafety::checkPath(file);
     std::optional<std::string> data = FileSafety::readBounded(file, kRegistryByteLimit, kRegistryTooLarge);
@@ -214,7 +209,7 @@ std::vector<ManagedPack> ManagerService::readRegistry(const Path& addonFolder) {
     return registry;
 }
 
-void ManagerService::writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder) {
+void writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder) {
     const Path file = registryFile(addonFolder);
     FileSafety::checkPath(file);
     std::string data = encodeRegistry(registry);
@@ -224,9 +219,14 @@ void ManagerService::writeRegistry(const std::vector<ManagedPack>& registry, con
     FileSafety::writeFileAtomically(file, data);
 }
 
-std::vector<ManagedPack> ManagerService::installedPacks(const GameClient& client) {
-    checkClient(client);
-    return readRegistry(targetFolder(BackupKind::addons, client));
+const ManagedPack* findPack(const std::vector<ManagedPack>& registry, std::string_view identifier) {
+    auto it = std::find_if(registry.begin(), registry.end(),
+                           [&](const ManagedPack& record) { return record.manifest.identifier == identifier; });
+    return it == registry.end() ? nullptr : &*it;
+}
+
+ManagedPack* findPack(std::vector<ManagedPack>& registry, std::string_view identifier) {
+    return const_cast<ManagedPack*>(findPack(std::as_const(registry), identifier));
 }
 
 } // namespace olvex

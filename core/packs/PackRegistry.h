@@ -2,9 +2,12 @@
 
 // The two pack file formats: the manifest a pack ZIP carries (".olvex-pack.json") and the
 // installed-pack registry kept in each version folder's Interface/AddOns
-// (".olvex-installed-packs.json"), with the size limits that bound their decoding.
+// (".olvex-installed-packs.json"), with the size limits that bound their decoding, and the
+// rules every pack must pass: a valid manifest for the chosen flavour, and no add-on folder
+// that another pack manages.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +18,7 @@
 namespace olvex {
 
 inline constexpr const char* kManifestName = ".olvex-pack.json";
+inline constexpr const char* kRegistryName = ".olvex-installed-packs.json";
 // Both files are read whole; these caps bound the memory that decoding can take.
 inline constexpr std::int64_t kManifestByteLimit = 65'536;
 inline constexpr std::int64_t kRegistryByteLimit = 16'777'216;
@@ -35,7 +39,7 @@ ManagedPack managedPackFromJson(const json::Json& object);
 // Encoding fails (the library's type error) on text that is not valid UTF-8.
 std::string encodeRegistry(const std::vector<ManagedPack>& registry);
 // Records in file order. Malformed JSON, a top level that is not an array or a record that
-// breaks the format fail; duplicate identifiers are left to the caller (readRegistry).
+// breaks the format fail; duplicate identifiers are left to readRegistry.
 std::vector<ManagedPack> decodeRegistry(std::string_view text);
 // The same from a parsed value; fails with json::DecodeError.
 std::vector<ManagedPack> registryFromJson(const json::Json& array);
@@ -44,5 +48,25 @@ std::vector<ManagedPack> registryFromJson(const json::Json& array);
 // hidden (no leading "."), and free of "/", "\", ":" and NUL, so that joining it to the add-on
 // folder can never name anything but one direct child.
 bool isAddonComponent(std::string_view name);
+
+// Fails with a ManagerError unless the identifier, name, version and source are within their
+// limits (counted in user-perceived characters) and the flavour is the client's folder name.
+void validateManifest(const PackManifest& manifest, const GameClient& client);
+
+// Fails with a ManagerError when an incoming add-on name folds to a folder that a pack other
+// than `manifest`'s (compared by exact identifier) manages; an upgrade may replace its own.
+void checkOwnership(const std::vector<std::string>& addons, const std::optional<PackManifest>& manifest,
+                    const std::vector<ManagedPack>& registry);
+
+// The registry of an add-on folder; a missing file is an empty registry. A file past the size
+// limit, one that does not decode, or two records of one identifier fail, naming the file.
+std::vector<ManagedPack> readRegistry(const Path& addonFolder);
+// Writes the registry atomically; one that would encode past the size limit is refused and
+// the old file stays.
+void writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder);
+
+// The record of the pack with this exact identifier, or null.
+const ManagedPack* findPack(const std::vector<ManagedPack>& registry, std::string_view identifier);
+ManagedPack* findPack(std::vector<ManagedPack>& registry, std::string_view identifier);
 
 } // namespace olvex

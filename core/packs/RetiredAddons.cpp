@@ -1,93 +1,74 @@
-// Add-ons that a newer release of an installed pack no longer ships: listed with whether the
-// system can prove they are untouched and unclaimed, and removed only on that proof, checked
-// once in the live folder and again in the work copy that the transaction commits.
+#include "packs/RetiredAddons.h"
 
 #include <algorithm>
 
 #include "packs/AddonLayout.h"
+#include "packs/FileDigests.h"
 #include "packs/PackRegistry.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
-#include "service/ManagerService.h"
 
 namespace olvex {
 
 namespace {
 
-constexpr const char* kInvalidRecordedName = "整合包归属记录含无效目录名。";
-constexpr const char* kNotRemovable = "插件没有可信的历史归属、已被其他整合包使用或已修改，不能自动清理。";
 constexpr const char* kChangedAfterCheck = "插件在校验后发生变化，已停止清理。";
-constexpr const char* kRemovalReason = "清理旧整合包插件前自动备份";
 
 bool claimedByAnyPack(const std::vector<ManagedPack>& packs, const std::string& name) {
-    return std::any_of(packs.begin(), packs.end(), [&](const ManagedPack& pack) {
-        return std::any_of(pack.addons.begin(), pack.addons.end(),
-                           [&](const std::string& addon) { return sameAddonName(addon, name); });
-    });
+    return std::any_of(packs.begin(), packs.end(),
+                       [&](const ManagedPack& pack) { return containsAddon(pack.addons, name); });
+}
+
+// Whether a folder is still exactly as its recorded digests say.
+bool unchanged(const Path& folder, const DigestMap& recorded, const OperationControl* control) {
+    return FileSafety::isDirectory(folder) && fileDigests(folder, control) == recorded;
 }
 
 } // namespace
 
-std::vector<RetiredAddon> ManagerService::retiredAddons(const GameClient& client) {
-    const std::vector<ManagedPack> packs = installedPacks(client);
-    const Path live = targetFolder(BackupKind::addons, client);
+std::vector<RetiredAddon> listRetiredAddons(const std::vector<ManagedPack>& packs, const Path& addonFolder,
+                                            const OperationControl* control) {
     std::vector<RetiredAddon> listed;
     for (const auto& pack : packs) {
         // std::map keeps the retired names in ascending order.
         for (const auto& [name, recorded] : pack.retired) {
             if (!isAddonComponent(name)) {
-                throw ManagerError(kInvalidRecordedName);
+                throw ManagerError("整合包归属记录含无效目录名。");
             }
-            const Path folder = live / name;
+            const Path folder = addonFolder / name;
             FileSafety::checkPath(folder);
             if (!FileSafety::exists(folder)) {
                 continue; // removed by hand already
             }
-            const bool unclaimed = !claimedByAnyPack(packs, name);
-            const bool unchanged = FileSafety::isDirectory(folder) && fileDigests(folder) == recorded;
-            listed.push_back(RetiredAddon{pack.manifest.identifier, name, unclaimed && unchanged});
+            // Digested whether claimed or not: a link inside fails the listing either way.
+            const bool untouched = unchanged(folder, recorded, control);
+            listed.push_back(RetiredAddon{pack.manifest.identifier, name, untouched && !claimedByAnyPack(packs, name)});
         }
     }
     return listed;
 }
 
-void ManagerService::removeRetiredAddon(const std::string& packID, const std::string& name, const GameClient& client,
-                                        OperationControl* control) {
-    ControlScope scope(*this, control);
-    locked(client, [&] {
-        if (!isAddonComponent(name)) {
-            throw ManagerError(kNotRemovable);
-        }
-        const auto listed = retiredAddons(client);
-        const bool allowed = std::any_of(listed.begin(), listed.end(), [&](const RetiredAddon& addon) {
-            return addon.packID == packID && addon.name == name && addon.canRemove;
-        });
-        if (!allowed) {
-            throw ManagerError(kNotRemovable);
-        }
-        const Path live = targetFolder(BackupKind::addons, client);
-        transaction(BackupKind::addons, client, kRemovalReason, [&](const Path& next) {
-            // The transaction flushes the volume before its journal, so the copy may defer.
-            FileSafety::copyTree(live, next, this->control(), FileSafety::Flush::deferred);
-            // Verify again in the copy that will be committed: the live folder may have changed
-            // since the listing, and only this copy's content ends up in place.
-            std::vector<ManagedPack> registry = readRegistry(next);
-            auto pack = std::find_if(registry.begin(), registry.end(),
-                                     [&](const ManagedPack& record) { return record.manifest.identifier == packID; });
-            if (pack == registry.end()) {
-                throw ManagerError(kChangedAfterCheck);
-            }
-            const Path folder = next / name;
-            auto recorded = pack->retired.find(name);
-            if (recorded == pack->retired.end() || !FileSafety::isDirectory(folder) ||
-                fileDigests(folder) != recorded->second) {
-                throw ManagerError(kChangedAfterCheck);
-            }
-            FileSafety::remove(folder);
-            pack->retired.erase(recorded);
-            writeRegistry(registry, next);
-        });
+bool isRemovable(const std::vector<RetiredAddon>& listed, const std::string& packID, const std::string& name) {
+    return std::any_of(listed.begin(), listed.end(), [&](const RetiredAddon& addon) {
+        return addon.packID == packID && addon.name == name && addon.canRemove;
     });
+}
+
+void removeRetiredAddonIn(const Path& addonFolder, const std::string& packID, const std::string& name,
+                          const OperationControl* control) {
+    std::vector<ManagedPack> registry = readRegistry(addonFolder);
+    ManagedPack* pack = findPack(registry, packID);
+    if (pack == nullptr) {
+        throw ManagerError(kChangedAfterCheck);
+    }
+    const Path folder = addonFolder / name;
+    auto recorded = pack->retired.find(name);
+    if (recorded == pack->retired.end() || !unchanged(folder, recorded->second, control)) {
+        throw ManagerError(kChangedAfterCheck);
+    }
+    FileSafety::remove(folder);
+    pack->retired.erase(recorded);
+    writeRegistry(registry, addonFolder);
 }
 
 } // namespace olvex

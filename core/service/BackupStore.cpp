@@ -197,23 +197,23 @@ LocalBackup ManagerService::backupWTF(const GameClient& client, OperationControl
 }
 
 void ManagerService::recycleBackup(const LocalBackup& backup, const GameClient& client) {
-    checkClient(client);
     // No recovery here: the backup a pending journal names must stay where recovery finds it,
     // so a pending journal refuses every recycling instead.
-    ClientLock lease(managerFolder(client));
-    if (hasPendingRecovery(client)) {
-        throw ManagerError(kPendingTransaction);
-    }
-    const Path folder = verifiedBackupFolder(backup, client);
-    const Path recycled = recycleFolder(client);
-    FileSafety::directory(recycled);
-    const Path destination = recycled / backup.id.text();
-    FileSafety::checkPath(destination);
-    // rename(2) would silently replace an empty folder of that name; the store never replaces.
-    if (FileSafety::exists(destination)) {
-        throw SystemError(SystemOperation::move, folder.native(), EEXIST);
-    }
-    FileSafety::move(folder, destination);
+    leased(client, [&] {
+        if (hasPendingRecovery(client)) {
+            throw ManagerError(kPendingTransaction);
+        }
+        const Path folder = verifiedBackupFolder(backup, client);
+        const Path recycled = recycleFolder(client);
+        FileSafety::directory(recycled);
+        const Path destination = recycled / backup.id.text();
+        FileSafety::checkPath(destination);
+        // rename(2) would silently replace an empty folder of that name; the store never replaces.
+        if (FileSafety::exists(destination)) {
+            throw SystemError(SystemOperation::move, folder.native(), EEXIST);
+        }
+        FileSafety::move(folder, destination);
+    });
 }
 
 void ManagerService::retainBackups(int count, const GameClient& client) {
@@ -231,32 +231,32 @@ void ManagerService::retainBackups(int count, const GameClient& client) {
 }
 
 void ManagerService::recoverRecycledBackups(const GameClient& client) {
-    checkClient(client);
     // No recovery, and a pending journal does not stop this: bringing backups back can only
     // help a recovery that needs one.
-    ClientLock lease(managerFolder(client));
-    const Path recycled = recycleFolder(client);
-    FileSafety::checkTree(recycled);
-    if (!FileSafety::exists(recycled)) {
-        return;
-    }
-    const Path store = storeFolder(client);
-    FileSafety::checkPath(store);
-    std::set<Uuid> present = uuidsIn(store);
-    for (const auto& entry : FileSafety::list(recycled)) {
-        auto id = Uuid::parse(entry.name);
-        if (!id) {
-            continue;
+    leased(client, [&] {
+        const Path recycled = recycleFolder(client);
+        FileSafety::checkTree(recycled);
+        if (!FileSafety::exists(recycled)) {
+            return;
         }
-        const Path destination = store / id->text();
-        FileSafety::checkPath(destination);
-        if (present.count(*id) != 0 || FileSafety::exists(destination)) {
-            throw ManagerError("备份 ID 冲突，已停止恢复。");
+        const Path store = storeFolder(client);
+        FileSafety::checkPath(store);
+        std::set<Uuid> present = uuidsIn(store);
+        for (const auto& entry : FileSafety::list(recycled)) {
+            auto id = Uuid::parse(entry.name);
+            if (!id) {
+                continue;
+            }
+            const Path destination = store / id->text();
+            FileSafety::checkPath(destination);
+            if (present.count(*id) != 0 || FileSafety::exists(destination)) {
+                throw ManagerError("备份 ID 冲突，已停止恢复。");
+            }
+            FileSafety::directory(store);
+            FileSafety::move(recycled / entry.name, destination);
+            present.insert(*id);
         }
-        FileSafety::directory(store);
-        FileSafety::move(recycled / entry.name, destination);
-        present.insert(*id);
-    }
+    });
 }
 
 } // namespace olvex

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include "packs/Staging.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
 #include "records/Sys.h"
@@ -64,12 +65,6 @@ Date modificationDate(const struct ::stat& st) {
     return Date::fromUnix(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9);
 }
 
-bool isStagingName(const std::string& name) {
-    constexpr std::string_view prefix = "Olvex-";
-    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           Uuid::isValid(std::string_view(name).substr(prefix.size()));
-}
-
 } // namespace
 
 InstallationCheck ManagerService::installationCheck(const GameClient& client, std::int64_t incomingBytes) {
@@ -103,11 +98,7 @@ InstallationCheck ManagerService::installationCheck(const GameClient& client, st
 }
 
 TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
-    std::string temporary;
-    if (!sys::realpath(temporaryFolder().c_str(), temporary)) {
-        throw ManagerError("无法定位临时目录");
-    }
-    const Path folder(temporary);
+    const Path folder = resolvedTemporaryFolder(m_temporaryFolder);
     TemporaryCleanup result;
     for (const auto& entry : FileSafety::list(folder)) {
         if (!isStagingName(entry.name)) {
@@ -125,12 +116,12 @@ TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
         // belongs to a preview still retained, here or in another running copy.
         std::optional<ClientLock> lease;
         try {
-            const Path lockFile = staging / ".lease/operation.lock";
+            const Path lockFile = stagingLease(staging) / "operation.lock";
             FileSafety::checkPath(lockFile);
             if (!FileSafety::exists(lockFile)) {
                 continue;
             }
-            lease.emplace(staging / ".lease");
+            lease.emplace(stagingLease(staging));
         } catch (const std::exception&) {
             continue;
         }

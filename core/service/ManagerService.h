@@ -19,6 +19,7 @@
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
 #include "records/ClientLock.h"
+#include "records/Date.h"
 #include "records/GameClient.h"
 #include "records/OperationControl.h"
 #include "records/Records.h"
@@ -38,16 +39,19 @@ public:
     using Capacity = std::function<std::int64_t(const Path&)>;
     using Hook = std::function<void()>;
     using Build = std::function<void(const Path& next)>;
+    using Clock = std::function<Date()>;
 
     // `availableBytes` replaces the volume free-space query when given; `beforeCommit` runs
     // inside every commit after the old target is removed. `temporaryFolder` replaces the
     // platform's temporary folder (TMPDIR, else /tmp) for pack staging and housekeeping.
-    explicit ManagerService(Capacity availableBytes = {}, Hook beforeCommit = {}, Path temporaryFolder = {});
+    // `clock` replaces the system's for every date the service records (backups, pack
+    // installations, a journal set aside).
+    explicit ManagerService(Capacity availableBytes = {}, Hook beforeCommit = {}, Path temporaryFolder = {},
+                            Clock clock = {});
     ~ManagerService();
     ManagerService(const ManagerService&) = delete;
     ManagerService& operator=(const ManagerService&) = delete;
 
-    static constexpr const char* registryName = ".olvex-installed-packs.json";
     static constexpr std::int64_t kMargin = 67'108'864;
 
     // --- Recovery ---------------------------------------------------------------------
@@ -105,11 +109,19 @@ public:
     static Path targetFolder(BackupKind kind, const GameClient& client);
     static Path backupFolder(const GameClient& client, const Uuid& id);
 
+    // Runs `body` under the lease, after rolling back an interrupted transaction and sweeping.
     template <typename Body> auto locked(const GameClient& client, Body&& body) {
+        return leased(client, [&] {
+            recoverUnlocked(client);
+            sweep(client);
+            return body();
+        });
+    }
+    // Runs `body` under the lease without recovery: for requests that must leave a pending
+    // journal (and the backup it names) as they are, or that change nothing in the folder.
+    template <typename Body> auto leased(const GameClient& client, Body&& body) {
         checkClient(client);
         ClientLock lease(managerFolder(client));
-        recoverUnlocked(client);
-        sweep(client);
         return body();
     }
     void transaction(BackupKind kind, const GameClient& client, const std::string& reason, const Build& build);
@@ -120,20 +132,11 @@ public:
 
     // The control of the request running now (absent between requests).
     OperationControl* control() const { return m_control; }
-    const Path& temporaryFolder() const { return m_temporaryFolder; }
 
     // Validity-checked listing of backups shared by the store, restore and transfer.
     std::vector<LocalBackup> listBackups(const GameClient& client);
     // Reads a backup's record from disk and requires it to equal the caller's copy.
     Path verifiedBackupFolder(const LocalBackup& backup, const GameClient& client);
-
-    // Packs: the internal steps (see PackRegistry.cpp, Preview.cpp).
-    void validateManifest(const PackManifest& manifest, const GameClient& client);
-    static void checkOwnership(const std::vector<std::string>& addons, const std::optional<PackManifest>& manifest,
-                               const std::vector<ManagedPack>& registry);
-    std::vector<ManagedPack> readRegistry(const Path& addonFolder);
-    void writeRegistry(const std::vector<ManagedPack>& registry, const Path& addonFolder);
-    DigestMap fileDigests(const Path& folder);
 
     // Sets the current control for one request and clears it however the request ends.
     class ControlScope {
@@ -156,6 +159,7 @@ private:
     [[noreturn]] void rollBack(const GameClient& client, const Path& target, const Path& work,
                                const std::exception_ptr& commitFailure);
     std::int64_t freeBytes(const Path& folder);
+    Date now() const { return m_clock(); }
 
     struct Prepared;
     std::unique_ptr<Prepared> m_prepared;
@@ -163,6 +167,7 @@ private:
     Hook m_beforeCommit;
     OperationControl* m_control = nullptr;
     Path m_temporaryFolder;
+    Clock m_clock;
 };
 
 } // namespace olvex

@@ -19,17 +19,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
-#include "packs/Prepared.h"
+#include "packs/Staging.h"
 #include "records/ByteCount.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
 #include "records/Json.h"
 #include "records/Sys.h"
 #include "service/ManagerService.h"
+#include "service/Prepared.h"
 
 namespace olvex {
 
@@ -150,14 +150,10 @@ void syncIfPresent(const Path& folder) {
 
 } // namespace
 
-ManagerService::ManagerService(Capacity availableBytes, Hook beforeCommit, Path temporaryFolder)
+ManagerService::ManagerService(Capacity availableBytes, Hook beforeCommit, Path temporaryFolder, Clock clock)
     : m_capacity(std::move(availableBytes)), m_beforeCommit(std::move(beforeCommit)),
-      m_temporaryFolder(std::move(temporaryFolder)) {
-    if (m_temporaryFolder.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        m_temporaryFolder = (tmp != nullptr && *tmp != '\0') ? Path(tmp) : Path("/tmp");
-    }
-}
+      m_temporaryFolder(temporaryFolder.empty() ? systemTemporaryFolder() : std::move(temporaryFolder)),
+      m_clock(clock ? std::move(clock) : Clock(&Date::now)) {}
 
 ManagerService::~ManagerService() = default;
 
@@ -226,36 +222,36 @@ std::vector<Path> ManagerService::leftovers(const GameClient& client) {
 }
 
 bool ManagerService::recover(const GameClient& client) {
-    checkClient(client);
-    ClientLock lease(managerFolder(client));
-    const bool recovered = recoverUnlocked(client);
-    sweep(client);
-    return recovered;
+    return leased(client, [&] {
+        const bool recovered = recoverUnlocked(client);
+        sweep(client);
+        return recovered;
+    });
 }
 
 Path ManagerService::setAsideJournal(const GameClient& client) {
-    checkClient(client);
-    ClientLock lease(managerFolder(client));
-    const Path journal = journalFile(client);
-    FileSafety::checkPath(journal);
-    if (!FileSafety::exists(journal)) {
-        throw ManagerError("没有恢复日志，无需移开。");
-    }
-    // A journal that still reads is the only record of which backup undoes a half-done
-    // change: it is rolled back, never set aside.
-    try {
-        readJournal(journal);
-        throw ManagerError("恢复日志完好，请直接恢复，不要移开它。");
-    } catch (const DamagedJournalError&) {
-    }
-    const std::string stem = "active.json.damaged-" + fileDate(Date::now());
-    Path aside = managerFolder(client) / stem;
-    for (int n = 2; FileSafety::exists(aside); ++n) {
-        aside = managerFolder(client) / (stem + "-" + std::to_string(n));
-    }
-    FileSafety::move(journal, aside);
-    FileSafety::syncDirectory(managerFolder(client));
-    return aside;
+    return leased(client, [&] {
+        const Path journal = journalFile(client);
+        FileSafety::checkPath(journal);
+        if (!FileSafety::exists(journal)) {
+            throw ManagerError("没有恢复日志，无需移开。");
+        }
+        // A journal that still reads is the only record of which backup undoes a half-done
+        // change: it is rolled back, never set aside.
+        try {
+            readJournal(journal);
+            throw ManagerError("恢复日志完好，请直接恢复，不要移开它。");
+        } catch (const DamagedJournalError&) {
+        }
+        const std::string stem = "active.json.damaged-" + fileDate(now());
+        Path aside = managerFolder(client) / stem;
+        for (int n = 2; FileSafety::exists(aside); ++n) {
+            aside = managerFolder(client) / (stem + "-" + std::to_string(n));
+        }
+        FileSafety::move(journal, aside);
+        FileSafety::syncDirectory(managerFolder(client));
+        return aside;
+    });
 }
 
 bool ManagerService::hasPendingRecovery(const GameClient& client) {
@@ -371,7 +367,7 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
         m_control->expectBytes(size);
     }
     requireSpace(client, size + kMargin);
-    LocalBackup record{Uuid::random(), Date::now(), kind, reason, size};
+    LocalBackup record{Uuid::random(), now(), kind, reason, size};
     const Path folder = backupFolder(client, record.id);
     // Built under a work name and renamed into `backups` once whole: a crash part-way leaves a
     // work folder, which the next sweep removes, never a partial backup that nobody lists.

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include "packs/FileDigests.h"
 #include "records/Errors.h"
 #include "records/FileSafety.h"
 #include "records/Json.h"
@@ -156,7 +157,7 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
     try {
         FileSafety::VolumeFlush volume(parent);
         FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred);
-        TransferManifest manifest{kFormat, backup.kind, fileDigests(staging / "payload")};
+        TransferManifest manifest{kFormat, backup.kind, fileDigests(staging / "payload", control)};
         FileSafety::writeFileAtomically(staging / "transfer.json", encodeManifest(manifest));
         // The package must be durable before its name appears at the destination.
         volume.flush();
@@ -210,7 +211,7 @@ void ManagerService::importWTF(const Path& from, const GameClient& client, Opera
                 control->expectBytes(2 * incoming); // copied, then digested
             }
             FileSafety::copyTree(payload, next, control, FileSafety::Flush::deferred);
-            if (fileDigests(next) != manifest.files) {
+            if (fileDigests(next, control) != manifest.files) {
                 throw ManagerError(kDigestMismatch);
             }
         });

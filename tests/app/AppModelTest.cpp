@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "model/AppModel.h"
+#include "packs/PackRegistry.h"
 #include "records/Sys.h"
 #include "support/FakePlatform.h"
 #include "support/GameFixture.h"
@@ -274,7 +275,7 @@ TEST(AppModel, RefreshOfAFolderLeftMidwayLeavesTheNewFolderAlone) {
     ASSERT_TRUE(visitRetail());
     EXPECT_EQ(shown, std::vector<Names>{Names{"ClassicOne"}});
 
-    makeDirs(h.game.addons("_retail_") / ManagerService::registryName); // its refresh now fails
+    makeDirs(h.game.addons("_retail_") / kRegistryName); // its refresh now fails
     shown.clear();
     ASSERT_TRUE(visitRetail());
     EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
@@ -293,7 +294,7 @@ TEST(AppModel, RefreshFailureEmptiesOnlyTheBackups) {
     ASSERT_EQ(model.backups()->rowCount(), 1);
 
     h.game.addAddon("Later");
-    const Path registry = h.game.addons() / ManagerService::registryName;
+    const Path registry = h.game.addons() / kRegistryName;
     makeDirs(registry); // installedAddons succeeds, installedPacks refuses a folder
     model.refresh();
     ASSERT_TRUE(h.settle());

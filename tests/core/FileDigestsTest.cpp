@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "packs/FileDigests.h"
 #include "records/Errors.h"
-#include "service/ManagerService.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;
@@ -38,17 +38,15 @@ TEST(FileDigests, CoversEmptyAndHiddenEntriesNestedFoldersAndFilesAcrossChunks) 
                              {"名字/", "directory"},
                              {"名字/空", kEmptySha},
                              {"large.bin", "1a235f38a870bf33399da1c33073106be96684f2efa7d4da726c243d7db15584"}};
-    ManagerService service;
-    EXPECT_EQ(service.fileDigests(tree), expected);
-    EXPECT_EQ(service.fileDigests(tree.native() + "/"), expected); // a trailing slash names the same folder
+    EXPECT_EQ(fileDigests(tree), expected);
+    EXPECT_EQ(fileDigests(tree.native() + "/"), expected); // a trailing slash names the same folder
 }
 
 TEST(FileDigests, RefusesLinksSpecialFilesWhatIsNotAFolderAndMoreThanTwoGibibytes) {
     TempDir dir;
     const Path tree = dir / "tree";
     writeFile(tree / "sub/file", "x");
-    ManagerService service;
-    auto refusal = [&](const Path& folder) { return failure([&] { service.fileDigests(folder); }); };
+    auto refusal = [&](const Path& folder) { return failure([&] { fileDigests(folder); }); };
     ASSERT_EQ(refusal(tree), "");
     const std::string refused = "拒绝链接或特殊文件：";
     fs::create_symlink(dir / "outside", tree / "sub/link");
@@ -81,10 +79,9 @@ TEST(FileDigests, DigestsFiftyThousandEntriesAndRefusesOneMore) {
             ASSERT_EQ(::link((tree / "d0/0").c_str(), (sub / std::to_string(file)).c_str()), 0);
         }
     }
-    ManagerService service;
-    DigestMap digests = service.fileDigests(tree);
+    DigestMap digests = fileDigests(tree);
     EXPECT_EQ(digests.size(), 50'000u);
     EXPECT_EQ(digests.at("d99/498"), kEmptySha);
     writeFile(tree / "one-more", "");
-    EXPECT_EQ(failure([&] { service.fileDigests(tree); }), "迁移包超过 50000 个条目限制。");
+    EXPECT_EQ(failure([&] { fileDigests(tree); }), "迁移包超过 50000 个条目限制。");
 }

@@ -143,7 +143,7 @@ TEST(PackInstall, UpgradeRetiresDroppedAddonsAndALaterReleaseBringsThemBack) {
     EXPECT_EQ(v2.retiredAddons, Names{"Two"});
     EXPECT_EQ(v2.replacing, Names{"One"});
     game.service.install(v2.token);
-    EXPECT_EQ(names(game.addons()), (Names{ManagerService::registryName, "One", "Three", "Two"}));
+    EXPECT_EQ(names(game.addons()), (Names{kRegistryName, "One", "Three", "Two"}));
     EXPECT_EQ(readFile(game.addons() / "One/core.lua"), "-- One 2.0");
     EXPECT_EQ(readFile(game.addons() / "Two/core.lua"), "-- Two 1.0");
     auto registry = game.service.installedPacks(game.client);
@@ -157,7 +157,7 @@ TEST(PackInstall, UpgradeRetiresDroppedAddonsAndALaterReleaseBringsThemBack) {
     // "two" comes back (in other letter case) and is no longer retired; "Three" is dropped now.
     game.service.install(game.preview(pack({"One", "two"}, "", "3.0")).token);
     EXPECT_EQ(game.service.retiredAddons(game.client), (std::vector<RetiredAddon>{{"pack.one", "Three", true}}));
-    EXPECT_EQ(names(game.addons()), (Names{ManagerService::registryName, "One", "Three", "two"}));
+    EXPECT_EQ(names(game.addons()), (Names{kRegistryName, "One", "Three", "two"}));
 }
 
 // Chinese Windows stores GBK names. A pack without a manifest replaces the folders whose names
@@ -180,7 +180,7 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
         return ZipEntry{"", std::move(content), ZipEntry::Type::file, gbkRoot + name};
     };
     Entries entries = pack({"One", "Café"}, root);
-    Names expected = {ManagerService::registryName, "Café", "Keep", "One", "Owned"};
+    Names expected = {kRegistryName, "Café", "Keep", "One", "Owned"};
     for (const auto& folder : fs::directory_iterator(corpus("tocs"))) {
         std::string name = folder.path().filename();
         if (folder.is_directory()) {
@@ -212,7 +212,7 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
     EXPECT_EQ(readFile(game.addons() / "ElvUI/本地化/简体中文.lua"), "local L = {} -- ElvUI");
     EXPECT_EQ(readFile(game.addons() / "ElvUI/Modules/Module3.lua").size(), 3010u);
     EXPECT_EQ(readFile(game.addons() / "Keep/Keep.toc"), "untouched");
-    EXPECT_EQ(readFile(game.addons() / ManagerService::registryName), before.at(ManagerService::registryName));
+    EXPECT_EQ(readFile(game.addons() / kRegistryName), before.at(kRegistryName));
     EXPECT_EQ(game.service.installedAddons(game.client).size(), expected.size() - 1);
     auto backups = game.service.backups(game.client);
     ASSERT_EQ(backups.size(), 1u);

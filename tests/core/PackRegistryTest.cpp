@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "packs/Install.h"
 #include "packs/PackRegistry.h"
 #include "records/Errors.h"
-#include "service/ManagerService.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;
@@ -38,10 +38,9 @@ struct Game {
     TempDir dir;
     Path root = dir / "_retail_";
     GameClient client{root};
-    ManagerService service;
     Game() { makeDirs(addons()); }
     Path addons() const { return root / "Interface/AddOns"; }
-    Path registry() const { return addons() / ManagerService::registryName; }
+    Path registry() const { return addons() / kRegistryName; }
 };
 
 } // namespace
@@ -65,14 +64,14 @@ TEST(PackManifest, FieldLimitsHoldAtTheirEdgesCountingUserPerceivedCharacters) {
         {&M::source, {"", repeated("源", 2048)}, {repeated(accented, 2049)}},
         {&M::gameFlavor, {"_retail_"}, {"_classic_", "_RETAIL_"}, kWrongFlavor},
     };
-    Game game;
+    const GameClient client(Path("/games/_retail_"));
     for (const Field& f : fields) {
         for (const auto& [values, expected] : {std::pair{f.valid, std::string()}, std::pair{f.invalid, f.message}}) {
             for (const std::string& value : values) {
                 SCOPED_TRACE(value.substr(0, 32));
                 PackManifest changed = manifest();
                 changed.*f.field = value;
-                EXPECT_EQ(failure([&] { game.service.validateManifest(changed, game.client); }), expected);
+                EXPECT_EQ(failure([&] { validateManifest(changed, client); }), expected);
             }
         }
     }
@@ -96,7 +95,7 @@ TEST(PackRegistry, RoundTripsCompactWithEscapedSlashesAndReadsAnyOrderAndEscape)
     first.manifest.source = "https://example.invalid/包";
     first.retired["Gamma"] = {{"Gamma.toc", kEmptySha}};
     std::vector<ManagedPack> registry{first, pack("pack.two", {})};
-    game.service.writeRegistry(registry, game.addons());
+    writeRegistry(registry, game.addons());
     std::string written = readFile(game.registry());
     EXPECT_EQ(written.find_first_of(" \n\t"), std::string::npos) << written;
     EXPECT_EQ(written.rfind(R"([{"manifest":{"identifier":"pack.one","name":"整合包一","version":"1.0",)", 0), 0u);
@@ -104,13 +103,13 @@ TEST(PackRegistry, RoundTripsCompactWithEscapedSlashesAndReadsAnyOrderAndEscape)
                              R"("installedAt":725000000.25,"addons":["Alpha","Beta"],"digests":{"Alpha":{)"}) {
         EXPECT_NE(written.find(part), std::string::npos) << part;
     }
-    EXPECT_EQ(game.service.installedPacks(game.client), registry);
+    EXPECT_EQ(readRegistry(game.addons()), registry);
 
     // Hand-written: keys reordered, whitespace, \u escapes, an integral date, an extra key.
     writeFile(game.registry(), R"( [ { "retired" : {}, "digests" : {"A":{"x\/y":"directory"}}, "addons":["\u0041"],
         "installedAt": 3, "ignored": null,
         "manifest": {"source":"","gameFlavor":"_retail_","version":"2","name":"N","identifier":"p"} } ] )");
-    EXPECT_EQ(game.service.readRegistry(game.addons()),
+    EXPECT_EQ(readRegistry(game.addons()),
               (std::vector<ManagedPack>{
                   {{"p", "N", "2", "_retail_", ""}, Date{3}, {"A"}, {{"A", {{"x/y", "directory"}}}}, {}}}));
 }
@@ -141,18 +140,15 @@ TEST(PackRegistry, AMalformedRegistryFailsClosedAndIsLeftAsItWas) {
         SCOPED_TRACE(content);
         Game game;
         writeFile(game.registry(), content);
-        EXPECT_EQ(failure([&] { game.service.installedPacks(game.client); }),
+        EXPECT_EQ(failure([&] { readRegistry(game.addons()); }),
                   what.empty() ? "本地整合包标识重复。"
                                : "本地整合包记录“" + game.registry().native() + "”已损坏：" + what + "。");
         EXPECT_EQ(readFile(game.registry()), content);
     }
     Game missing;
-    EXPECT_TRUE(missing.service.installedPacks(missing.client).empty());
+    EXPECT_TRUE(readRegistry(missing.addons()).empty());
     fs::create_symlink(missing.dir / "elsewhere", missing.registry()); // dangling: not a missing registry
-    EXPECT_EQ(failure([&] { missing.service.installedPacks(missing.client); }),
-              "拒绝链接或特殊文件：" + missing.registry().native());
-    EXPECT_EQ(failure([&] { missing.service.installedPacks(GameClient(missing.dir / "_retail_x")); }),
-              "请选择包含 _retail_、_classic_ 等版本文件夹的游戏目录。");
+    EXPECT_EQ(failure([&] { readRegistry(missing.addons()); }), "拒绝链接或特殊文件：" + missing.registry().native());
 }
 
 TEST(PackRegistry, ReadsAndWritesUpToSixteenMebibytesAndKeepsTheOldFileBeyond) {
@@ -161,19 +157,19 @@ TEST(PackRegistry, ReadsAndWritesUpToSixteenMebibytesAndKeepsTheOldFileBeyond) {
     std::string content = encodeRegistry(registry);
     content.resize(16'777'216, ' '); // trailing whitespace keeps it valid JSON
     writeFile(game.registry(), content);
-    EXPECT_EQ(game.service.readRegistry(game.addons()), registry);
+    EXPECT_EQ(readRegistry(game.addons()), registry);
     writeFile(game.registry(), content + " ");
-    EXPECT_EQ(failure([&] { game.service.readRegistry(game.addons()); }), "本地整合包记录过大，已停止操作。");
+    EXPECT_EQ(failure([&] { readRegistry(game.addons()); }), "本地整合包记录过大，已停止操作。");
 
     writeFile(game.registry(), "[]");
     ManagedPack large = pack("pack.one", {"Alpha"});
     large.manifest.source = std::string(16'777'216, 'x');
-    EXPECT_EQ(failure([&] { game.service.writeRegistry({large}, game.addons()); }),
+    EXPECT_EQ(failure([&] { writeRegistry({large}, game.addons()); }),
               "整合包记录超过 16 MiB，已停止操作并保留原状态。");
-    EXPECT_EQ(snapshotTree(game.addons()), (std::map<std::string, std::string>{{ManagerService::registryName, "[]"}}));
+    EXPECT_EQ(snapshotTree(game.addons()), (std::map<std::string, std::string>{{kRegistryName, "[]"}}));
     large.manifest.source.resize(1'000'000);
-    game.service.writeRegistry({large}, game.addons());
-    EXPECT_EQ(game.service.readRegistry(game.addons()), std::vector<ManagedPack>{large});
+    writeRegistry({large}, game.addons());
+    EXPECT_EQ(readRegistry(game.addons()), std::vector<ManagedPack>{large});
 }
 
 TEST(PackOwnership, AManagedFolderCanOnlyBeReplacedByTheSamePack) {
@@ -192,6 +188,32 @@ TEST(PackOwnership, AManagedFolderCanOnlyBeReplacedByTheSamePack) {
     };
     for (const auto& [addons, incoming, expected] : cases) {
         SCOPED_TRACE(addons.front() + (incoming ? " " + incoming->identifier : ""));
-        EXPECT_EQ(failure([&] { ManagerService::checkOwnership(addons, incoming, registry); }), expected);
+        EXPECT_EQ(failure([&] { checkOwnership(addons, incoming, registry); }), expected);
     }
+}
+
+// The registry an installation writes, from the registry before it: the pack's record goes last
+// with the clock's date; what the previous release shipped and this one does not is retired
+// with its recorded digests (a folder without any is not); shipping a name again under another
+// spelling takes it back out; other packs stay as they were.
+TEST(PackRegistry, AnInstallReplacesThePacksRecordAndRetiresWhatItNoLongerShips) {
+    ManagedPack old = pack("pack.one", {"Alpha", "Beta", "Delta"});
+    old.digests.erase("Delta");
+    old.retired["Gamma"] = {{"Gamma.toc", kEmptySha}};
+    old.retired["Kept"] = {{"Kept.toc", kEmptySha}};
+    const ManagedPack other = pack("pack.two", {"Other"});
+    ImportPreview preview;
+    preview.addons = {"alpha", "GAMMA"};
+    preview.pack = manifest("pack.one");
+    preview.pack->version = "2.0";
+    const std::map<std::string, DigestMap> digests{{"alpha", {{"a", kEmptySha}}}, {"GAMMA", {}}};
+
+    const auto after = registryAfterInstall({old, other}, preview, digests, Date{800'000'000.5});
+    ManagedPack expected{*preview.pack, Date{800'000'000.5}, preview.addons, digests, {}};
+    expected.retired = {{"Beta", old.digests.at("Beta")}, {"Kept", old.retired.at("Kept")}};
+    EXPECT_EQ(after, (std::vector<ManagedPack>{other, expected}));
+
+    preview.pack = manifest("Pack.One"); // another identifier: a new record beside the old one
+    EXPECT_EQ(registryAfterInstall({old}, preview, digests, Date{1}),
+              (std::vector<ManagedPack>{old, {*preview.pack, Date{1}, preview.addons, digests, {}}}));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "packs/FileDigests.h"
 #include "packs/PackRegistry.h"
 #include "records/Backup.h"
 #include "records/Errors.h"
@@ -35,12 +36,12 @@ struct Game {
         makeDirs(addons() / "Old/empty");
         writeFile(addons() / "Claimed/Claimed.toc", "## Title: Claimed\n");
         ManagedPack a = pack("pack.a", {"Current"}), b = pack("pack.b", {"claimed"});
-        a.digests["Current"] = service.fileDigests(addons() / "Current");
-        a.retired["Old"] = service.fileDigests(addons() / "Old");
-        a.retired["Claimed"] = b.digests["claimed"] = service.fileDigests(addons() / "Claimed");
+        a.digests["Current"] = fileDigests(addons() / "Current");
+        a.retired["Old"] = fileDigests(addons() / "Old");
+        a.retired["Claimed"] = b.digests["claimed"] = fileDigests(addons() / "Claimed");
         a.retired["Gone"] = {{"Gone.toc", std::string(64, '0')}};
         registry = {a, b};
-        service.writeRegistry(registry, addons());
+        writeRegistry(registry, addons());
     }
     Path addons() const { return root / "Interface/AddOns"; }
     std::string remove(OperationControl* control = nullptr, const std::string& packID = "pack.a",
@@ -110,7 +111,7 @@ TEST(RetiredAddons, AnInvalidRecordedNameFailsTheListing) {
         SCOPED_TRACE(bad);
         Game game;
         game.registry[0].retired[bad] = {};
-        game.service.writeRegistry(game.registry, game.addons());
+        writeRegistry(game.registry, game.addons());
         EXPECT_EQ(failure([&] { game.service.retiredAddons(game.client); }), "整合包归属记录含无效目录名。");
         EXPECT_EQ(game.remove(), "整合包归属记录含无效目录名。");
         EXPECT_TRUE(fs::exists(game.addons() / "Old"));
@@ -154,9 +155,9 @@ TEST(RetiredAddons, AFolderChangedBetweenTheListingAndTheWorkCopyIsNotRemoved) {
         {"entry dropped from the registry",
          [](Game& game) {
              game.registry[0].retired.erase("Old");
-             game.service.writeRegistry(game.registry, game.addons());
+             writeRegistry(game.registry, game.addons());
          }},
-        {"pack record dropped", [](Game& game) { game.service.writeRegistry({game.registry[1]}, game.addons()); }},
+        {"pack record dropped", [](Game& game) { writeRegistry({game.registry[1]}, game.addons()); }},
     };
     for (const auto& [label, change] : cases) {
         SCOPED_TRACE(label);

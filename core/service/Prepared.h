@@ -1,7 +1,7 @@
 #pragma once
 
 // The retained pack preview: the staging folder and the lease that keeps housekeeping away
-// from it, held by the service between a preview and its installation.
+// from it, held by the service between a preview and its installation. Private to service/.
 
 #include <memory>
 

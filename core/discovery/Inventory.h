@@ -1,0 +1,18 @@
+#pragma once
+
+// The installed add-on inventory: one row per add-on folder under Interface/AddOns, filled
+// from the .toc file the version folder's game would read. It only reads: no lease, no writes.
+
+#include <vector>
+
+#include "records/GameClient.h"
+#include "records/Records.h"
+
+namespace olvex {
+
+// The add-on folders of a version folder in byte order of their names; hidden entries and
+// files are skipped, a link or special file among them fails the listing. A missing
+// Interface/AddOns is an empty inventory.
+std::vector<InstalledAddon> listInstalledAddons(const GameClient& client);
+
+} // namespace olvex

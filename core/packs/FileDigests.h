@@ -1,0 +1,17 @@
+#pragma once
+
+// The file digest walk shared by the pack registry, retired add-ons and configuration
+// transfer.
+
+#include "packs/PackRecords.h"
+#include "records/OperationControl.h"
+
+namespace olvex {
+
+// Every entry below a folder, hidden ones included, mapped to the SHA-256 of its content
+// ("directory" for folders, whose keys end in "/"). Links and special files are refused; more
+// than 50,000 entries or 2 GiB of content fail. `control`, when given, is checked for a cancel
+// and advanced by the bytes read.
+DigestMap fileDigests(const Path& folder, const OperationControl* control = nullptr);
+
+} // namespace olvex
