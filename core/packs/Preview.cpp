@@ -69,13 +69,6 @@ bool hasOwnToc(const Path& folder, const std::string& name) {
     return false;
 }
 
-void removeQuietly(const Path& path) {
-    try {
-        FileSafety::remove(path);
-    } catch (...) {
-    }
-}
-
 } // namespace
 
 // The sorted add-on folder names of an add-on root: every visible entry must be a folder that
@@ -168,8 +161,8 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
     Path staging = Path(temporary) / ("Olvex-" + Uuid::random().text());
     FileSafety::directory(staging);
 
-    auto prepared = std::make_unique<Prepared>();
-    try {
+    return FileSafety::removeOnFailure(staging, [&] {
+        auto prepared = std::make_unique<Prepared>();
         prepared->lease = std::make_unique<ClientLock>(staging / ".lease");
         std::array<char, 1024> message{};
         int extracted = archive::extractZip(zip.c_str(), staging.c_str(), message.data(), message.size(), isCancelled,
@@ -255,11 +248,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         prepared->addonRoot = addonRoot;
         m_prepared = std::move(prepared);
         return preview;
-    } catch (...) {
-        prepared.reset();
-        removeQuietly(staging);
-        throw;
-    }
+    });
 }
 
 void ManagerService::discardPreview() {
