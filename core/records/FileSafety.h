@@ -92,9 +92,10 @@ bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation 
 // Direct entries of a folder (after checkPath), hidden ones included, in listing order.
 std::vector<sys::DirEntry> list(const Path& url);
 // Reads a whole regular file of at most `limit` bytes (after checkPath), opened by
-// openRegularFile and read by sys::readUpTo; nothing when no file exists there. A larger file, also one that
-// grows while it is read, fails with ManagerError(tooLarge) without being read further, so
-// the cap bounds the memory a damaged or hostile record can take. Read errors: SystemError.
+// openRegularFile and read by sys::readUpTo; nothing when no file exists there. A larger file,
+// also one that grows while it is read, fails with ManagerError(tooLarge) without being read
+// further, so the cap bounds the memory a damaged or hostile record can take. Read errors:
+// SystemError.
 std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge);
 // readBounded for a file that must exist: a missing one fails with SystemError (read, ENOENT).
 std::string readFile(const Path& url, std::int64_t limit, const std::string& tooLarge);
