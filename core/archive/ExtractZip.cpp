@@ -49,34 +49,6 @@ constexpr const char* kWrittenTooLarge = "ZIP 实际解压大小超过限制";
 constexpr const char* kWriteFailed = "写入失败，请检查磁盘空间";
 constexpr const char* kSyncFailed = "文件同步失败";
 
-// Owns one descriptor. A failed close is not examined: every byte that matters is flushed
-// with the volume at the end, and the descriptor is gone either way.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.m_fd, -1));
-        }
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) {
-            sys::close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // libarchive converts entry names to the character set of the current LC_CTYPE: in the "C"
 // locale a UTF-8 name comes back as a warning and a Unicode-path name as no name at all. So
 // the extraction runs with a UTF-8 LC_CTYPE, set for this thread only (never setlocale, which
@@ -174,23 +146,6 @@ bool isBadComponent(std::string_view component) {
         }
     }
     return false;
-}
-
-// Writes the whole chunk, continuing after partial writes. A write that makes no progress
-// (zero or an error other than an interruption) is a failure.
-bool writeChunk(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t written = sys::write(fd, data, length);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
 }
 
 // The archive as libarchive reads it: a descriptor the routine opened itself, never through a
@@ -363,28 +318,25 @@ public:
 private:
     // Regular files only, opened without following a link and without waiting for a writer.
     const char* openArchive(const char* archivePath) {
-        m_file.reset(sys::open(archivePath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
-        if (!m_file.valid()) {
-            const int error = errno;
-            if (error == ELOOP) {
-                return notRegular();
+        FileSafety::OpenedFile file;
+        try {
+            if (!FileSafety::openRegularFile(archivePath, file, SystemOperation::open, SystemOperation::examine)) {
+                m_message = "找不到 ZIP 文件“" + m_name + "”。";
+                return m_message.c_str();
             }
-            m_message = error == ENOENT         ? "找不到 ZIP 文件“" + m_name + "”。"
+        } catch (const ManagerError&) {
+            return notRegular();
+        } catch (const SystemError& failure) {
+            const int error = failure.error();
+            m_message = failure.operation() == SystemOperation::examine
+                            ? "无法检查 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。"
                         : error == ENAMETOOLONG ? "ZIP 文件的" + pathTooLong(archivePath)
                                                 : "无法打开 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。";
             return m_message.c_str();
         }
-        struct ::stat st {};
-        if (sys::fstat(m_file.get(), &st) != 0) {
-            const int error = errno;
-            m_message = "无法检查 ZIP 文件“" + m_name + "”：" + errnoText(error) + "。";
-            return m_message.c_str();
-        }
-        if (!S_ISREG(st.st_mode)) {
-            return notRegular();
-        }
+        m_file = std::move(file.descriptor);
         m_source.fd = m_file.get();
-        m_source.size = static_cast<std::int64_t>(st.st_size);
+        m_source.size = static_cast<std::int64_t>(file.status.st_size);
         return nullptr;
     }
 
@@ -431,18 +383,9 @@ private:
 
         // Empty components (doubled or trailing slashes) name nothing; a trailing slash does
         // not make a file entry a directory.
-        std::vector<std::string_view> components;
-        std::string_view rest(m_entryName);
-        while (!rest.empty()) {
-            size_t slash = rest.find('/');
-            std::string_view component = rest.substr(0, slash);
-            if (!component.empty()) {
-                components.push_back(component);
-            }
-            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        }
+        const std::vector<std::string_view> components = FileSafety::pathComponents(m_entryName);
 
-        Descriptor current(sys::dup(m_root.get()));
+        sys::Fd current(sys::dup(m_root.get()));
         if (!current.valid()) {
             return kDestinationFailed;
         }
@@ -458,15 +401,14 @@ private:
                 }
                 // Whatever is there now must be a real directory: a file, a link or a name that
                 // vanished all end the extraction.
-                Descriptor next(sys::openat(current.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+                sys::Fd next(sys::openat(current.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
                 if (!next.valid()) {
                     return kDirectoryConflict;
                 }
                 current = std::move(next);
                 continue;
             }
-            Descriptor file(
-                sys::openat(current.get(), component.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+            sys::Fd file(sys::openat(current.get(), component.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
             if (!file.valid()) {
                 return kNameTaken;
             }
@@ -500,7 +442,7 @@ private:
                 return kWrittenTooLarge;
             }
             m_total += bytes;
-            if (!writeChunk(fd, chunk, static_cast<size_t>(length))) {
+            if (sys::writeAll(fd, chunk, static_cast<size_t>(length)) != 0) {
                 return kWriteFailed;
             }
             reportProgress();
@@ -514,9 +456,9 @@ private:
     ExtractProgress m_progress;
     uint64_t m_archiveSize = 0; // 0: no progress is reported
     bool m_flushEachFile = false;
-    Descriptor m_file;
+    sys::Fd m_file;
     Source m_source;
-    Descriptor m_root;
+    sys::Fd m_root;
     uint64_t m_total = 0;
     std::string m_name;
     std::string m_entryName;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 
 #include "discovery/TocFile.h"
 #include "records/Errors.h"
@@ -20,26 +19,14 @@ constexpr const char* kNoDependencies = "无";
 // checked first; opening never blocks (a special file swapped in after the check would).
 std::string_view readPrefix(const Path& file, std::string& buffer) {
     FileSafety::checkPath(file);
-    int fd = sys::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        throw SystemError(SystemOperation::open, file.native(), errno);
+    FileSafety::OpenedFile opened;
+    if (!FileSafety::openRegularFile(file.native(), opened, SystemOperation::open, SystemOperation::examine)) {
+        throw SystemError(SystemOperation::open, file.native(), ENOENT);
     }
-    buffer.resize(toc::kReadLimit);
-    size_t total = 0;
-    while (total < buffer.size()) {
-        ssize_t n = sys::readSome(fd, buffer.data() + total, buffer.size() - total);
-        if (n < 0) {
-            int error = errno;
-            sys::close(fd);
-            throw SystemError(SystemOperation::read, file.native(), error);
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<size_t>(n);
+    if (sys::readUpTo(opened.descriptor.get(), toc::kReadLimit, buffer) != 0) {
+        throw SystemError(SystemOperation::read, file.native(), errno);
     }
-    sys::close(fd);
-    return std::string_view(buffer.data(), total);
+    return buffer;
 }
 
 std::string field(const std::map<std::string, std::string>& fields, std::initializer_list<const char*> keys,

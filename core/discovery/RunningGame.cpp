@@ -1,11 +1,7 @@
 #include "discovery/RunningGame.h"
 
-#include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "records/Errors.h"
+#include "records/FileSafety.h"
 #include "records/Sys.h"
 #include "records/Text.h"
 
@@ -13,25 +9,21 @@ namespace olvex {
 
 namespace {
 
-// Reads a small /proc file whole (they report a size of 0, so read until the end).
+// Reads a small /proc file whole (they report a size of 0, so read until the end). A process
+// may end at any moment: what cannot be opened is nothing, what fails part-way is what came.
 std::optional<std::string> readSmall(const Path& path) {
-    int fd = sys::open(path.c_str(), O_RDONLY);
-    if (fd < 0) {
+    FileSafety::OpenedFile file;
+    try {
+        if (!FileSafety::openRegularFile(path.native(), file, SystemOperation::open, SystemOperation::examine)) {
+            return std::nullopt;
+        }
+    } catch (const ManagerError&) {
+        return std::nullopt;
+    } catch (const SystemError&) {
         return std::nullopt;
     }
     std::string data;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = sys::readSome(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        data.append(buffer, static_cast<size_t>(n));
-        if (data.size() > 65536) {
-            break;
-        }
-    }
-    sys::close(fd);
+    sys::readUpTo(file.descriptor.get(), 65'536, data);
     return data;
 }
 

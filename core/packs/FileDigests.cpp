@@ -95,7 +95,7 @@ public:
     DigestMap take() { return std::move(m_digests); }
 
 private:
-    [[noreturn]] static void refuse(const std::string& path) { throw ManagerError("拒绝链接或特殊文件：" + path); }
+    [[noreturn]] static void refuse(const std::string& path) { throw ManagerError(linkOrSpecialFile(path)); }
 
     void checkCancellation() const {
         if (m_control) {
@@ -108,7 +108,7 @@ private:
         if (!FileSafety::openRegularFile(path, file, SystemOperation::open, SystemOperation::examine)) {
             throw SystemError(SystemOperation::open, path, ENOENT);
         }
-        const int fd = file.descriptor;
+        const int fd = file.descriptor.get();
         m_sha.begin();
         for (;;) {
             ssize_t n = sys::readSome(fd, m_buffer.get(), kChunk);

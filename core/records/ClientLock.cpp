@@ -12,22 +12,17 @@ namespace olvex {
 ClientLock::ClientLock(const Path& storage) {
     FileSafety::directory(storage);
     Path file = storage / "operation.lock";
-    int fd = sys::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    m_descriptor.reset(sys::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600));
+    if (!m_descriptor.valid()) {
         throw ManagerError("无法创建操作锁");
     }
-    if (sys::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        sys::close(fd);
+    if (sys::flock(m_descriptor.get(), LOCK_EX | LOCK_NB) != 0) {
         throw ManagerError("另一个管理器正在操作此游戏目录，请稍后再试。");
     }
-    m_descriptor = fd;
 }
 
 ClientLock::~ClientLock() {
-    if (m_descriptor >= 0) {
-        sys::unlock(m_descriptor);
-        sys::close(m_descriptor);
-    }
+    sys::unlock(m_descriptor.get());
 }
 
 } // namespace olvex

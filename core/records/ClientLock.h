@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/GameClient.h"
+#include "records/Sys.h"
 
 namespace olvex {
 
@@ -13,11 +14,9 @@ public:
     // Throws "无法创建操作锁" or "另一个管理器正在操作此游戏目录，请稍后再试。".
     explicit ClientLock(const Path& storage);
     ~ClientLock();
-    ClientLock(const ClientLock&) = delete;
-    ClientLock& operator=(const ClientLock&) = delete;
 
 private:
-    int m_descriptor = -1;
+    sys::Fd m_descriptor;
 };
 
 } // namespace olvex

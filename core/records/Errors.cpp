@@ -114,6 +114,10 @@ std::string pathTooLong(const std::string& path) {
     return "路径过长，超出系统限制：" + abbreviatedPath(path) + "（共 " + std::to_string(path.size()) + " 字节）。";
 }
 
+std::string linkOrSpecialFile(const std::string& path) {
+    return "拒绝链接或特殊文件：" + path;
+}
+
 SystemError::SystemError(SystemOperation operation, std::string path, int error)
     : m_operation(operation), m_path(std::move(path)), m_error(error) {
     m_description = error == ENAMETOOLONG

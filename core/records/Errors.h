@@ -62,6 +62,9 @@ private:
 std::string abbreviatedPath(const std::string& path);
 // The message for a path the system refused as too long (ENAMETOOLONG).
 std::string pathTooLong(const std::string& path);
+// The message for a link or special file met where only folders and regular files may be: it is
+// never followed, read or removed through.
+std::string linkOrSpecialFile(const std::string& path);
 
 // Chinese text for an errno value, never the English strerror.
 std::string errnoText(int error);

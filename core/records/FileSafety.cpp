@@ -31,7 +31,7 @@ std::string absoluteText(const Path& url) {
 bool examine(const std::string& path, struct ::stat& st) {
     if (sys::lstat(path.c_str(), &st) == 0) {
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
-            throw ManagerError("拒绝链接或特殊文件：" + path);
+            throw ManagerError(linkOrSpecialFile(path));
         }
         return true;
     }
@@ -50,6 +50,39 @@ bool examineEntry(const std::string& path, struct ::stat& st) {
     return examine(path, st);
 }
 
+// The entries of a folder; a failure names `shown` (the path as the caller gave it).
+std::vector<sys::DirEntry> entriesOf(const std::string& path, const std::string& shown) {
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(path.c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, shown, errno);
+    }
+    return entries;
+}
+
+std::vector<sys::DirEntry> entriesOf(const std::string& path) {
+    return entriesOf(path, path);
+}
+
+// Calls visit(prefix, component) for each component of an absolute path from the root down,
+// `prefix` being the path up to and including that component.
+template <typename Visit> void walkDown(const std::string& text, Visit visit) {
+    std::string prefix;
+    for (std::string_view component : pathComponents(text)) {
+        prefix += '/';
+        prefix += component;
+        visit(prefix, component);
+    }
+}
+
+// A folder opened to flush it, never through a link.
+sys::Fd openFolder(const std::string& path) {
+    sys::Fd folder(sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!folder.valid()) {
+        throw SystemError(SystemOperation::flush, path, errno);
+    }
+    return folder;
+}
+
 struct Walker {
     const OperationControl* control;
     Flush flush;
@@ -58,28 +91,19 @@ struct Walker {
 
 // The exclusive create is the check that nothing, not even a link, is at the destination.
 void copyFile(const std::string& source, const std::string& destination, Walker& walker) {
-    int out = sys::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    if (out < 0) {
+    sys::Fd out(sys::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    if (!out.valid()) {
         throw ManagerError(errno == EEXIST ? "复制目标已存在。" : "无法创建文件，请检查权限和磁盘空间。");
     }
-    int in = sys::open(source.c_str(), O_RDONLY | O_NOFOLLOW);
-    if (in < 0) {
-        int error = errno;
-        sys::close(out);
-        throw SystemError(SystemOperation::open, source, error);
+    sys::Fd in(sys::open(source.c_str(), O_RDONLY | O_NOFOLLOW));
+    if (!in.valid()) {
+        throw SystemError(SystemOperation::open, source, errno);
     }
-    struct Closer {
-        int a, b;
-        ~Closer() {
-            sys::close(a);
-            sys::close(b);
-        }
-    } closer{in, out};
     if (walker.buffer.empty()) {
         walker.buffer.resize(kCopyChunk);
     }
     for (;;) {
-        ssize_t n = sys::readSome(in, walker.buffer.data(), walker.buffer.size());
+        ssize_t n = sys::readSome(in.get(), walker.buffer.data(), walker.buffer.size());
         if (n < 0) {
             throw SystemError(SystemOperation::read, source, errno);
         }
@@ -89,14 +113,14 @@ void copyFile(const std::string& source, const std::string& destination, Walker&
         if (walker.control) {
             walker.control->check();
         }
-        if (sys::writeAll(out, walker.buffer.data(), static_cast<size_t>(n)) != 0) {
+        if (sys::writeAll(out.get(), walker.buffer.data(), static_cast<size_t>(n)) != 0) {
             throw SystemError(SystemOperation::write, destination, errno);
         }
         if (walker.control) {
             walker.control->addProgress(n);
         }
     }
-    if (walker.flush == Flush::eachFile && sys::fsync(out) != 0) {
+    if (walker.flush == Flush::eachFile && sys::fsync(out.get()) != 0) {
         throw SystemError(SystemOperation::flush, destination, errno);
     }
 }
@@ -129,10 +153,7 @@ void copyEntry(const std::string& source, const std::string& destination, Walker
     } else {
         directory(destination);
     }
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(source.c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, source, errno);
-    }
+    const std::vector<sys::DirEntry> entries = entriesOf(source);
     for (const auto& entry : entries) {
         copyEntry(source + "/" + entry.name, destination + "/" + entry.name, walker, true);
     }
@@ -156,10 +177,7 @@ std::int64_t sizeOf(const std::string& path, bool checked) {
     if (!S_ISDIR(st.st_mode)) {
         return static_cast<std::int64_t>(st.st_size);
     }
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(path.c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, path, errno);
-    }
+    const std::vector<sys::DirEntry> entries = entriesOf(path);
     std::int64_t total = 0;
     for (const auto& entry : entries) {
         total += sizeOf(path + "/" + entry.name, true);
@@ -168,10 +186,7 @@ std::int64_t sizeOf(const std::string& path, bool checked) {
 }
 
 void checkBelow(const std::string& path) {
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(path.c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, path, errno);
-    }
+    const std::vector<sys::DirEntry> entries = entriesOf(path);
     for (const auto& entry : entries) {
         std::string child = path + "/" + entry.name;
         struct ::stat st {};
@@ -195,10 +210,7 @@ void removeBelow(const std::string& path, bool leftover) {
     if (leftover) {
         makeWritable(path);
     }
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(path.c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, path, errno);
-    }
+    const std::vector<sys::DirEntry> entries = entriesOf(path);
     for (const auto& entry : entries) {
         std::string child = path + "/" + entry.name;
         // The listing's own type is enough to choose between rmdir and unlink: a wrong guess
@@ -227,27 +239,27 @@ void removeBelow(const std::string& path, bool leftover) {
 
 } // namespace
 
-void checkPath(const Path& url) {
-    const std::string text = absoluteText(url);
-    std::string running;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('/', start);
-        if (end == std::string::npos) {
-            end = text.size();
+std::vector<std::string_view> pathComponents(std::string_view path) {
+    std::vector<std::string_view> components;
+    while (!path.empty()) {
+        const size_t slash = path.find('/');
+        std::string_view component = path.substr(0, slash);
+        if (!component.empty()) {
+            components.push_back(component);
         }
-        if (end > start) {
-            std::string_view piece(text.data() + start, end - start);
-            if (piece == "." || piece == "..") {
-                throw ManagerError("路径中不允许 . 或 ..");
-            }
-            running += '/';
-            running += piece;
-            struct ::stat st {};
-            examine(running, st);
-        }
-        start = end + 1;
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
     }
+    return components;
+}
+
+void checkPath(const Path& url) {
+    walkDown(absoluteText(url), [](const std::string& prefix, std::string_view component) {
+        if (component == "." || component == "..") {
+            throw ManagerError("路径中不允许 . 或 ..");
+        }
+        struct ::stat st {};
+        examine(prefix, st);
+    });
 }
 
 bool isDirectory(const Path& url) {
@@ -278,30 +290,18 @@ void checkTree(const Path& url) {
 
 void directory(const Path& url) {
     checkPath(url);
-    const std::string text = absoluteText(url);
-    std::string running;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('/', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        if (end > start) {
-            running += '/';
-            running.append(text, start, end - start);
-            struct ::stat st {};
-            if (sys::lstat(running.c_str(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode)) {
-                    throw SystemError(SystemOperation::createDirectory, running, ENOTDIR);
-                }
-            } else if (errno != ENOENT) {
-                throw SystemError(SystemOperation::createDirectory, running, errno);
-            } else if (sys::mkdir(running.c_str(), 0700) != 0 && errno != EEXIST) {
-                throw SystemError(SystemOperation::createDirectory, running, errno);
+    walkDown(absoluteText(url), [](const std::string& prefix, std::string_view) {
+        struct ::stat st {};
+        if (sys::lstat(prefix.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                throw SystemError(SystemOperation::createDirectory, prefix, ENOTDIR);
             }
+        } else if (errno != ENOENT) {
+            throw SystemError(SystemOperation::createDirectory, prefix, errno);
+        } else if (sys::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw SystemError(SystemOperation::createDirectory, prefix, errno);
         }
-        start = end + 1;
-    }
+    });
 }
 
 namespace {
@@ -334,6 +334,20 @@ void removeLeftover(const Path& url) {
     removeItem(url, true);
 }
 
+void removeQuietly(const Path& url) noexcept {
+    try {
+        FileSafety::remove(url);
+    } catch (...) {
+    }
+}
+
+void removeLeftoverQuietly(const Path& url) noexcept {
+    try {
+        FileSafety::removeLeftover(url);
+    } catch (...) {
+    }
+}
+
 void copyTree(const Path& source, const Path& destination, const OperationControl* control, Flush flush) {
     const std::string target = absoluteText(destination);
     if (flush == Flush::deferred && !wholeVolumeFlush(Path(target).parent_path())) {
@@ -347,39 +361,29 @@ std::int64_t byteSize(const Path& url) {
     return sizeOf(absoluteText(url), false);
 }
 
-OpenedFile::~OpenedFile() {
-    if (descriptor >= 0) {
-        sys::close(descriptor);
-    }
-}
-
 bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining) {
-    file.descriptor = sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (file.descriptor < 0) {
+    file.descriptor.reset(sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file.descriptor.valid()) {
         if (errno == ENOENT) {
             return false;
         }
         if (errno == ELOOP) {
-            throw ManagerError("拒绝链接或特殊文件：" + path);
+            throw ManagerError(linkOrSpecialFile(path));
         }
         throw SystemError(opening, path, errno);
     }
-    if (sys::fstat(file.descriptor, &file.status) != 0) {
+    if (sys::fstat(file.descriptor.get(), &file.status) != 0) {
         throw SystemError(examining, path, errno);
     }
     if (!S_ISREG(file.status.st_mode)) {
-        throw ManagerError("拒绝链接或特殊文件：" + path);
+        throw ManagerError(linkOrSpecialFile(path));
     }
     return true;
 }
 
 std::vector<sys::DirEntry> list(const Path& url) {
     checkPath(url);
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(absoluteText(url).c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, url.native(), errno);
-    }
-    return entries;
+    return entriesOf(absoluteText(url), url.native());
 }
 
 std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge) {
@@ -394,19 +398,12 @@ std::optional<std::string> readBounded(const Path& url, std::int64_t limit, cons
     }
     std::string data;
     data.reserve(static_cast<size_t>(file.status.st_size));
-    std::vector<char> chunk(65'536);
-    for (;;) {
-        ssize_t n = sys::readSome(file.descriptor, chunk.data(), chunk.size());
-        if (n < 0) {
-            throw SystemError(SystemOperation::read, path, errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        if (static_cast<std::int64_t>(data.size()) + n > limit) {
-            throw ManagerError(tooLarge);
-        }
-        data.append(chunk.data(), static_cast<size_t>(n));
+    // One byte past the limit tells a file that grew since it was examined.
+    if (sys::readUpTo(file.descriptor.get(), static_cast<size_t>(limit) + 1, data) != 0) {
+        throw SystemError(SystemOperation::read, path, errno);
+    }
+    if (static_cast<std::int64_t>(data.size()) > limit) {
+        throw ManagerError(tooLarge);
     }
     return data;
 }
@@ -424,23 +421,23 @@ void writeFileAtomically(const Path& url, const std::string& data) {
     std::string path = absoluteText(url);
     Path folder = Path(path).parent_path();
     std::string temporary = (folder / (".olvex-tmp-" + Uuid::random().text())).native();
-    int fd = sys::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    sys::Fd file(sys::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    if (!file.valid()) {
         throw SystemError(SystemOperation::create, temporary, errno);
     }
     auto fail = [&](SystemOperation operation, const std::string& where) {
         int error = errno;
-        sys::close(fd);
+        file.reset();
         ::unlink(temporary.c_str());
         throw SystemError(operation, where, error);
     };
-    if (sys::writeAll(fd, data.data(), data.size()) != 0) {
+    if (sys::writeAll(file.get(), data.data(), data.size()) != 0) {
         fail(SystemOperation::write, path);
     }
-    if (sys::fsync(fd) != 0) {
+    if (sys::fsync(file.get()) != 0) {
         fail(SystemOperation::flush, path);
     }
-    sys::close(fd);
+    file.reset();
     if (sys::rename(temporary.c_str(), path.c_str()) != 0) {
         int error = errno;
         ::unlink(temporary.c_str());
@@ -456,16 +453,10 @@ void move(const Path& from, const Path& to) {
 }
 
 void syncDirectory(const Path& url) {
-    std::string path = absoluteText(url);
-    int fd = sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (fd < 0) {
+    const std::string path = absoluteText(url);
+    const sys::Fd folder = openFolder(path);
+    if (sys::fsync(folder.get()) != 0) {
         throw SystemError(SystemOperation::flush, path, errno);
-    }
-    int result = sys::fsync(fd);
-    int error = errno;
-    sys::close(fd);
-    if (result != 0) {
-        throw SystemError(SystemOperation::flush, path, error);
     }
 }
 
@@ -485,23 +476,13 @@ bool wholeVolumeFlush(const Path& folder) {
 }
 
 VolumeFlush::VolumeFlush(const Path& folder) : m_path(absoluteText(folder)), m_whole(wholeVolumeFlush(folder)) {
-    if (!m_whole) {
-        return;
-    }
-    m_descriptor = sys::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (m_descriptor < 0) {
-        throw SystemError(SystemOperation::flush, m_path, errno);
-    }
-}
-
-VolumeFlush::~VolumeFlush() {
-    if (m_descriptor >= 0) {
-        sys::close(m_descriptor);
+    if (m_whole) {
+        m_descriptor = openFolder(m_path);
     }
 }
 
 void VolumeFlush::flush() {
-    if (m_whole && sys::syncfs(m_descriptor) != 0) {
+    if (m_whole && sys::syncfs(m_descriptor.get()) != 0) {
         throw SystemError(SystemOperation::flush, m_path, errno);
     }
 }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -32,6 +33,9 @@ namespace FileSafety {
 
 enum class Flush { eachFile, deferred };
 
+// The components of a path split at "/", in order; empty ones (doubled or trailing slashes) name
+// nothing and are left out.
+std::vector<std::string_view> pathComponents(std::string_view path);
 // Examines every component from "/" without following links. Throws ManagerError
 // "路径中不允许 . 或 ..", "拒绝链接或特殊文件：<path>" or "无法检查路径：<path>". Missing
 // components pass: only "no such file" counts as missing.
@@ -51,6 +55,20 @@ void remove(const Path& url);
 // read-only (an add-on folder at mode 555, set aside whole) are made writable first where the
 // user owns them, so that they do not block their removal for good.
 void removeLeftover(const Path& url);
+// remove() and removeLeftover() for clean-up on a failure path, which must never replace the
+// failure being reported: their own failures are ignored.
+void removeQuietly(const Path& url) noexcept;
+void removeLeftoverQuietly(const Path& url) noexcept;
+// Runs the steps that build `folder` and returns what they return. When one fails, the
+// half-made folder is removed quietly and the failure goes on to the caller.
+template <typename Steps> auto removeOnFailure(const Path& folder, Steps&& steps) -> decltype(steps()) {
+    try {
+        return steps();
+    } catch (...) {
+        removeQuietly(folder);
+        throw;
+    }
+}
 // Copies a file or tree in 1 MiB chunks, never overwriting: "复制目标已存在。". Checks the
 // control before every entry and every chunk after the first. A partial copy stays.
 void copyTree(const Path& source, const Path& destination, const OperationControl* control = nullptr,
@@ -61,25 +79,23 @@ std::int64_t byteSize(const Path& url);
 
 // A regular file opened for reading; the descriptor closes with the object.
 struct OpenedFile {
-    int descriptor = -1;
+    sys::Fd descriptor;
     struct ::stat status {};
-    OpenedFile() = default;
-    OpenedFile(const OpenedFile&) = delete;
-    OpenedFile& operator=(const OpenedFile&) = delete;
-    ~OpenedFile();
 };
 // Opens a file without following a link and without blocking on a FIFO (an entry swapped since
 // it was listed must neither lead elsewhere nor hang the reader), and examines what it opened.
 // False when nothing exists there. A link or anything but a regular file throws "拒绝链接或特殊
-// 文件：<path>"; other failures throw SystemError with `opening` or `examining`.
+// 文件：<path>" (linkOrSpecialFile); other failures throw SystemError with `opening` or
+// `examining`.
 bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining);
 
 // Direct entries of a folder (after checkPath), hidden ones included, in listing order.
 std::vector<sys::DirEntry> list(const Path& url);
-// Reads a whole regular file of at most `limit` bytes (after checkPath), opened as
-// openRegularFile opens it; nothing when no file exists there. A larger file, also one that
-// grows while it is read, fails with ManagerError(tooLarge) without being read further, so
-// the cap bounds the memory a damaged or hostile record can take. Read errors: SystemError.
+// Reads a whole regular file of at most `limit` bytes (after checkPath), opened by
+// openRegularFile and read by sys::readUpTo; nothing when no file exists there. A larger file,
+// also one that grows while it is read, fails with ManagerError(tooLarge) without being read
+// further, so the cap bounds the memory a damaged or hostile record can take. Read errors:
+// SystemError.
 std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge);
 // readBounded for a file that must exist: a missing one fails with SystemError (read, ENOENT).
 std::string readFile(const Path& url, std::int64_t limit, const std::string& tooLarge);
@@ -101,15 +117,12 @@ bool wholeVolumeFlush(const Path& folder);
 class VolumeFlush {
 public:
     explicit VolumeFlush(const Path& folder);
-    ~VolumeFlush();
-    VolumeFlush(const VolumeFlush&) = delete;
-    VolumeFlush& operator=(const VolumeFlush&) = delete;
     // Fails with SystemError(flush) when a write since construction did not reach the disk.
     void flush();
 
 private:
     std::string m_path;
-    int m_descriptor = -1;
+    sys::Fd m_descriptor;
     bool m_whole = false;
 };
 

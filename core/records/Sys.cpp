@@ -1,5 +1,6 @@
 #include "records/Sys.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -340,9 +341,13 @@ int writeAll(int fd, const void* buffer, size_t count) {
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
         ssize_t n = write(fd, p, count);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            // A write that makes no progress would otherwise be retried for ever.
+            if (n == 0) {
+                errno = EIO;
             }
             return -1;
         }
@@ -360,6 +365,23 @@ ssize_t readSome(int fd, void* buffer, size_t count) {
         }
         return n;
     }
+}
+
+int readUpTo(int fd, size_t limit, std::string& out) {
+    constexpr size_t kChunk = 65'536;
+    out.clear();
+    std::vector<char> chunk(std::min(kChunk, limit));
+    while (out.size() < limit) {
+        ssize_t n = readSome(fd, chunk.data(), std::min(chunk.size(), limit - out.size()));
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        out.append(chunk.data(), static_cast<size_t>(n));
+    }
+    return 0;
 }
 
 } // namespace olvex::sys

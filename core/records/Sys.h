@@ -14,6 +14,7 @@
 #ifdef __linux__
 #include <sys/vfs.h>
 #endif
+#include <utility>
 #include <vector>
 
 namespace olvex::sys {
@@ -64,10 +65,47 @@ struct DirEntry {
 // One call of the seam. 0 on success, -1 with errno on failure.
 int listDirectory(const char* path, std::vector<DirEntry>& out);
 
-// Writes the whole buffer, retrying short writes and EINTR. -1 with errno on failure.
+// Writes the whole buffer, retrying short writes and EINTR. -1 with errno on failure; a write
+// that makes no progress at all is one (EIO).
 int writeAll(int fd, const void* buffer, size_t count);
 // Reads up to count bytes, retrying EINTR. Returns bytes read, 0 at end, -1 with errno.
 ssize_t readSome(int fd, void* buffer, size_t count);
+// Reads from the current position into `out` (emptied first, its capacity kept) until the end
+// or until `limit` bytes, whichever comes first, in reads of at most 64 KiB, so that memory
+// follows what the file holds rather than the limit. A caller that must know whether there is
+// more asks for limit + 1 bytes. 0 on success; -1 with errno, `out` holding what came before.
+int readUpTo(int fd, size_t limit, std::string& out);
+
+// Owns one descriptor and closes it through close() above when it goes, so that the seam sees
+// every close. The result of that close is not examined: the descriptor is released whatever it
+// reports, and whatever must reach the disk is flushed explicitly before.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) noexcept : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.m_fd, -1));
+        }
+        return *this;
+    }
+    int get() const noexcept { return m_fd; }
+    bool valid() const noexcept { return m_fd >= 0; }
+    // Closes the descriptor held, if any, and takes `fd` in its place.
+    void reset(int fd = -1) noexcept {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
 
 #ifdef OLVEX_FAULT_INJECTION
 namespace fault {

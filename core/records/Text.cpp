@@ -1,6 +1,7 @@
 #include "records/Text.h"
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
@@ -48,6 +49,17 @@ icu::UnicodeString folded(std::string_view utf8) {
     return result;
 }
 
+// An iterator over the user-perceived characters of `text`, which must outlive it.
+std::unique_ptr<icu::BreakIterator> characterBreaks(const icu::UnicodeString& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status)) {
+        throw std::runtime_error("ICU break iterator unavailable");
+    }
+    it->setText(text);
+    return it;
+}
+
 bool isLineBreak(UChar32 c) {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
@@ -80,13 +92,8 @@ bool isValidUtf8(std::string_view bytes) {
 }
 
 size_t characterCount(std::string_view utf8) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) {
-        throw std::runtime_error("ICU break iterator unavailable");
-    }
-    icu::UnicodeString text = fromUtf8(utf8);
-    it->setText(text);
+    const icu::UnicodeString text = fromUtf8(utf8);
+    const std::unique_ptr<icu::BreakIterator> it = characterBreaks(text);
     size_t count = 0;
     for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) {
         ++count;
@@ -95,13 +102,8 @@ size_t characterCount(std::string_view utf8) {
 }
 
 std::string characterPrefix(std::string_view utf8, size_t count) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) {
-        throw std::runtime_error("ICU break iterator unavailable");
-    }
-    icu::UnicodeString text = fromUtf8(utf8);
-    it->setText(text);
+    const icu::UnicodeString text = fromUtf8(utf8);
+    const std::unique_ptr<icu::BreakIterator> it = characterBreaks(text);
     int32_t end = 0;
     for (size_t n = 0; n < count; ++n) {
         int32_t p = it->next();

@@ -22,14 +22,6 @@ namespace {
 
 constexpr const char* kNotRemovable = "插件没有可信的历史归属、已被其他整合包使用或已修改，不能自动清理。";
 
-// Clean-up on a failure path never replaces the failure being reported.
-void removeQuietly(const Path& path) {
-    try {
-        FileSafety::remove(path);
-    } catch (...) {
-    }
-}
-
 } // namespace
 
 std::vector<ManagedPack> ManagerService::installedPacks(const GameClient& client) {
@@ -47,8 +39,8 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
 
     const Path staging = newStagingFolder(resolvedTemporaryFolder(m_temporaryFolder));
     FileSafety::directory(staging);
-    auto prepared = std::make_unique<Prepared>();
-    try {
+    return FileSafety::removeOnFailure(staging, [&] {
+        auto prepared = std::make_unique<Prepared>();
         prepared->lease = std::make_unique<ClientLock>(stagingLease(staging));
         extractPack(zip, staging, control);
         const Path addonRoot = locatePackAddons(staging, client);
@@ -66,11 +58,7 @@ ImportPreview ManagerService::preview(const Path& zip, const GameClient& client,
         prepared->addonRoot = addonRoot;
         m_prepared = std::move(prepared);
         return preview;
-    } catch (...) {
-        prepared.reset();
-        removeQuietly(staging);
-        throw;
-    }
+    });
 }
 
 void ManagerService::discardPreview() {

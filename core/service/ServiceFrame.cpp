@@ -105,14 +105,6 @@ std::string fileDate(Date date) {
     return std::string(buffer, std::strftime(buffer, sizeof buffer, "%Y%m%d-%H%M%S", &parts));
 }
 
-// Clean-up on a failure path never replaces the failure being reported.
-void removeQuietly(const Path& path) {
-    try {
-        FileSafety::remove(path);
-    } catch (...) {
-    }
-}
-
 bool hasUuidSuffix(const std::string& name, const std::string& prefix) {
     return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
            Uuid::isValid(std::string_view(name).substr(prefix.size()));
@@ -327,15 +319,15 @@ void ManagerService::restoreTarget(const GameClient& client, const Path& target,
     // longer needed (new content never put in place, copies of earlier attempts).
     const Path manager = managerFolder(client);
     if (work) {
-        removeQuietly(*work / "next");
+        FileSafety::removeQuietly(*work / "next");
     }
     for (const auto& entry : FileSafety::list(manager)) {
         if (hasUuidSuffix(entry.name, "recover-")) {
-            removeQuietly(manager / entry.name);
+            FileSafety::removeQuietly(manager / entry.name);
         }
     }
     Path staging = manager / ("recover-" + Uuid::random().text());
-    try {
+    FileSafety::removeOnFailure(staging, [&] {
         FileSafety::VolumeFlush volume(manager);
         FileSafety::copyTree(payload, staging, nullptr, FileSafety::Flush::deferred);
         volume.flush();
@@ -343,11 +335,8 @@ void ManagerService::restoreTarget(const GameClient& client, const Path& target,
         FileSafety::remove(target);
         FileSafety::move(staging, target);
         FileSafety::syncDirectory(target.parent_path());
-    } catch (...) {
-        removeQuietly(staging);
-        throw;
-    }
-    removeQuietly(staging);
+    });
+    FileSafety::removeQuietly(staging);
 }
 
 LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, const std::string& reason) {
@@ -374,7 +363,7 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     const Path staging = managerFolder(client) / ("work-" + Uuid::random().text());
     FileSafety::directory(folder.parent_path());
     FileSafety::directory(staging);
-    try {
+    FileSafety::removeOnFailure(staging, [&] {
         FileSafety::VolumeFlush volume(staging);
         FileSafety::copyTree(source, staging / "payload", m_control, FileSafety::Flush::deferred);
         // A backup is listed once its record exists, so its payload must be durable first.
@@ -382,10 +371,7 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));
         FileSafety::move(staging, folder);
         FileSafety::syncDirectory(folder.parent_path());
-    } catch (...) {
-        removeQuietly(staging);
-        throw;
-    }
+    });
     return record;
 }
 
@@ -432,7 +418,7 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         // the same: left alone, it would make a later operation roll the folder back over
         // the game's own writes since. So that failure is rolled back like a commit failure.
         if (!presentQuietly(journalPath)) {
-            removeQuietly(work);
+            FileSafety::removeQuietly(work);
             throw;
         }
         commitFailure = std::current_exception();
@@ -469,10 +455,7 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
     } catch (...) {
     }
     // Best effort, as the sweep: what stays is removed by the next operation.
-    try {
-        FileSafety::removeLeftover(work);
-    } catch (...) {
-    }
+    FileSafety::removeLeftoverQuietly(work);
 }
 
 void ManagerService::rollBack(const GameClient& client, const Path& target, const Path& work,
@@ -499,10 +482,7 @@ void ManagerService::rollBack(const GameClient& client, const Path& target, cons
                                kept + "原错误：" + cause);
         }
     }
-    try {
-        FileSafety::removeLeftover(work);
-    } catch (...) {
-    }
+    FileSafety::removeLeftoverQuietly(work);
     throw ManagerError("操作失败，已恢复操作前状态：" + cause);
 }
 

@@ -99,13 +99,6 @@ TransferManifest manifestFromJson(const nlohmann::json& object) {
     return manifest;
 }
 
-void removeQuietly(const Path& path) {
-    try {
-        FileSafety::remove(path);
-    } catch (...) {
-    }
-}
-
 // The path as an absolute one, with empty components dropped; "." and ".." were refused by
 // the path check already, so nothing needs resolving.
 std::vector<std::string> components(const Path& path) {
@@ -154,7 +147,7 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
     if (control != nullptr && backup.byteCount) {
         control->expectBytes(2 * *backup.byteCount); // copied, then digested
     }
-    try {
+    FileSafety::removeOnFailure(staging, [&] {
         FileSafety::VolumeFlush volume(parent);
         FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred);
         TransferManifest manifest{kFormat, backup.kind, fileDigests(staging / "payload", control)};
@@ -169,18 +162,10 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
             throw ManagerError(kBadDestination);
         }
         FileSafety::move(staging, destination);
-    } catch (...) {
-        removeQuietly(staging);
-        throw;
-    }
-    try {
-        FileSafety::syncDirectory(parent);
-    } catch (...) {
-        // The package was in place but may not survive a power loss; a reported failure
-        // leaves no package behind, so it is taken away again.
-        removeQuietly(destination);
-        throw;
-    }
+    });
+    // The package was in place but may not survive a power loss; a reported failure leaves no
+    // package behind, so it is taken away again.
+    FileSafety::removeOnFailure(destination, [&] { FileSafety::syncDirectory(parent); });
 }
 
 void ManagerService::importWTF(const Path& from, const GameClient& client, OperationControl* control) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "records/Errors.h"
@@ -100,3 +102,35 @@ TEST(FileSafety, CopyStopsBetweenChunksWhenCancelledUntilCommitting) {
     FileSafety::copyTree(dir / "big", dir / "done", &committing);
     EXPECT_EQ(fs::file_size(dir / "done"), 3u << 20);
 }
+
+#ifdef OLVEX_FAULT_INJECTION
+TEST(FileSafety, OwnedDescriptorsCloseOnceAndBoundedReadsStopAtTheirLimit) {
+    TempDir dir;
+    writeFile(dir / "ten", "0123456789");
+    int closes = 0;
+    sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+        closes += std::string_view(call.name) == "close" ? 1 : 0;
+        return 0;
+    }});
+    {
+        sys::Fd kept(sys::open((dir / "ten").c_str(), O_RDONLY));
+        sys::Fd replaced(sys::open((dir / "ten").c_str(), O_RDONLY));
+        replaced = std::move(kept);
+        EXPECT_EQ(closes, 1);
+        EXPECT_FALSE(kept.valid());
+
+        std::string data;
+        EXPECT_EQ(sys::readUpTo(replaced.get(), 4, data), 0);
+        EXPECT_EQ(data, "0123");
+        EXPECT_EQ(sys::readUpTo(replaced.get(), 100, data), 0);
+        EXPECT_EQ(data, "456789");
+        sys::Fd folder(sys::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+        const int result = sys::readUpTo(folder.get(), 100, data);
+        const int error = errno;
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(error, EISDIR);
+    }
+    sys::fault::disarm();
+    EXPECT_EQ(closes, 3);
+}
+#endif
