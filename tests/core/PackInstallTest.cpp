@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "packs/PackRegistry.h"
 #include "records/Errors.h"
 #include "records/Sys.h"
@@ -32,16 +34,6 @@ struct Game : GameFixture {
                              [](const auto& entry) { return entry.path().filename().native().starts_with("Olvex-"); });
     }
 };
-
-// The names in a folder, sorted.
-Names names(const Path& folder) {
-    Names out;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        out.push_back(entry.path().filename());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 Entries operator+(Entries entries, const Entries& more) {
     entries.insert(entries.end(), more.begin(), more.end());

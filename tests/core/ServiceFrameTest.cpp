@@ -21,15 +21,6 @@ const std::string kJournalAdvice = "无法据此自动恢复，游戏文件未�
 
 using Names = std::vector<std::string>;
 
-Names names(const Path& folder) {
-    Names found;
-    for (const auto& entry : fs::exists(folder) ? fs::directory_iterator(folder) : fs::directory_iterator()) {
-        found.push_back(entry.path().filename());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
 // The fixture with an add-on, a hidden file and an empty folder in its AddOns.
 struct Game : GameFixture {
     Game() {
