@@ -14,13 +14,12 @@ namespace {
 using Tree = std::map<std::string, std::string>;
 const std::string kNotRemovable = "插件没有可信的历史归属、已被其他整合包使用或已修改，不能自动清理。";
 
-ManagedPack managedPack(const std::string& id, std::vector<std::string> addons) {
-    return {{id, "包 " + id, "2.0", "_retail_", ""}, Date{700'000'000.5}, std::move(addons), {}, {}};
-}
-
 // A version folder whose pack "pack.a" retired "Old" (an unchanged folder), "Gone" (deleted
 // by hand) and "Claimed" (now shipped by "pack.b" as "claimed").
 struct Game : GameFixture {
+    static ManagedPack pack(const std::string& id, std::vector<std::string> addons) {
+        return {{id, "包 " + id, "2.0", "_retail_", ""}, Date{700'000'000.5}, std::move(addons), {}, {}};
+    }
     std::vector<ManagedPack> registry;
 
     Game() {
@@ -30,7 +29,7 @@ struct Game : GameFixture {
         writeFile(addons() / "Old/libs/lib.lua", "return 1");
         makeDirs(addons() / "Old/empty");
         writeFile(addons() / "Claimed/Claimed.toc", "## Title: Claimed\n");
-        ManagedPack a = managedPack("pack.a", {"Current"}), b = managedPack("pack.b", {"claimed"});
+        ManagedPack a = pack("pack.a", {"Current"}), b = pack("pack.b", {"claimed"});
         a.digests["Current"] = service.fileDigests(addons() / "Current");
         a.retired["Old"] = service.fileDigests(addons() / "Old");
         a.retired["Claimed"] = b.digests["claimed"] = service.fileDigests(addons() / "Claimed");
