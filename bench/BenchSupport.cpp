@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <stdexcept>
@@ -56,10 +57,18 @@ long runTool(const std::vector<std::string>& argv) {
     return usage.ru_maxrss;
 }
 
-long peakResidentKb() {
+void reportOwnPeak(benchmark::State& state) {
     struct rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    state.counters["peak_rss_kb"] = static_cast<double>(usage.ru_maxrss);
+}
+
+void measureTool(benchmark::State& state, const std::function<long()>& run) {
+    long peak = 0;
+    for (auto _ : state) {
+        peak = std::max(peak, run());
+    }
+    state.counters["peak_rss_kb"] = static_cast<double>(peak);
 }
 
 } // namespace olvex::bench

@@ -3,7 +3,10 @@
 // Helpers shared by the benchmarks: each measured run works in a folder of its own, and the
 // standard tool a figure is compared with runs as a child process measured the same way.
 
+#include <benchmark/benchmark.h>
+
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +23,11 @@ std::filesystem::path freshFolder(const std::filesystem::path& base);
 // Throws std::runtime_error when it cannot start or does not exit with 0.
 long runTool(const std::vector<std::string>& argv);
 
-// Peak resident memory of this process so far, in KiB.
-long peakResidentKb();
+// Reports this process's peak resident memory so far, in KiB: the figure of our own runs.
+void reportOwnPeak(benchmark::State& state);
+
+// The standard tool's side: calls `run` in every measured iteration (it runs the tool through
+// runTool, once or more, and returns the largest peak) and reports the largest peak of all.
+void measureTool(benchmark::State& state, const std::function<long()>& run);
 
 } // namespace olvex::bench

@@ -148,15 +148,11 @@ void digestOurs(benchmark::State& state) {
         benchmark::DoNotOptimize(entries);
     }
     state.counters["entries"] = static_cast<double>(entries);
-    state.counters["peak_rss_kb"] = static_cast<double>(olvex::bench::peakResidentKb());
+    olvex::bench::reportOwnPeak(state);
 }
 
 void digestOpenssl(benchmark::State& state) {
-    long peak = 0;
-    for (auto _ : state) {
-        peak = std::max(peak, runOpenssl(g_tree, g_files, "/dev/null"));
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+    olvex::bench::measureTool(state, [] { return runOpenssl(g_tree, g_files, "/dev/null"); });
 }
 
 BENCHMARK(digestOurs)->Name("file_digests/ours")->UseRealTime()->Unit(benchmark::kMillisecond);

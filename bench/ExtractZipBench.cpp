@@ -7,7 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <string>
 
 #include "BenchSupport.h"
@@ -28,16 +27,14 @@ void extractOurs(benchmark::State& state) {
             break;
         }
     }
-    state.counters["peak_rss_kb"] = static_cast<double>(olvex::bench::peakResidentKb());
+    olvex::bench::reportOwnPeak(state);
 }
 
 void extractBsdtar(benchmark::State& state) {
-    long peak = 0;
-    for (auto _ : state) {
+    olvex::bench::measureTool(state, [] {
         auto folder = olvex::bench::freshFolder(g_into);
-        peak = std::max(peak, olvex::bench::runTool({"bsdtar", "-x", "-f", g_archive, "-C", folder.native()}));
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+        return olvex::bench::runTool({"bsdtar", "-x", "-f", g_archive, "-C", folder.native()});
+    });
 }
 
 BENCHMARK(extractOurs)->Name("extract_zip/ours")->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -61,24 +62,22 @@ void installOurs(benchmark::State& state) {
             break;
         }
     }
-    state.counters["peak_rss_kb"] = static_cast<double>(olvex::bench::peakResidentKb());
+    olvex::bench::reportOwnPeak(state);
 }
 
 void installTools(benchmark::State& state) {
-    long peak = 0;
-    for (auto _ : state) {
+    olvex::bench::measureTool(state, [&] {
         state.PauseTiming();
         fs::path folder = prepareGame(state);
         fs::path live = folder / "_retail_/Interface/AddOns";
         state.ResumeTiming();
         fs::create_directories(folder / "unpacked");
-        peak =
-            std::max(peak, olvex::bench::runTool({"bsdtar", "-x", "-f", g_pack, "-C", (folder / "unpacked").native()}));
+        long peak = olvex::bench::runTool({"bsdtar", "-x", "-f", g_pack, "-C", (folder / "unpacked").native()});
         peak = std::max(peak, olvex::bench::runTool({"cp", "-r", live.native(), (folder / "work").native()}));
         peak = std::max(peak, olvex::bench::runTool({"cp", "-r", live.native(), (folder / "backup").native()}));
         ::sync();
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+        return peak;
+    });
 }
 
 BENCHMARK(installOurs)->Name("install/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -11,7 +11,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -98,44 +97,39 @@ void prepare() {
     writeFile(g_data / "ready", "");
 }
 
-void inventoryOurs(benchmark::State& state) {
-    ManagerService service;
-    GameClient client(addonVersion());
-    for (auto _ : state) {
-        auto addons = service.installedAddons(client);
-        if (addons.size() != kAddons) {
-            state.SkipWithError("wrong add-on count");
-            break;
-        }
-        benchmark::DoNotOptimize(addons);
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(bench::peakResidentKb());
-}
-
-void inventoryFindCat(benchmark::State& state) {
-    long peak = 0;
-    std::string addons = (addonVersion() / "Interface/AddOns").native();
-    for (auto _ : state) {
-        peak = std::max(peak, bench::runTool({"sh", "-c",
-                                              "find \"$0\" -mindepth 2 -maxdepth 2 -iname '*.toc' "
-                                              "-exec cat {} + >/dev/null",
-                                              addons}));
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
-}
-
-void detailsOurs(benchmark::State& state, const fs::path& version) {
+// Our side of a read: `list` lists the version folder in every iteration; a list of another
+// length than `expected` ends the run with an error rather than measuring the wrong work.
+template <typename List>
+void measureList(benchmark::State& state, const fs::path& version, size_t expected, List list) {
     ManagerService service;
     GameClient client(version);
     for (auto _ : state) {
-        auto details = service.backupDetails(client);
-        if (details.size() != kBackups) {
-            state.SkipWithError("wrong backup count");
+        auto rows = list(service, client);
+        if (rows.size() != expected) {
+            state.SkipWithError("wrong row count");
             break;
         }
-        benchmark::DoNotOptimize(details);
+        benchmark::DoNotOptimize(rows);
     }
-    state.counters["peak_rss_kb"] = static_cast<double>(bench::peakResidentKb());
+    bench::reportOwnPeak(state);
+}
+
+void inventoryOurs(benchmark::State& state) {
+    measureList(state, addonVersion(), kAddons,
+                [](ManagerService& service, const GameClient& client) { return service.installedAddons(client); });
+}
+
+void inventoryFindCat(benchmark::State& state) {
+    std::string addons = (addonVersion() / "Interface/AddOns").native();
+    bench::measureTool(state, [&] {
+        return bench::runTool(
+            {"sh", "-c", "find \"$0\" -mindepth 2 -maxdepth 2 -iname '*.toc' -exec cat {} + >/dev/null", addons});
+    });
+}
+
+void detailsOurs(benchmark::State& state, const fs::path& version) {
+    measureList(state, version, kBackups,
+                [](ManagerService& service, const GameClient& client) { return service.backupDetails(client); });
 }
 
 void detailsMeasured(benchmark::State& state) {
@@ -146,12 +140,8 @@ void detailsRecorded(benchmark::State& state) {
 }
 
 void detailsDu(benchmark::State& state) {
-    long peak = 0;
     std::string store = (measuredVersion() / ".olvex-manager/backups").native();
-    for (auto _ : state) {
-        peak = std::max(peak, bench::runTool({"sh", "-c", "du -sb \"$0\"/* >/dev/null", store}));
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+    bench::measureTool(state, [&] { return bench::runTool({"sh", "-c", "du -sb \"$0\"/* >/dev/null", store}); });
 }
 
 BENCHMARK(inventoryOurs)->Name("inventory/ours")->UseRealTime()->Unit(benchmark::kMillisecond);

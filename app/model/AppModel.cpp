@@ -44,6 +44,15 @@ QString qText(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
+// One list row per item, as `row` shows it.
+template <typename Items, typename Row> QList<QVariantList> rowsOf(const Items& items, Row row) {
+    QList<QVariantList> list;
+    for (const auto& item : items) {
+        list.append(row(item));
+    }
+    return list;
+}
+
 } // namespace
 
 AppModel::AppModel(PlatformServices& platform, Scanner scanner, std::unique_ptr<ManagerService> service,
@@ -846,65 +855,39 @@ std::vector<InstalledAddon> AppModel::filteredAddons() const {
 }
 
 void AppModel::setBusy(bool busy) {
-    if (busy != m_busy) {
-        m_busy = busy;
-        emit busyChanged();
-    }
+    assign(m_busy, busy, &AppModel::busyChanged);
 }
 
 void AppModel::setStage(std::optional<OperationStage> stage) {
-    if (stage != m_stage) {
-        m_stage = stage;
-        emit stageChanged();
-    }
+    assign(m_stage, stage, &AppModel::stageChanged);
 }
 
 void AppModel::setCanCancel(bool canCancel) {
-    if (canCancel != m_canCancel) {
-        m_canCancel = canCancel;
-        emit canCancelChanged();
-    }
+    assign(m_canCancel, canCancel, &AppModel::canCancelChanged);
 }
 
 void AppModel::setMessage(const QString& message) {
-    if (message != m_message) {
-        m_message = message;
-        emit messageChanged();
-    }
+    assign(m_message, message, &AppModel::messageChanged);
 }
 
 void AppModel::setError(std::optional<std::string> error) {
-    if (error != m_error) {
-        m_error = std::move(error);
-        emit errorChanged();
-    }
+    assign(m_error, std::move(error), &AppModel::errorChanged);
 }
 
 void AppModel::setGameClosed(bool closed) {
-    if (closed != m_gameClosed) {
-        m_gameClosed = closed;
-        emit gameClosedChanged();
-    }
+    assign(m_gameClosed, closed, &AppModel::gameClosedChanged);
 }
 
 void AppModel::setPendingRecovery(bool pending) {
-    if (pending != m_pendingRecovery) {
-        m_pendingRecovery = pending;
-        emit pendingRecoveryChanged();
-    }
+    assign(m_pendingRecovery, pending, &AppModel::pendingRecoveryChanged);
 }
 
 void AppModel::setSavedRoots(const QStringList& roots) {
-    if (roots != m_savedRoots) {
-        m_savedRoots = roots;
-        emit savedRootsChanged();
-    }
+    assign(m_savedRoots, roots, &AppModel::savedRootsChanged);
 }
 
 void AppModel::setAddonQuery(const QString& query) {
-    if (query != m_addonQuery) {
-        m_addonQuery = query;
-        emit addonQueryChanged();
+    if (assign(m_addonQuery, query, &AppModel::addonQueryChanged)) {
         updateAddonRows();
     }
 }
@@ -916,29 +899,17 @@ void AppModel::setAddons(std::vector<InstalledAddon> addons) {
 }
 
 void AppModel::updateAddonRows() {
-    QList<QVariantList> list;
-    for (const auto& addon : filteredAddons()) {
-        list.append(rows::addon(addon));
-    }
-    m_addonRows.setRows(std::move(list));
+    m_addonRows.setRows(rowsOf(filteredAddons(), rows::addon));
 }
 
 void AppModel::setPacks(std::vector<ManagedPack> packs) {
     m_packs = std::move(packs);
-    QList<QVariantList> list;
-    for (const auto& pack : m_packs) {
-        list.append(rows::pack(pack));
-    }
-    m_packRows.setRows(std::move(list));
+    m_packRows.setRows(rowsOf(m_packs, rows::pack));
 }
 
 void AppModel::setRetired(std::vector<RetiredAddon> retired) {
     m_retired = std::move(retired);
-    QList<QVariantList> list;
-    for (const auto& addon : m_retired) {
-        list.append(rows::retired(addon));
-    }
-    m_retiredRows.setRows(std::move(list));
+    m_retiredRows.setRows(rowsOf(m_retired, rows::retired));
 }
 
 void AppModel::setBackups(std::vector<BackupDetails> details) {
@@ -963,13 +934,10 @@ void AppModel::clearBackups() {
 void AppModel::setPreview(std::optional<ImportPreview> preview) {
     m_preview = std::move(preview);
     m_previewTexts = m_preview ? rows::previewTexts(*m_preview) : rows::PreviewTexts{};
-    QList<QVariantList> list;
-    if (m_preview) {
-        for (const auto& name : m_preview->addons) {
-            list.append(rows::previewAddon(name, *m_preview));
-        }
-    }
-    m_previewAddonRows.setRows(std::move(list));
+    m_previewAddonRows.setRows(
+        m_preview
+            ? rowsOf(m_preview->addons, [&](const std::string& name) { return rows::previewAddon(name, *m_preview); })
+            : QList<QVariantList>{});
     emit previewChanged();
 }
 
@@ -981,11 +949,8 @@ void AppModel::setScopes(std::vector<ConfigurationScope> scopes) {
 void AppModel::setScopeSelection(std::optional<std::string> selection) {
     const bool changed = selection != m_scopeSelection;
     m_scopeSelection = std::move(selection);
-    QList<QVariantList> list;
-    for (const auto& scope : m_scopes) {
-        list.append(rows::scope(scope, m_scopeSelection));
-    }
-    m_scopeRows.setRows(std::move(list));
+    m_scopeRows.setRows(
+        rowsOf(m_scopes, [&](const ConfigurationScope& scope) { return rows::scope(scope, m_scopeSelection); }));
     if (changed) {
         emit scopeSelectionChanged();
     }

@@ -337,6 +337,16 @@ private:
     QCoro::Task<> recoverRecycledBody(GameClient client);
 
     std::optional<LocalBackup> backupWithId(const QString& id) const;
+    // Stores a property's value and announces it only when it changed, so that bindings do not
+    // re-evaluate for nothing. True when it changed.
+    template <typename T, typename Value> bool assign(T& field, Value&& value, void (AppModel::*changed)()) {
+        if (value == field) {
+            return false;
+        }
+        field = std::forward<Value>(value);
+        emit(this->*changed)();
+        return true;
+    }
     void setBusy(bool busy);
     void setStage(std::optional<OperationStage> stage);
     void setCanCancel(bool canCancel);

@@ -69,6 +69,11 @@ struct Harness {
     bool settle() const {
         return QTest::qWaitFor([&] { return !model->busy() && !model->refreshing(); }, 10000);
     }
+    // Waits likewise, then what the player reads: the error when one is shown, else the message.
+    QString outcome() const {
+        EXPECT_TRUE(settle());
+        return model->hasError() ? model->errorText() : model->message();
+    }
 };
 
 Names folders(const std::vector<InstalledAddon>& addons) {
@@ -160,16 +165,13 @@ TEST(AppModel, PackImportInstallsOnlyWithTheBoxTickedAndRefreshesTheLists) {
 
     const auto before = snapshotTree(h.game.root());
     model.install();
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.errorText(), kTickTheBox);
+    EXPECT_EQ(h.outcome(), kTickTheBox);
     EXPECT_TRUE(model.hasPreview());
     EXPECT_EQ(snapshotTree(h.game.root()), before);
 
     model.setGameClosed(true);
     model.install();
-    ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_EQ(model.message(), "已安装 3 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
+    EXPECT_EQ(h.outcome(), "已安装 3 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
     EXPECT_FALSE(model.hasPreview());
     EXPECT_EQ(model.previewAddons()->rowCount(), 0);
     EXPECT_EQ(readFile(h.game.addons() / "Beta/core.lua"), "-- Beta 1.0");
@@ -185,8 +187,7 @@ TEST(AppModel, PackImportInstallsOnlyWithTheBoxTickedAndRefreshesTheLists) {
     model.chooseZIP(toQString(h.game.pack("pack-2.zip", {"Alpha", "Beta"}, "2.0")));
     ASSERT_TRUE(h.settle());
     model.install();
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.message(), "已安装 2 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
+    EXPECT_EQ(h.outcome(), "已安装 2 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
     EXPECT_EQ(column(model.retiredAddons(), "name"), QStringList{"Gamma"});
     EXPECT_EQ(column(model.packs(), "heading"), QStringList{"测试整合包 · 2.0"});
 }
@@ -205,8 +206,7 @@ TEST(AppModel, CancelledInstallChangesNothingAndResetsTheOperation) {
     model.cancelOperation();
     EXPECT_FALSE(model.canCancel());
     h.holdSpaceCheck = false;
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.message(), "已取消，游戏文件保持操作前状态。");
+    EXPECT_EQ(h.outcome(), "已取消，游戏文件保持操作前状态。");
     EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
     EXPECT_FALSE(model.busy());
     EXPECT_FALSE(model.stage());
@@ -315,8 +315,7 @@ TEST(AppModel, ScopePickerRestoresOnlyTheChosenScope) {
     AppModel& model = h.open();
 
     model.chooseScope(idOf(addons));
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.errorText(), "备份中没有可选择的账号或角色目录，可使用整目录恢复。");
+    EXPECT_EQ(h.outcome(), "备份中没有可选择的账号或角色目录，可使用整目录恢复。");
     EXPECT_FALSE(model.hasScopeBackup());
 
     model.chooseScope(idOf(wtf));
@@ -334,9 +333,7 @@ TEST(AppModel, ScopePickerRestoresOnlyTheChosenScope) {
     model.setGameClosed(true);
     model.confirmScope();
     EXPECT_FALSE(model.hasScopeBackup());
-    ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_EQ(model.message(), "已恢复WTF 配置，恢复前的状态也已自动备份。");
+    EXPECT_EQ(h.outcome(), "已恢复WTF 配置，恢复前的状态也已自动备份。");
     EXPECT_EQ(readFile(realm / "Hero/AddOns.txt"), "old");
     EXPECT_EQ(readFile(realm / "Other/AddOns.txt"), "new");
     EXPECT_EQ(model.backups()->rowCount(), 3); // with the one taken before the restore
@@ -367,9 +364,7 @@ TEST(AppModel, ExportedBackupImportsBack) {
     model.setGameClosed(true);
     model.confirmImport();
     EXPECT_FALSE(model.hasImportCandidate());
-    ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_EQ(model.message(), "配置已校验并导入，原配置已自动备份。");
+    EXPECT_EQ(h.outcome(), "配置已校验并导入，原配置已自动备份。");
     EXPECT_EQ(snapshotTree(h.game.wtf()), exported);
     EXPECT_EQ(model.backups()->rowCount(), 2);
 }
@@ -388,20 +383,16 @@ TEST(AppModel, RecycleRetainAndRecoverWorkWhileTheGameRuns) {
     model.setRecycleCandidate(idOf(first));
     model.confirmRecycle();
     EXPECT_FALSE(model.hasRecycleCandidate());
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.message(), "备份已移入可恢复区，仍占磁盘空间。确认无需保留后可在文件管理器中清理。");
+    EXPECT_EQ(h.outcome(), "备份已移入可恢复区，仍占磁盘空间。确认无需保留后可在文件管理器中清理。");
     EXPECT_EQ(model.backups()->rowCount(), 1);
     EXPECT_TRUE(fs::exists(h.game.root() / ".olvex-manager/recycled-backups" / first.id.text()));
 
     model.retainRecent();
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.message(), "每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。");
+    EXPECT_EQ(h.outcome(), "每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。");
     EXPECT_EQ(model.backups()->rowCount(), 1);
 
     model.recoverRecycled();
-    ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_EQ(model.message(), "已恢复可恢复区中的备份。");
+    EXPECT_EQ(h.outcome(), "已恢复可恢复区中的备份。");
     EXPECT_EQ(model.backups()->rowCount(), 2);
 }
 
@@ -471,8 +462,7 @@ TEST(AppModel, GameRunningRefusesByEachRule) {
         SCOPED_TRACE(rule);
         h.platform.running = {kBrowser, application};
         model.backup();
-        ASSERT_TRUE(h.settle());
-        EXPECT_EQ(model.errorText(), kGameRunning);
+        EXPECT_EQ(h.outcome(), kGameRunning);
     }
     EXPECT_TRUE(model.backupList().empty());
 
@@ -485,8 +475,7 @@ TEST(AppModel, GameRunningRefusesByEachRule) {
     model.setGameClosed(false);
     h.platform.processReads = 0;
     model.backup();
-    ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.errorText(), kTickTheBox);
+    EXPECT_EQ(h.outcome(), kTickTheBox);
     EXPECT_EQ(h.platform.processReads, 0);
 }
 

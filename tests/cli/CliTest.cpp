@@ -147,10 +147,11 @@ TEST_F(Olvex, ScriptedRoundPrintsJsonAndReachesTheService) {
     EXPECT_EQ(parse(olvex({"retain", m_dir, "1", "--json"}))["recycled"], json::array({id}));
     EXPECT_EQ(parse(olvex({"recover-recycled", m_dir, "--json"}))["recovered"], json::array({id}));
     EXPECT_GT(parse(olvex({"backups", m_dir, "--json"}))[0]["bytes"].get<std::int64_t>(), 0);
-    EXPECT_EQ(parse(olvex({"status", m_dir, "--json"})),
-              json::parse(R"({"client":{"path":")" + m_dir +
-                          R"(","folderName":"_retail_","title":"正式服"},)"
-                          R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0,"leftovers":0})"));
+    EXPECT_EQ(
+        parse(olvex({"status", m_dir, "--json"})),
+        json::parse(R"({"client":{"path":")" + m_dir +
+                    R"(","folderName":"_retail_","title":"正式服"},)"
+                    R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0,"leftovers":0})"));
     EXPECT_TRUE(fs::is_empty(m_tmp));
 }
 
@@ -293,10 +294,13 @@ TEST_F(Olvex, RecoverSweepsAndADamagedJournalHasAConfirmedWayOut) {
         olvex({"status", m_dir}).out.starts_with("中断的操作：有。请先运行 olvex recover 恢复操作前的状态。\n"));
     result = olvex({"recover", m_dir});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.starts_with("恢复日志“" + journal.native() + "”已损坏：不是有效的 JSON（")) << result.err;
-    EXPECT_TRUE(result.err.ends_with(
-        "。\n核对后可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n"))
-        << result.err;
+    EXPECT_EQ(result.err,
+              "恢复日志“" + journal.native() +
+                  "”已损坏：不是有效的 JSON（[json.exception.parse_error.101] parse error at line 1, "
+                  "column 1: syntax error while parsing value - unexpected end of input; expected '[', "
+                  "'{', or a literal）。无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF "
+                  "目录（需要时从备份恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。\n核对后"
+                  "可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n");
     result = olvex({"recover", m_dir, "--set-aside-journal", "--yes"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_FALSE(fs::exists(journal));

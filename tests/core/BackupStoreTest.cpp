@@ -6,7 +6,7 @@
 #include "records/Errors.h"
 #include "records/Json.h"
 #include "service/ManagerService.h"
-#include "support/TestSupport.h"
+#include "support/GameFixture.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -22,14 +22,10 @@ std::string lowered(const Uuid& id) {
     return text;
 }
 
-struct Game {
-    TempDir dir;
-    Path root = dir / "_retail_";
-    GameClient client{root};
-    ManagerService service;
-    Game() { makeDirs(root); }
-    Path store() const { return root / ".olvex-manager/backups"; }
-    Path bin() const { return root / ".olvex-manager/recycled-backups"; }
+// The fixture's backup store, filled by hand.
+struct Store : GameFixture {
+    Path store() const { return manager() / "backups"; }
+    Path bin() const { return manager() / "recycled-backups"; }
 
     // A complete backup folder written by hand, so that dates and sizes are the test's own.
     LocalBackup plant(BackupKind kind, double date, std::optional<std::int64_t> bytes = {}, bool lowerName = false) {
@@ -46,7 +42,7 @@ struct Game {
 } // namespace
 
 TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
-    Game g;
+    Store g;
     EXPECT_TRUE(g.listed().empty()); // no store yet
     LocalBackup oldest = g.plant(BackupKind::addons, 100, 123'456'789);
     LocalBackup newest = g.plant(BackupKind::wtf, 300);
@@ -94,24 +90,26 @@ TEST(BackupStore, ListsOnlyValidBackupsNewestFirstWithTheirSizes) {
     EXPECT_EQ(g.listed().size(), 3u);
 }
 
-TEST(BackupStore, ManualBackupThinningRecyclingAndBringingBackRunUnderTheLease) {
-    Game g;
+TEST(BackupStore, ManualBackupCopiesTheWtfFolderUnderTheLease) {
+    Store g;
     EXPECT_EQ(failure([&] { g.service.backupWTF(g.client); }), "未找到 WTF 配置 目录，无法备份。");
     EXPECT_FALSE(fs::exists(g.store()));
-    writeFile(g.root / "WTF/Account/ABC/SavedVariables/x.lua", "x = 1");
+    writeFile(g.root() / "WTF/Account/ABC/SavedVariables/x.lua", "x = 1");
     std::vector<OperationStage> stages;
     OperationControl control([&](OperationStage stage) { stages.push_back(stage); });
     LocalBackup made = g.service.backupWTF(g.client, &control);
     EXPECT_EQ(stages, (std::vector<OperationStage>{OperationStage::backingUp}));
     EXPECT_EQ(g.listed(), (std::vector<LocalBackup>{{made.id, made.date, BackupKind::wtf, "手动配置备份", 5}}));
-    EXPECT_EQ(snapshotTree(g.store() / made.id.text() / "payload"), snapshotTree(g.root / "WTF"));
+    EXPECT_EQ(snapshotTree(g.store() / made.id.text() / "payload"), snapshotTree(g.wtf()));
     {
-        ClientLock other(g.root / ".olvex-manager");
+        ClientLock other(g.manager());
         EXPECT_EQ(failure([&] { g.service.backupWTF(g.client); }), kLeaseHeld);
         EXPECT_EQ(failure([&] { g.service.recycleBackup(made, g.client); }), kLeaseHeld);
     }
-    fs::remove_all(g.store() / made.id.text());
+}
 
+TEST(BackupStore, ThinningAndRecyclingSetBackupsAsideWholeAndBringingBackReturnsThem) {
+    Store g;
     g.service.recoverRecycledBackups(g.client); // nothing recycled: succeeds, changes nothing
     EXPECT_FALSE(fs::exists(g.bin()));
     std::vector<LocalBackup> addons, wtf;
@@ -133,7 +131,7 @@ TEST(BackupStore, ManualBackupThinningRecyclingAndBringingBackRunUnderTheLease) 
 
     const LocalBackup stale{wtf[6].id, wtf[6].date, wtf[6].kind, "另一个原因", wtf[6].byteCount};
     EXPECT_EQ(failure([&] { g.service.recycleBackup(stale, g.client); }), "备份记录不匹配。");
-    writeFile(g.root / ".olvex-manager/active.json", "{\"kind\":\"wtf\"}");
+    writeFile(g.manager() / "active.json", "{\"kind\":\"wtf\"}");
     EXPECT_EQ(failure([&] { g.service.recycleBackup(wtf[6], g.client); }), kPending);
     EXPECT_EQ(failure([&] { g.service.retainBackups(1, g.client); }), kPending);
     EXPECT_EQ(g.listed().size(), 8u);

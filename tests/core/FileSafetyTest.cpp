@@ -52,7 +52,8 @@ TEST(FileSafety, DirectoriesAndCopiesArePrivateAndCopiesNeverOverwrite) {
     FileSafety::directory(dir / "x/y");
     EXPECT_EQ(permissions(dir / "x/y"), 0755u);
     writeFile(dir / "file", "f");
-    EXPECT_NE(failure([&] { FileSafety::directory(dir / "file/sub"); }), "");
+    EXPECT_EQ(failure([&] { FileSafety::directory(dir / "file/sub"); }),
+              "无法检查路径：" + (dir / "file/sub").native());
 
     // Copies are private too, never overwrite, and merge up to the first existing file.
     writeFile(dir / "src/a.txt", "new a");

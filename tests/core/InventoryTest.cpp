@@ -149,13 +149,14 @@ TEST(Inventory, ListingRulesPlaceholdersAndFailures) {
     }
 #ifdef OLVEX_FAULT_INJECTION
     // A failed listing, open or read fails the request (the only such calls are the .toc reads).
-    for (const char* call : {"listDirectory", "open", "read"}) {
+    const std::string toc = "“" + (addons / "Alpha/Alpha.toc").native() + "”：权限不足。";
+    for (const auto& [call, message] : {std::pair{"listDirectory", "无法列出目录“" + addons.native() + "”：权限不足。"},
+                                        std::pair{"open", "无法打开" + toc}, std::pair{"read", "无法读取" + toc}}) {
         sys::fault::arm({.recordTrace = true});
         service.installedAddons(GameClient(client));
         auto trace = sys::fault::trace();
         sys::fault::arm({.failAt = std::find(trace.begin(), trace.end(), call) - trace.begin() + 1, .error = EACCES});
-        EXPECT_NE(failure([&] { service.installedAddons(GameClient(client)); }).find("权限不足"), std::string::npos)
-            << call;
+        EXPECT_EQ(failure([&] { service.installedAddons(GameClient(client)); }), message);
         sys::fault::disarm();
     }
 #endif

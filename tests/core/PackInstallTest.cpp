@@ -3,12 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "packs/PackRegistry.h"
 #include "records/Errors.h"
-#include "records/Json.h"
 #include "records/Sys.h"
 #include "service/ManagerService.h"
-#include "support/TestSupport.h"
+#include "support/GameFixture.h"
 #include "support/ZipBuilder.h"
 
 using namespace olvex;
@@ -21,54 +22,18 @@ using Entries = std::vector<ZipEntry>;
 const std::string kExpired = "导入预览已过期，请重新选择 ZIP。";
 const auto F = [](std::string name, std::string content = "x") { return ZipEntry::file(name, content); };
 
-struct Game {
-    TempDir dir;
-    // The temporary folder lies below a folder named like a version folder: only the folders
-    // inside a pack may name its flavour, never the path the pack was unpacked to.
-    Path root = dir / "_retail_", temporary = dir / "_classic_/tmp";
-    GameClient client{root};
-    ManagerService service{{}, {}, temporary};
-    Game() { makeDirs(temporary), writeFile(root / "Wow.exe", "game"); }
-    Path addons() const { return root / "Interface/AddOns"; }
+// A version folder with the game and no Interface folder yet: a first install has nothing to back up.
+struct Game : GameFixture {
+    Game() { fs::remove_all(root() / "Interface"); }
     ImportPreview preview(const Entries& entries, const std::string& name = "pack.zip") {
         writeZip(dir / name, entries);
         return service.preview(dir / name, client);
     }
     long staging() const {
-        return std::count_if(fs::directory_iterator(temporary), {},
+        return std::count_if(fs::directory_iterator(temporary()), {},
                              [](const auto& entry) { return entry.path().filename().native().starts_with("Olvex-"); });
     }
 };
-
-// The names in a folder, sorted.
-Names names(const Path& folder) {
-    Names out;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        out.push_back(entry.path().filename());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-// A pack with the given add-ons, each with its TOC and one Lua file naming `version`, and for a
-// version a manifest.
-Entries pack(const Names& names, const std::string& prefix = "", const std::string& version = "",
-             const std::string& identifier = "pack.one", const std::string& flavor = "_retail_") {
-    Entries entries;
-    for (const auto& name : names) {
-        entries.push_back(F(prefix + name + "/" + name + ".toc", "## Title: " + name + "\n"));
-        entries.push_back(F(prefix + name + "/core.lua", "-- " + name + " " + version));
-    }
-    if (!version.empty()) {
-        json::Json manifest = {{"identifier", identifier},
-                               {"name", "测试整合包"},
-                               {"version", version},
-                               {"gameFlavor", flavor},
-                               {"source", "本地"}};
-        entries.push_back(F(prefix + ".olvex-pack.json", manifest.dump()));
-    }
-    return entries;
-}
 
 Entries operator+(Entries entries, const Entries& more) {
     entries.insert(entries.end(), more.begin(), more.end());
@@ -83,7 +48,7 @@ TEST(PackPreview, EveryLayoutPreviewsTheSameAddonsAndIgnoresMacMetadata) {
     for (const std::string prefix : {"", "AddOns/", "Interface/AddOns/", "_retail_/Interface/AddOns/", "Wrapper/",
                                      "Wrapper/AddOns/", "Wrapper/_retail_/Interface/AddOns/"}) {
         SCOPED_TRACE(prefix);
-        auto preview = game.preview(pack({"One", "Two"}, prefix) +
+        auto preview = game.preview(packEntries({"One", "Two"}, prefix) +
                                     Entries{F(prefix + ".DS_Store"), F(prefix + "__MACOSX/One/._One.toc")});
         EXPECT_EQ(preview.addons, (Names{"One", "Two"}));
         EXPECT_EQ(preview.replacing, Names{"Two"});
@@ -104,18 +69,19 @@ TEST(PackPreview, MalformedPacksAreRefusedAndLeaveNoStaging) {
         return "插件目录必须直接包含与文件夹同名的 .toc（可含版本后缀）：" + name + "。WTF 配置不会从 ZIP 导入。";
     };
     const std::vector<std::pair<Entries, std::string>> cases = {
-        {pack({"One"}, "_classic_/Interface/AddOns/"), "包内版本 _classic_ 与所选 _retail_ 不符，请切换游戏版本。"},
-        {pack({"One"}, "AddOns/") + pack({"Two"}, "Interface/AddOns/"), noRoot},
-        {pack({"One"}, "A/B/"), noRoot},
-        {pack({"One"}, "AddOns/") + Entries{F("AddOns/WTF/Config.wtf")}, noToc("WTF")},
-        {pack({"One"}, "AddOns/") + Entries{F("AddOns/readme.txt")}, noToc("readme.txt")},
+        {packEntries({"One"}, "_classic_/Interface/AddOns/"),
+         "包内版本 _classic_ 与所选 _retail_ 不符，请切换游戏版本。"},
+        {packEntries({"One"}, "AddOns/") + packEntries({"Two"}, "Interface/AddOns/"), noRoot},
+        {packEntries({"One"}, "A/B/"), noRoot},
+        {packEntries({"One"}, "AddOns/") + Entries{F("AddOns/WTF/Config.wtf")}, noToc("WTF")},
+        {packEntries({"One"}, "AddOns/") + Entries{F("AddOns/readme.txt")}, noToc("readme.txt")},
         {{F("AddOns/One/Other.toc"), F("AddOns/Two/Two.toc")}, noToc("One")},
-        {pack({"Café", "Cafe"}, "AddOns/"), "插件名存在大小写或 Unicode 冲突。"},
+        {packEntries({"Café", "Cafe"}, "AddOns/"), "插件名存在大小写或 Unicode 冲突。"},
         {{F("AddOns/.keep")}, "整合包中没有插件。"},
-        {pack({"One"}, "", "1", "pack.one", "_classic_"), "整合包清单的游戏版本与所选目录不符。"},
-        {pack({"One"}, "", "1", ".bad"), "整合包清单标识、名称或版本无效。"},
-        {pack({"One"}) + Entries{F(".olvex-pack.json", std::string(65'537, ' '))}, "整合包清单超过大小限制。"},
-        {pack({"One"}) + Entries{F(".olvex-pack.json", R"({"identifier":1})")},
+        {packEntries({"One"}, "", "1", "pack.one", "_classic_"), "整合包清单的游戏版本与所选目录不符。"},
+        {packEntries({"One"}, "", "1", ".bad"), "整合包清单标识、名称或版本无效。"},
+        {packEntries({"One"}) + Entries{F(".olvex-pack.json", std::string(65'537, ' '))}, "整合包清单超过大小限制。"},
+        {packEntries({"One"}) + Entries{F(".olvex-pack.json", R"({"identifier":1})")},
          "整合包清单（.olvex-pack.json）已损坏：字段“identifier”不是文本。"},
         {{F(".lease/operation.lock")}, "ZIP 存在重名文件或目录冲突"},
     };
@@ -132,13 +98,13 @@ TEST(PackPreview, MalformedPacksAreRefusedAndLeaveNoStaging) {
 
 TEST(PackInstall, UpgradeRetiresDroppedAddonsAndALaterReleaseBringsThemBack) {
     Game game;
-    game.service.install(game.preview(pack({"One", "Two"}, "", "1.0")).token);
+    game.service.install(game.preview(packEntries({"One", "Two"}, "", "1.0")).token);
     EXPECT_TRUE(game.service.backups(game.client).empty()); // nothing existed to back up
     EXPECT_EQ(game.staging(), 0);
     auto twoDigests = game.service.installedPacks(game.client).at(0).digests.at("Two");
     EXPECT_EQ(twoDigests.size(), 2u);
 
-    auto v2 = game.preview(pack({"One", "Three"}, "", "2.0"));
+    auto v2 = game.preview(packEntries({"One", "Three"}, "", "2.0"));
     EXPECT_EQ(v2.previousVersion, "1.0");
     EXPECT_EQ(v2.retiredAddons, Names{"Two"});
     EXPECT_EQ(v2.replacing, Names{"One"});
@@ -155,7 +121,7 @@ TEST(PackInstall, UpgradeRetiresDroppedAddonsAndALaterReleaseBringsThemBack) {
     EXPECT_EQ(game.service.retiredAddons(game.client), (std::vector<RetiredAddon>{{"pack.one", "Two", true}}));
 
     // "two" comes back (in other letter case) and is no longer retired; "Three" is dropped now.
-    game.service.install(game.preview(pack({"One", "two"}, "", "3.0")).token);
+    game.service.install(game.preview(packEntries({"One", "two"}, "", "3.0")).token);
     EXPECT_EQ(game.service.retiredAddons(game.client), (std::vector<RetiredAddon>{{"pack.one", "Three", true}}));
     EXPECT_EQ(names(game.addons()), (Names{kRegistryName, "One", "Three", "two"}));
 }
@@ -164,7 +130,7 @@ TEST(PackInstall, UpgradeRetiresDroppedAddonsAndALaterReleaseBringsThemBack) {
 // fold to its own (letter case and accents), never a folder that a pack manages.
 TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegistryAlone) {
     Game game;
-    game.service.install(game.preview(pack({"Owned"}, "", "1")).token);
+    game.service.install(game.preview(packEntries({"Owned"}, "", "1")).token);
     for (auto [file, content] : {std::pair{"Bartender4/Bartender4.toc", "old"},
                                  {"Bartender4/stale.lua", "stale"},
                                  {"one/one.toc", "old lower case"},
@@ -179,7 +145,7 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
     auto gbk = [&](const std::string& name, std::string content) {
         return ZipEntry{"", std::move(content), ZipEntry::Type::file, gbkRoot + name};
     };
-    Entries entries = pack({"One", "Café"}, root);
+    Entries entries = packEntries({"One", "Café"}, root);
     Names expected = {kRegistryName, "Café", "Keep", "One", "Owned"};
     for (const auto& folder : fs::directory_iterator(corpus("tocs"))) {
         std::string name = folder.path().filename();
@@ -217,9 +183,9 @@ TEST(PackInstall, ARealisticManifestlessPackReplacesByFoldedNameAndLeavesTheRegi
     auto backups = game.service.backups(game.client);
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].reason, "安装 魔兽整合包.zip 前自动备份");
-    EXPECT_EQ(snapshotTree(game.root / ".olvex-manager/backups" / backups[0].id.text() / "payload"), before);
+    EXPECT_EQ(game.payload(backups[0]), before);
 
-    EXPECT_EQ(failure([&] { game.preview(pack({"OWNED"})); }),
+    EXPECT_EQ(failure([&] { game.preview(packEntries({"OWNED"})); }),
               "Owned 由整合包「测试整合包」管理，无法用其他包覆盖。请使用相同标识的整合包升级，或先恢复安装前快照。");
     EXPECT_EQ(game.staging(), 0);
 }
@@ -230,10 +196,7 @@ TEST(PackInstall, CancelledOrFailedInstallKeepsTheFolderAndThePreviewForARetry) 
         writeFile(game.addons() / ("Old" + std::to_string(i) + "/data.lua"), std::string(4096, 'x'));
     }
     auto before = snapshotTree(game.addons());
-    std::int64_t free = 1'000'000'000;
-    ManagerService service([&](const Path&) { return free; }, {}, game.temporary);
-    writeZip(game.dir / "p.zip", pack({"New"}));
-    auto preview = service.preview(game.dir / "p.zip", game.client);
+    auto preview = game.preview(packEntries({"New"}));
 #ifdef OLVEX_FAULT_INJECTION
     OperationControl control;
     int reads = 0;
@@ -242,21 +205,22 @@ TEST(PackInstall, CancelledOrFailedInstallKeepsTheFolderAndThePreviewForARetry) 
             control.cancel(); // in the middle of copying the current add-on folder
         }
     }});
-    EXPECT_THROW(service.install(preview.token, &control), CancellationError);
+    EXPECT_THROW(game.service.install(preview.token, &control), CancellationError);
     sys::fault::disarm();
     EXPECT_EQ(snapshotTree(game.addons()), before);
     EXPECT_EQ(game.staging(), 1);
 #endif
-    free = 1000;
-    EXPECT_EQ(failure([&] { service.install(preview.token); }).rfind("磁盘空间不足：", 0), 0u);
+    game.free = 1000;
+    EXPECT_EQ(failure([&] { game.service.install(preview.token); }),
+              "磁盘空间不足：至少需要 67.4 MB，剩余 1 KB。请导出旧备份或释放空间后重试。");
     EXPECT_EQ(snapshotTree(game.addons()), before);
-    free = 1'000'000'000;
+    game.free = std::int64_t{1} << 40;
     std::vector<OperationStage> stages;
     OperationControl observed([&](OperationStage stage) { stages.push_back(stage); });
-    service.install(preview.token, &observed);
+    game.service.install(preview.token, &observed);
     EXPECT_TRUE(fs::exists(game.addons() / "New/New.toc"));
     EXPECT_EQ(stages, (std::vector<OperationStage>{OperationStage::validating, OperationStage::preparing,
                                                    OperationStage::backingUp, OperationStage::committing,
                                                    OperationStage::finished}));
-    EXPECT_EQ(failure([&] { service.install(preview.token); }), kExpired);
+    EXPECT_EQ(failure([&] { game.service.install(preview.token); }), kExpired);
 }

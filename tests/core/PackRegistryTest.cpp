@@ -3,7 +3,7 @@
 #include "packs/Install.h"
 #include "packs/PackRegistry.h"
 #include "records/Errors.h"
-#include "support/TestSupport.h"
+#include "support/GameFixture.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -34,12 +34,7 @@ ManagedPack pack(const std::string& identifier, std::vector<std::string> addons)
     return record;
 }
 
-struct Game {
-    TempDir dir;
-    Path root = dir / "_retail_";
-    GameClient client{root};
-    Game() { makeDirs(addons()); }
-    Path addons() const { return root / "Interface/AddOns"; }
+struct RegistryGame : GameFixture {
     Path registry() const { return addons() / kRegistryName; }
 };
 
@@ -81,16 +76,21 @@ TEST(PackManifest, DecodingRequiresTheFiveStringsAndIgnoresOtherKeys) {
     EXPECT_EQ(decodeManifest(R"({"extra":[1],"source":"","gameFlavor":"_retail_","version":"1",)"
                              R"("name":"\u6574\u5408","identifier":"a\/b"})"),
               (PackManifest{"a/b", "整合", "1", "_retail_", ""}));
-    for (const char* broken : {R"({"name":"n","version":"1","gameFlavor":"_retail_","source":""})",
-                               R"({"identifier":"a","name":"n","version":1,"gameFlavor":"_retail_","source":""})",
-                               R"(["identifier"])", R"({"identifier":"a",)"}) {
+    for (const auto& [broken, message] : std::vector<std::pair<std::string, std::string>>{
+             {R"({"name":"n","version":"1","gameFlavor":"_retail_","source":""})", "缺少字段“identifier”"},
+             {R"({"identifier":"a","name":"n","version":1,"gameFlavor":"_retail_","source":""})",
+              "字段“version”不是文本"},
+             {R"(["identifier"])", "应为含字段“identifier”的对象"},
+             {R"({"identifier":"a",)",
+              "[json.exception.parse_error.101] parse error at line 1, column 19: syntax error "
+              "while parsing object key - unexpected end of input; expected string literal"}}) {
         SCOPED_TRACE(broken);
-        EXPECT_NE(failure([&] { decodeManifest(broken); }), "");
+        EXPECT_EQ(failure([&] { decodeManifest(broken); }), message);
     }
 }
 
 TEST(PackRegistry, RoundTripsCompactWithEscapedSlashesAndReadsAnyOrderAndEscape) {
-    Game game;
+    RegistryGame game;
     ManagedPack first = pack("pack.one", {"Alpha", "Beta"});
     first.manifest.source = "https://example.invalid/包";
     first.retired["Gamma"] = {{"Gamma.toc", kEmptySha}};
@@ -138,21 +138,21 @@ TEST(PackRegistry, AMalformedRegistryFailsClosedAndIsLeftAsItWas) {
     };
     for (const auto& [content, what] : cases) {
         SCOPED_TRACE(content);
-        Game game;
+        RegistryGame game;
         writeFile(game.registry(), content);
         EXPECT_EQ(failure([&] { readRegistry(game.addons()); }),
                   what.empty() ? "本地整合包标识重复。"
                                : "本地整合包记录“" + game.registry().native() + "”已损坏：" + what + "。");
         EXPECT_EQ(readFile(game.registry()), content);
     }
-    Game missing;
+    RegistryGame missing;
     EXPECT_TRUE(readRegistry(missing.addons()).empty());
     fs::create_symlink(missing.dir / "elsewhere", missing.registry()); // dangling: not a missing registry
     EXPECT_EQ(failure([&] { readRegistry(missing.addons()); }), "拒绝链接或特殊文件：" + missing.registry().native());
 }
 
 TEST(PackRegistry, ReadsAndWritesUpToSixteenMebibytesAndKeepsTheOldFileBeyond) {
-    Game game;
+    RegistryGame game;
     const std::vector<ManagedPack> registry{pack("pack.one", {"Alpha"})};
     std::string content = encodeRegistry(registry);
     content.resize(16'777'216, ' '); // trailing whitespace keeps it valid JSON

@@ -22,7 +22,7 @@ TEST(GameClient, TwoFormsOfOnePathAreEqualAndTitleComesFromTheFlavourTable) {
     EXPECT_FALSE(GameClient::isFlavor("_RETAIL_"));
 }
 
-TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictIdsAndKeys) {
+TEST(LocalBackupJson, DeclaredKeyOrderEscapedSlashesAndStrictIdsAndKeys) {
     auto id = *Uuid::parse("0a1b2c3d-4e5f-6789-abcd-ef0123456789");
     EXPECT_EQ(
         json::encode(toJson(LocalBackup{id, Date{1.5}, BackupKind::wtf, "a/b 手动", 42})),
@@ -45,10 +45,15 @@ TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictIdsAn
         SCOPED_TRACE(broken.dump());
         EXPECT_THROW(localBackupFromJson(broken), json::DecodeError);
     }
-    // Dates are seconds since 2001, not since 1970: 2001-01-01 itself is 0.
+}
+
+TEST(Date, CountsSecondsSince2001NotSince1970) {
     EXPECT_DOUBLE_EQ(Date::fromUnix(978307200.0).sinceReference, 0.0);
     EXPECT_LT(Date::now().sinceReference, 1e9); // a Unix timestamp would already be past 1.7e9
-    // Ids parse in either case (above) and in no other form.
+}
+
+TEST(Uuid, ParsesInEitherCaseAndInNoOtherForm) {
+    EXPECT_EQ(Uuid::parse("0a1b2c3d-4e5f-6789-abcd-ef0123456789"), Uuid::parse("0A1B2C3D-4E5F-6789-ABCD-EF0123456789"));
     for (const char* text : {"", "0A1B2C3D4E5F6789ABCDEF0123456789", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}",
                              "0A1B2C3D-4E5F-6789-ABCD-EF012345678G", "0A1B2C3D-4E5F-6789-ABCD-EF01234567890"}) {
         SCOPED_TRACE(text);
@@ -56,16 +61,19 @@ TEST(LocalBackupJson, DeclaredKeyOrderReferenceDatesEscapedSlashesAndStrictIdsAn
     }
 }
 
-TEST(SmallRecords, StageKindAndErrorTextsAndByteCounts) {
+TEST(OperationStage, TravelsAsItsChineseTextOnly) {
     EXPECT_EQ(operationStageFromRaw("正在备份"), OperationStage::backingUp);
     EXPECT_EQ(operationStageFromRaw("backingUp"), std::nullopt);
     EXPECT_EQ(rawValue(OperationStage::committing), "正在提交，请勿退出");
-    EXPECT_EQ(title(BackupKind::addons), "插件");
-    EXPECT_EQ(title(BackupKind::wtf), "WTF 配置");
-    SystemError denied(SystemOperation::read, "/x/y", EACCES);
-    EXPECT_STREQ(denied.what(), "无法读取“/x/y”：权限不足。");
+}
+
+TEST(SystemError, NamesTheOperationThePathAndTheCause) {
+    EXPECT_STREQ(SystemError(SystemOperation::read, "/x/y", EACCES).what(), "无法读取“/x/y”：权限不足。");
     EXPECT_EQ(errnoText(9999), "系统错误（错误码 9999）");
-    // Decimal units, as the file browser shows sizes.
+}
+
+// Decimal units, as the file browser shows sizes.
+TEST(ByteCount, ThreeSignificantDigitsInDecimalUnits) {
     const std::vector<std::pair<std::int64_t, std::string>> sizes{
         {0, "0 字节"},           {999, "999 字节"},          {1000, "1 KB"},
         {87'108'864, "87.1 MB"}, {1'234'000'000, "1.23 GB"}, {2'000'000'000'000, "2 TB"}};

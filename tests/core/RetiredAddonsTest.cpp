@@ -5,7 +5,7 @@
 #include "records/Backup.h"
 #include "records/Errors.h"
 #include "service/ManagerService.h"
-#include "support/TestSupport.h"
+#include "support/GameFixture.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -15,17 +15,12 @@ namespace {
 using Tree = std::map<std::string, std::string>;
 const std::string kNotRemovable = "插件没有可信的历史归属、已被其他整合包使用或已修改，不能自动清理。";
 
-ManagedPack pack(const std::string& id, std::vector<std::string> addons) {
-    return {{id, "包 " + id, "2.0", "_retail_", ""}, Date{700'000'000.5}, std::move(addons), {}, {}};
-}
-
 // A version folder whose pack "pack.a" retired "Old" (an unchanged folder), "Gone" (deleted
 // by hand) and "Claimed" (now shipped by "pack.b" as "claimed").
-struct Game {
-    TempDir dir;
-    Path root = dir / "_retail_";
-    GameClient client{root};
-    ManagerService service;
+struct Game : GameFixture {
+    static ManagedPack pack(const std::string& id, std::vector<std::string> addons) {
+        return {{id, "包 " + id, "2.0", "_retail_", ""}, Date{700'000'000.5}, std::move(addons), {}, {}};
+    }
     std::vector<ManagedPack> registry;
 
     Game() {
@@ -43,7 +38,6 @@ struct Game {
         registry = {a, b};
         writeRegistry(registry, addons());
     }
-    Path addons() const { return root / "Interface/AddOns"; }
     std::string remove(OperationControl* control = nullptr, const std::string& packID = "pack.a",
                        const std::string& name = "Old") {
         return failure([&] { service.removeRetiredAddon(packID, name, client, control); });
@@ -56,7 +50,7 @@ struct Game {
     void expectLeft(const Tree& addonsTree, size_t backups = 0) const {
         EXPECT_EQ(snapshotTree(addons()), addonsTree);
         size_t found = 0;
-        for (const auto& [name, content] : snapshotTree(root / ".olvex-manager")) {
+        for (const auto& [name, content] : snapshotTree(manager())) {
             EXPECT_NE(name.rfind("work-", 0), 0u) << name;
             found += name.rfind("backups/", 0) == 0 && name.find('/', 8) == std::string::npos;
         }
@@ -143,7 +137,7 @@ TEST(RetiredAddons, ACancelChangesNothingAndRemovalTakesABackupDeletesTheFolderA
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].reason, "清理旧整合包插件前自动备份");
     EXPECT_EQ(backups[0].kind, BackupKind::addons);
-    EXPECT_EQ(snapshotTree(game.root / ".olvex-manager/backups" / backups[0].id.text() / "payload"), before);
+    EXPECT_EQ(game.payload(backups[0]), before);
     game.expectLeft(snapshotTree(game.addons()), 1);
     EXPECT_EQ(game.service.control(), nullptr);
 }

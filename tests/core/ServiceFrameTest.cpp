@@ -9,7 +9,7 @@
 #include "service/ManagerService.h"
 #include "service/SerialExecutor.h"
 #include "support/FaultHarness.h"
-#include "support/TestSupport.h"
+#include "support/GameFixture.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -21,30 +21,17 @@ const std::string kJournalAdvice = "无法据此自动恢复，游戏文件未�
 
 using Names = std::vector<std::string>;
 
-Names names(const Path& folder) {
-    Names found;
-    for (const auto& entry : fs::exists(folder) ? fs::directory_iterator(folder) : fs::directory_iterator()) {
-        found.push_back(entry.path().filename());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-struct Game {
-    TempDir dir;
-    Path root = dir / "_retail_";
-    GameClient client{root};
+// The fixture with an add-on, a hidden file and an empty folder in its AddOns.
+struct Game : GameFixture {
     Game() {
         writeFile(addons() / "One/One.toc", "## Title: One\n");
         writeFile(addons() / "One/sub/deep/file.lua", "print(1)");
         writeFile(addons() / ".hidden", "h");
         makeDirs(addons() / "Empty");
     }
-    Path manager() const { return root / ".olvex-manager"; }
-    Path addons() const { return root / "Interface/AddOns"; }
     Names backups() const { return names(manager() / "backups"); }
-    void run(ManagerService& service, BackupKind kind, const ManagerService::Build& build) {
-        service.locked(client, [&] { service.transaction(kind, client, "测试", build); });
+    void run(ManagerService& through, BackupKind kind, const ManagerService::Build& build) {
+        through.locked(client, [&] { through.transaction(kind, client, "测试", build); });
     }
 };
 
@@ -83,10 +70,10 @@ TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFo
     EXPECT_EQ(record, (LocalBackup{*Uuid::parse(id), record.date, BackupKind::addons, "测试", 14 + 8 + 1}));
     EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock", "work-old"}));
 
-    fs::remove_all(game.root / "Interface"); // created with its parent, and nothing to back up
+    fs::remove_all(game.root() / "Interface"); // created with its parent, and nothing to back up
     game.run(service, BackupKind::addons, [](const Path& next) { writeFile(next / "A.toc", "a"); });
     EXPECT_EQ(journal, R"({"kind":"addons","work":")" + work + "\"}");
-    EXPECT_EQ(snapshotTree(game.root / "Interface"),
+    EXPECT_EQ(snapshotTree(game.root() / "Interface"),
               (std::map<std::string, std::string>{{"AddOns", "<dir>"}, {"AddOns/A.toc", "a"}}));
     EXPECT_EQ(game.backups().size(), 1u);
 }
@@ -145,8 +132,8 @@ TEST(Transaction, AFailedRollbackKeepsTheSetAsideTargetAndSaysWhereItIs) {
         for (const auto& name : game.backups()) {
             fs::remove_all(game.manager() / "backups" / name / "payload");
         }
-        fs::remove_all(game.root / "Interface"); // a file where the target's parent was: nothing can go back
-        writeFile(game.root / "Interface", "x");
+        fs::remove_all(game.root() / "Interface"); // a file where the target's parent was: nothing can go back
+        writeFile(game.root() / "Interface", "x");
         throw ManagerError("钩子失败");
     });
     const std::string message = failure([&] { game.run(service, BackupKind::addons, [](const Path&) {}); });
@@ -158,7 +145,7 @@ TEST(Transaction, AFailedRollbackKeepsTheSetAsideTargetAndSaysWhereItIs) {
                            "。备份和 active.json 已保留，请勿删除 .olvex-manager；重试或重新打开此目录可恢复。原来的 "
                            "AddOns 目录完整保存在“" +
                            previous.native() + "”。原错误：钩子失败");
-    fs::remove(game.root / "Interface");
+    fs::remove(game.root() / "Interface");
     EXPECT_TRUE(ManagerService().recover(game.client));
     EXPECT_EQ(snapshotTree(game.addons()), before);
     EXPECT_EQ(names(game.manager()), (Names{"backups", "operation.lock"}));
@@ -289,7 +276,7 @@ TEST(Sweep, LeftoversNeverBlockTheFolderAndAreListedUntilRemoved) {
 // opened afterwards would not hear of a write-back failure that another sync collected.
 TEST(Durability, TheVolumeFlushIsOpenedBeforeTheWritesItCovers) {
     Game game;
-    writeFile(game.root / "WTF/Config.wtf", "SET a \"1\"\n");
+    writeFile(game.root() / "WTF/Config.wtf", "SET a \"1\"\n");
     ManagerService service;
     const LocalBackup backup =
         service.locked(game.client, [&] { return service.snapshot(BackupKind::addons, game.client, "测试"); });
@@ -335,7 +322,7 @@ TEST(Recovery, ADamagedJournalIsNamedInChineseAndCanOnlyBeSetAside) {
     service.recover(game.client); // the manager folder exists from here on
     const Path journal = game.manager() / "active.json";
     const std::string damaged = "恢复日志“" + journal.native() + "”已损坏：";
-    const auto before = snapshotTree(game.root);
+    const auto before = snapshotTree(game.root());
     const std::vector<std::tuple<std::string, std::function<void()>, std::string>> cases{
         {"empty", [&] { writeFile(journal, ""); },
          "文件是空的（[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while parsing "
@@ -364,7 +351,7 @@ TEST(Recovery, ADamagedJournalIsNamedInChineseAndCanOnlyBeSetAside) {
         fs::remove(aside);
         EXPECT_FALSE(service.recover(game.client));
     }
-    EXPECT_EQ(snapshotTree(game.root), before);
+    EXPECT_EQ(snapshotTree(game.root()), before);
     EXPECT_EQ(failure([&] { service.setAsideJournal(game.client); }), "没有恢复日志，无需移开。");
     writeFile(journal, R"({"kind":"wtf"})");
     EXPECT_EQ(failure([&] { service.setAsideJournal(game.client); }), "恢复日志完好，请直接恢复，不要移开它。");

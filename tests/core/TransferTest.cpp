@@ -4,7 +4,7 @@
 #include "records/OperationControl.h"
 #include "records/Sys.h"
 #include "service/ManagerService.h"
-#include "support/TestSupport.h"
+#include "support/GameFixture.h"
 
 using namespace olvex;
 using namespace olvex::test;
@@ -15,16 +15,6 @@ const char* const kBadDestination = "请选择游戏目录以外、尚不存在�
 const char* const kNotAnExport = "请选择由本工具导出的 WTF 配置备份。";
 const char* const kNotWtfLayout = "迁移包不是有效 WTF 布局（缺少 Account 或 Config.wtf）。";
 const char* const kDigestMismatch = "配置文件摘要不匹配，迁移包可能损坏或已修改；未覆盖本地配置。";
-
-struct Game {
-    Path root;
-    GameClient client;
-    explicit Game(const Path& folder) : root(folder), client(folder) { makeDirs(root); }
-    Path wtf() const { return root / "WTF"; }
-    LocalBackup backup(ManagerService& service) {
-        return service.locked(client, [&] { return service.snapshot(BackupKind::wtf, client, "测试"); });
-    }
-};
 
 std::function<void(const Path&)> manifest(const std::function<void(json::Json&)>& edit) {
     return [edit](const Path& package) {
@@ -42,49 +32,49 @@ void padManifest(const Path& package, size_t size) {
 } // namespace
 
 TEST(Export, WritesRecordPayloadAndDigestsOnlyToANewFolderOutsideTheVersionFolder) {
-    TempDir dir;
-    Game game(dir / "_retail_");
+    GameFixture game;
+    const Path sibling = game.game / "_retail_2";
     writeFile(game.wtf() / "Config.wtf", "SET locale \"zhCN\"\n");
     makeDirs(game.wtf() / "Account/ACCT/影之哀伤");
-    ManagerService service;
-    LocalBackup backup = game.backup(service);
-    writeFile(dir / "taken.olvexbackup", "a file");
-    makeDirs(dir / "empty.olvexbackup");
-    makeDirs(dir / "_retail_2");
-    const auto before = snapshotTree(dir.path()), version = snapshotTree(game.root);
-    for (const Path& to : {dir / "taken.olvexbackup", dir / "empty.olvexbackup", game.root / "out.olvexbackup",
-                           game.root / "Interface/out.olvexbackup", game.root / ".olvex-manager/out.olvexbackup",
-                           Path(game.root.native() + "//WTF/out")}) {
+    LocalBackup backup = game.snapshot(BackupKind::wtf);
+    writeFile(game.dir / "taken.olvexbackup", "a file");
+    makeDirs(game.dir / "empty.olvexbackup");
+    makeDirs(sibling);
+    const auto before = snapshotTree(game.dir.path()), version = snapshotTree(game.root());
+    for (const Path& to : {game.dir / "taken.olvexbackup", game.dir / "empty.olvexbackup",
+                           game.root() / "out.olvexbackup", game.root() / "Interface/out.olvexbackup",
+                           game.root() / ".olvex-manager/out.olvexbackup", Path(game.root().native() + "//WTF/out")}) {
         SCOPED_TRACE(to.native());
-        EXPECT_EQ(failure([&] { service.exportBackup(backup, game.client, to); }), kBadDestination);
+        EXPECT_EQ(failure([&] { game.service.exportBackup(backup, game.client, to); }), kBadDestination);
     }
     const LocalBackup stale{backup.id, backup.date, backup.kind, backup.reason, *backup.byteCount + 1};
-    EXPECT_EQ(failure([&] { service.exportBackup(stale, game.client, dir / "new.olvexbackup"); }), "备份记录不匹配。");
+    EXPECT_EQ(failure([&] { game.service.exportBackup(stale, game.client, game.dir / "new.olvexbackup"); }),
+              "备份记录不匹配。");
     // The staging folder goes beside the destination; a missing parent is not created.
-    EXPECT_EQ(failure([&] { service.exportBackup(backup, game.client, dir / "missing/out"); }),
-              "无法创建目录“" + (dir / "missing").native() + "”：文件或目录不存在。");
+    EXPECT_EQ(failure([&] { game.service.exportBackup(backup, game.client, game.dir / "missing/out"); }),
+              "无法创建目录“" + (game.dir / "missing").native() + "”：文件或目录不存在。");
 #ifdef OLVEX_FAULT_INJECTION
     // Cancelled once the copy writes its first file: neither the package nor its staging folder stays.
     OperationControl control;
     bool staged = false;
     sys::fault::arm({.onCall = [&](long, const char* name) {
         if (std::string(name) == "write" && !control.isCancelled()) {
-            staged = !fs::is_empty(dir / "_retail_2");
+            staged = !fs::is_empty(sibling);
             control.cancel();
         }
     }});
-    EXPECT_THROW(service.exportBackup(backup, game.client, dir / "_retail_2/pkg", &control), CancellationError);
+    EXPECT_THROW(game.service.exportBackup(backup, game.client, sibling / "pkg", &control), CancellationError);
     sys::fault::disarm();
     EXPECT_TRUE(staged);
-    EXPECT_EQ(service.control(), nullptr);
+    EXPECT_EQ(game.service.control(), nullptr);
 #endif
-    EXPECT_EQ(snapshotTree(dir.path()), before);
+    EXPECT_EQ(snapshotTree(game.dir.path()), before);
 
     // A sibling whose name only begins like the version folder's is outside it. The package is the
     // backup's folder plus its manifest, with nothing left beside it.
-    service.exportBackup(backup, game.client, dir / "_retail_2/out.olvexbackup/");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "_retail_2"), {}), 1);
-    auto package = snapshotTree(dir / "_retail_2/out.olvexbackup");
+    game.service.exportBackup(backup, game.client, sibling / "out.olvexbackup/");
+    EXPECT_EQ(std::distance(fs::directory_iterator(sibling), {}), 1);
+    auto package = snapshotTree(sibling / "out.olvexbackup");
     // The digest is what sha256sum prints for the file's content.
     EXPECT_EQ(package["transfer.json"],
               R"({"format":1,"kind":"wtf","files":{"Account\/":"directory","Account\/ACCT\/":"directory",)"
@@ -92,21 +82,20 @@ TEST(Export, WritesRecordPayloadAndDigestsOnlyToANewFolderOutsideTheVersionFolde
               R"("Config.wtf":"8201644da88086ace49596a51bf667c993a07d8582f34be96e4cc54b1fe36eec"}})");
     package.erase("transfer.json");
     EXPECT_EQ(package, snapshotTree(ManagerService::backupFolder(game.client, backup.id)));
-    EXPECT_EQ(snapshotTree(game.root), version); // the manager folder is only read
+    EXPECT_EQ(snapshotTree(game.root()), version); // the manager folder is only read
 }
 
 TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
-    TempDir dir;
-    Game source(dir / "a/_retail_");
+    GameFixture game;
+    const GameClient target(game.root("_classic_"));
     for (const char* path : {"Config.wtf", "Account/ACCT/SavedVariables/Addon.lua",
                              "Account/ACCT/影之哀伤/英雄/chat.txt", "Account/ACCT/.hidden"}) {
-        writeFile(source.wtf() / path, path);
+        writeFile(game.wtf() / path, path);
     }
-    makeDirs(source.wtf() / "Account/ACCT/Empty");
-    ManagerService service;
-    service.exportBackup(source.backup(service), source.client, dir / "pkg");
+    makeDirs(game.wtf() / "Account/ACCT/Empty");
+    game.service.exportBackup(game.snapshot(BackupKind::wtf), game.client, game.dir / "pkg");
 
-    const Path bad = dir / "bad";
+    const Path bad = game.dir / "bad";
     const std::string damaged = "迁移清单“" + (bad / "transfer.json").native() + "”已损坏：";
     const std::vector<std::tuple<const char*, std::function<void(const Path&)>, std::string>> cases{
         {"one changed byte", [](const Path& p) { writeFile(p / "payload/Config.wtf", "Config.wtg"); }, kDigestMismatch},
@@ -135,34 +124,33 @@ TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
          damaged + "嵌套层数超过 16 层。"},
     };
 
-    Game target(dir / "b/_classic_");
-    writeFile(target.wtf() / "Config.wtf", "SET old \"1\"\n");
-    writeFile(target.wtf() / "Account/OTHER/x", "x");
-    target.backup(service);
-    const auto old = snapshotTree(target.wtf()), before = snapshotTree(target.root);
+    writeFile(game.wtf("_classic_") / "Config.wtf", "SET old \"1\"\n");
+    writeFile(game.wtf("_classic_") / "Account/OTHER/x", "x");
+    game.snapshot(BackupKind::wtf, "_classic_");
+    const auto old = snapshotTree(game.wtf("_classic_")), before = snapshotTree(game.root("_classic_"));
     for (const auto& [name, alter, message] : cases) {
         SCOPED_TRACE(name);
         fs::remove_all(bad);
-        fs::copy(dir / "pkg", bad, fs::copy_options::recursive);
+        fs::copy(game.dir / "pkg", bad, fs::copy_options::recursive);
         alter(bad);
-        std::string got = failure([&] { service.importWTF(bad, target.client); });
+        std::string got = failure([&] { game.service.importWTF(bad, target); });
         EXPECT_EQ(got, message);
-        EXPECT_EQ(snapshotTree(target.root), before);
+        EXPECT_EQ(snapshotTree(game.root("_classic_")), before);
     }
 
-    padManifest(dir / "pkg", 16'777'216); // the untouched package, its manifest exactly at the limit
+    padManifest(game.dir / "pkg", 16'777'216); // the untouched package, its manifest exactly at the limit
     std::vector<OperationStage> stages;
     OperationControl control([&](OperationStage stage) { stages.push_back(stage); });
-    service.importWTF(dir / "pkg", target.client, &control);
-    EXPECT_EQ(snapshotTree(target.wtf()), snapshotTree(source.wtf()));
+    game.service.importWTF(game.dir / "pkg", target, &control);
+    EXPECT_EQ(snapshotTree(game.wtf("_classic_")), snapshotTree(game.wtf()));
     EXPECT_EQ(stages.front(), OperationStage::validating);
     EXPECT_EQ(stages.back(), OperationStage::committing);
-    const LocalBackup automatic = service.backups(target.client).front();
+    const LocalBackup automatic = game.service.backups(target).front();
     EXPECT_EQ(automatic.reason, "导入配置前自动备份");
-    EXPECT_EQ(snapshotTree(ManagerService::backupFolder(target.client, automatic.id) / "payload"), old);
+    EXPECT_EQ(snapshotTree(ManagerService::backupFolder(target, automatic.id) / "payload"), old);
 
-    fs::remove_all(source.wtf() / "Account"); // a payload with only Config.wtf is a valid layout
-    service.exportBackup(source.backup(service), source.client, dir / "config-only");
-    service.importWTF(dir / "config-only", target.client);
-    EXPECT_EQ(snapshotTree(target.wtf()), (std::map<std::string, std::string>{{"Config.wtf", "Config.wtf"}}));
+    fs::remove_all(game.wtf() / "Account"); // a payload with only Config.wtf is a valid layout
+    game.service.exportBackup(game.snapshot(BackupKind::wtf), game.client, game.dir / "config-only");
+    game.service.importWTF(game.dir / "config-only", target);
+    EXPECT_EQ(snapshotTree(game.wtf("_classic_")), (std::map<std::string, std::string>{{"Config.wtf", "Config.wtf"}}));
 }

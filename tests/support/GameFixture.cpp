@@ -1,10 +1,27 @@
 #include "support/GameFixture.h"
 
 #include "records/Json.h"
-#include "service/ManagerService.h"
-#include "support/ZipBuilder.h"
 
 namespace olvex::test {
+
+std::vector<ZipEntry> packEntries(const std::vector<std::string>& addons, const std::string& prefix,
+                                  const std::string& version, const std::string& identifier,
+                                  const std::string& flavor) {
+    std::vector<ZipEntry> entries;
+    for (const auto& name : addons) {
+        entries.push_back(ZipEntry::file(prefix + name + "/" + name + ".toc", "## Title: " + name + "\n"));
+        entries.push_back(ZipEntry::file(prefix + name + "/core.lua", "-- " + name + " " + version));
+    }
+    if (!version.empty()) {
+        const json::Json manifest = {{"identifier", identifier},
+                                     {"name", "测试整合包"},
+                                     {"version", version},
+                                     {"gameFlavor", flavor},
+                                     {"source", "本地"}};
+        entries.push_back(ZipEntry::file(prefix + ".olvex-pack.json", manifest.dump()));
+    }
+    return entries;
+}
 
 Path GameFixture::root(const std::string& flavor) const {
     const Path folder = game / flavor;
@@ -16,8 +33,9 @@ Path GameFixture::root(const std::string& flavor) const {
 }
 
 Path GameFixture::temporary() const {
-    makeDirs(dir / "tmp");
-    return dir / "tmp";
+    const Path folder = dir / ".tmp/_classic_";
+    makeDirs(folder);
+    return folder;
 }
 
 void GameFixture::addAddon(const std::string& name, const std::string& flavor) const {
@@ -34,27 +52,18 @@ void GameFixture::addCharacter(const std::string& account, const std::string& re
 
 Path GameFixture::pack(const std::string& file, const std::vector<std::string>& addons,
                        const std::string& version) const {
-    std::vector<ZipEntry> entries;
-    for (const auto& name : addons) {
-        entries.push_back(ZipEntry::file(name + "/" + name + ".toc", "## Title: " + name + "\n"));
-        entries.push_back(ZipEntry::file(name + "/core.lua", "-- " + name + " " + version));
-    }
-    if (!version.empty()) {
-        const json::Json manifest = {{"identifier", "pack.one"},
-                                     {"name", "测试整合包"},
-                                     {"version", version},
-                                     {"gameFlavor", "_retail_"},
-                                     {"source", "本地"}};
-        entries.push_back(ZipEntry::file(".olvex-pack.json", manifest.dump()));
-    }
-    writeZip(dir / file, entries);
+    writeZip(dir / file, packEntries(addons, "", version));
     return dir / file;
 }
 
 LocalBackup GameFixture::snapshot(BackupKind kind, const std::string& flavor) const {
-    ManagerService service({}, {}, temporary());
-    const GameClient client(root(flavor));
-    return service.locked(client, [&] { return service.snapshot(kind, client, "测试"); });
+    ManagerService other({}, {}, temporary());
+    const GameClient version(root(flavor));
+    return other.locked(version, [&] { return other.snapshot(kind, version, "测试"); });
+}
+
+std::map<std::string, std::string> GameFixture::payload(const LocalBackup& backup) const {
+    return snapshotTree(ManagerService::backupFolder(client, backup.id) / "payload");
 }
 
 } // namespace olvex::test

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -57,6 +58,15 @@ std::string readFile(const fs::path& path) {
 
 void makeDirs(const fs::path& path) {
     fs::create_directories(path);
+}
+
+std::vector<std::string> names(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::exists(folder) ? fs::directory_iterator(folder) : fs::directory_iterator()) {
+        found.push_back(entry.path().filename());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 std::map<std::string, std::string> snapshotTree(const fs::path& root) {

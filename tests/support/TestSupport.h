@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace olvex::test {
 
@@ -29,6 +30,9 @@ private:
 void writeFile(const fs::path& path, const std::string& content);
 std::string readFile(const fs::path& path);
 void makeDirs(const fs::path& path);
+
+// The names in a folder, sorted; none when it is missing.
+std::vector<std::string> names(const fs::path& folder);
 
 // The whole tree below a folder: relative path → content for files, "<dir>" for folders,
 // "<link>" + target for symbolic links. Empty when the folder is missing.
