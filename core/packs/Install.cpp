@@ -97,12 +97,7 @@ void ManagerService::install(const Uuid& token, OperationControl* control) {
         });
     });
 
-    try {
-        discardPreview();
-    } catch (...) {
-        // Housekeeping removes a staging folder left behind.
-    }
-    m_prepared.reset();
+    discardPreview();
     if (control != nullptr) {
         control->report(OperationStage::finished);
     }

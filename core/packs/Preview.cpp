@@ -266,7 +266,8 @@ void ManagerService::discardPreview() {
     if (!m_prepared) {
         return;
     }
-    FileSafety::remove(m_prepared->staging);
+    // Deleted in the background, under its lease until the deletion ends.
+    m_deleter.removeStaging(m_prepared->staging, std::move(m_prepared->lease));
     m_prepared.reset();
 }
 

@@ -9,7 +9,8 @@
 // `backups` only once its payload is flushed and its record written. The journal is written
 // atomically with its folder entry flushed before the target is touched, and the swap's folder
 // entries are flushed before the journal is removed, so that a power loss leaves either the
-// journal (and recovery undoes the change) or the finished change.
+// journal (and recovery undoes the change) or the finished change. The old content is deleted
+// afterwards, in the background (see Deleter.h).
 //
 // Rollback never destroys a copy. The old target is set aside whole by one rename into the
 // work folder that the journal names; rolling back renames it into place again, which needs
@@ -119,9 +120,11 @@ bool hasUuidSuffix(const std::string& name, const std::string& prefix) {
 }
 
 // What finished or interrupted work leaves in the manager folder: work and recovery folders,
-// and the temporary file of an interrupted atomic write.
+// old content set aside for the background deleter, and the temporary file of an interrupted
+// atomic write.
 bool isLeftover(const std::string& name) {
-    return hasUuidSuffix(name, "work-") || hasUuidSuffix(name, "recover-") || hasUuidSuffix(name, ".olvex-tmp-");
+    return hasUuidSuffix(name, "work-") || hasUuidSuffix(name, "recover-") || hasUuidSuffix(name, "trash-") ||
+           hasUuidSuffix(name, ".olvex-tmp-");
 }
 
 // Never throws: a folder that cannot be examined counts as present.
@@ -227,6 +230,7 @@ std::vector<Path> ManagerService::leftovers(const GameClient& client) {
 
 bool ManagerService::recover(const GameClient& client) {
     checkClient(client);
+    waitForDeletions();
     ClientLock lease(managerFolder(client));
     const bool recovered = recoverUnlocked(client);
     sweep(client);
@@ -472,9 +476,14 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         FileSafety::syncDirectory(managerFolder(client));
     } catch (...) {
     }
-    // Best effort, as the sweep: what stays is removed by the next operation.
+    // The player does not wait for the old content to be deleted: the work folder is renamed
+    // out of the way in one step and deleted in the background once the lease is released.
+    // Under its own prefix it is plainly garbage: no journal names it, only the deleter and the
+    // sweep touch it. A failed rename leaves the work folder, which the next sweep removes.
+    const Path trash = managerFolder(client) / ("trash-" + workId.text());
     try {
-        FileSafety::removeLeftover(work);
+        FileSafety::move(work, trash);
+        m_setAside.push_back(trash);
     } catch (...) {
     }
 }

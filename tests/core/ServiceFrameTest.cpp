@@ -43,8 +43,10 @@ struct Game {
     Path manager() const { return root / ".olvex-manager"; }
     Path addons() const { return root / "Interface/AddOns"; }
     Names backups() const { return names(manager() / "backups"); }
+    // A transaction, and the deletion of what it replaced.
     void run(ManagerService& service, BackupKind kind, const ManagerService::Build& build) {
         service.locked(client, [&] { service.transaction(kind, client, "测试", build); });
+        service.waitForDeletions();
     }
 };
 
