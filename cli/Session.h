@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <iostream>
 #include <utility>
 
 #include "Interrupt.h"
@@ -17,6 +18,15 @@ namespace olvex::cli {
 class Session {
 public:
     explicit Session(InterruptWatcher& interrupts) : m_interrupts(interrupts) {}
+    // The result is out already; what the last operation replaced is still being deleted.
+    ~Session() {
+        if (!m_service.waitForDeletions(kDeletionNotice)) {
+            std::cerr << "正在后台删除旧文件，请稍候…\n";
+            m_service.waitForDeletions();
+        }
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     // A request that only reads (Ctrl-C before any change ends the process at once).
     template <typename F> auto read(F&& body) {
@@ -52,6 +62,7 @@ public:
 
 private:
     static constexpr std::chrono::milliseconds kPoll{200};
+    static constexpr std::chrono::milliseconds kDeletionNotice{1000};
 
     InterruptWatcher& m_interrupts;
     // Declared before the executor so that the executor's worker stops first.

@@ -7,12 +7,14 @@
 # delete is several times slower.
 #
 #   scripts/bench.sh                 all rows, OLVEX_BENCH_RUNS (default 5) runs of each side
-#   scripts/bench.sh extract_large   only the rows named
+#   scripts/bench.sh extract_large   only the rows named (a group name, such as "growth",
+#                                    names the rows growth_5k, growth_20k, growth_80k)
 #
 # Adding a row: write prepare_<row> (makes its input once below $data, reusing what is there)
 # and run_<row> <side> <folder> (runs one measured run of side "ours" or "base" writing below
 # <folder>, printing the JSON of a Google Benchmark binary), then list the row in `rows` with
-# the label of its baseline and a description.
+# the label of its baseline and a description. A benchmark that also reports "freed_s" (the
+# time until the space of what it replaced is given back) gets a second line for that figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +28,11 @@ out=$work/runs-$(date +%Y%m%d-%H%M%S)
 rows=(
   "extract_large|bsdtar -x|ZIP 解压：单个 ${OLVEX_BENCH_LARGE_MB:=512} MiB 文件"
   "extract_many|bsdtar -x|ZIP 解压：2,000 个约 8 KiB 文件（插件包规模）"
-  "install|bsdtar -x + 2×cp -r + sync|安装整合包：约 5,000 个文件装入约 20,000 个文件的插件目录（预览 + 安装）"
+  "install|bsdtar -x + 2×cp -r + sync|安装整合包：约 5,000 个文件装入约 20,000 个文件的插件目录（预览 + 安装，至完成）"
+  "growth_5k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 5,000 个文件的插件目录"
+  "growth_20k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 20,000 个文件的插件目录"
+  "growth_80k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 80,000 个文件的插件目录"
+  "snapshot|cp -r + sync|WTF 备份：约 20,000 个文件的 WTF 目录（backupWTF）"
   "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
   "backup_details|du -sb|备份列表与大小：100 份未记录大小的备份，每次调用"
   "digest_small|openssl dgst -sha256|SHA-256 摘要：12,000 个 0.2–24 KB 文件"
@@ -102,11 +108,41 @@ prepare_install() {
   rm -rf "$data/install-pack-src"
 }
 
-run_install() {
+install_run() { # <add-on folder template> <side> <folder>
   local filter=install/ours
-  [ "$1" = base ] && filter=install/tools
-  "$build/bench/bench_install" --pack="$data/install-pack.zip" --live="$data/install-live" --into="$2" \
+  [ "$2" = base ] && filter=install/tools
+  "$build/bench/bench_install" --pack="$data/install-pack.zip" --live="$1" --into="$3" \
     --benchmark_filter="^$filter(/|\$)" --benchmark_format=json 2>/dev/null
+}
+run_install() { install_run "$data/install-live" "$@"; }
+
+# The same pack into add-on folders of 5,000, 20,000 (the install row's) and 80,000 files.
+prepare_growth() { # <add-ons> <folder>
+  prepare_install
+  [ -d "$2" ] && return
+  rm -rf "$2.tmp"
+  make_addons "$2.tmp" "$1" 100 Live
+  mv "$2.tmp" "$2"
+}
+prepare_growth_5k() { prepare_growth 50 "$data/install-live-5k"; }
+prepare_growth_20k() { prepare_install; }
+prepare_growth_80k() { prepare_growth 800 "$data/install-live-80k"; }
+run_growth_5k() { install_run "$data/install-live-5k" "$@"; }
+run_growth_20k() { install_run "$data/install-live" "$@"; }
+run_growth_80k() { install_run "$data/install-live-80k" "$@"; }
+
+# Saved variables are many small Lua files in nested folders, as add-ons are.
+prepare_snapshot() {
+  [ -d "$data/snapshot-wtf" ] && return
+  rm -rf "$data/snapshot-wtf.tmp"
+  make_addons "$data/snapshot-wtf.tmp/Account/PLAYER" 200 100 Realm
+  mv "$data/snapshot-wtf.tmp" "$data/snapshot-wtf"
+}
+run_snapshot() {
+  local filter=snapshot/ours
+  [ "$1" = base ] && filter=snapshot/tools
+  "$build/bench/bench_snapshot" --wtf="$data/snapshot-wtf" --into="$2" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
 }
 # The listings only read: every run reads the same prepared folders.
 prepare_inventory() { "$build/bench/bench_inventory" --data="$data/listings" --prepare=1; }
@@ -164,7 +200,12 @@ figures() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-wanted() { [ $# -eq 0 ] && return 0; local r; for r in "$@"; do [ "$r" = "$row" ] && return 0; done; return 1; }
+wanted() {
+  [ $# -eq 0 ] && return 0
+  local r
+  for r in "$@"; do [ "$r" = "$row" ] || [ "$r" = "${row%_*}" ] && return 0; done
+  return 1
+}
 
 table=()
 for spec in "${rows[@]}"; do
@@ -176,8 +217,9 @@ for spec in "${rows[@]}"; do
     for side in ours base; do
       json=$("run_$row" "$side" "$out/$row/$i-$side")
       figures "$json" >>"$out/$row.$side"
-      # The install reports, besides its whole time, the time until its commit.
-      grep -m1 -o '"until_commit_s": [0-9.e+-]*' <<<"$json" | awk '{print $2}' >>"$out/$row.commit" || true
+      # The install reports, besides its time until it finishes, the time until its background
+      # deletion has given back the space of what it replaced.
+      grep -m1 -o '"freed_s": [0-9.e+-]*' <<<"$json" | awk '{print $2}' >>"$out/$row.freed" || true
     done
     echo "$row: run $i/$runs" >&2
   done
@@ -188,10 +230,10 @@ for spec in "${rows[@]}"; do
   table+=("$(awk -v l="$label" -v b="$baseline" -v ot="$ours_time" -v bt="$base_time" -v orss="$ours_rss" \
     -v brss="$base_rss" -v n="$runs" 'BEGIN {
       printf "| %s | %d | %.3f | %s %.3f | %.2f | %.1f | %.1f |", l, n, ot, b, bt, ot / bt, orss / 1024, brss / 1024 }')")
-  if [ -s "$out/$row.commit" ]; then
-    commit_time=$(median <"$out/$row.commit")
-    table+=("$(awk -v l="$label" -v b="$baseline" -v ct="$commit_time" -v bt="$base_time" -v n="$runs" 'BEGIN {
-      printf "| %s：至提交完成（不含删除被替换目录与暂存目录） | %d | %.3f | %s %.3f | %.2f | | |", l, n, ct, b, bt, ct / bt }')")
+  if [ -s "$out/$row.freed" ]; then
+    freed_time=$(median <"$out/$row.freed")
+    table+=("$(awk -v l="$label" -v b="$baseline" -v ft="$freed_time" -v bt="$base_time" -v n="$runs" 'BEGIN {
+      printf "| %s：至空间全部释放（被替换目录与暂存目录在后台删除完毕） | %d | %.3f | %s %.3f | %.2f | | |", l, n, ft, b, bt, ft / bt }')")
   fi
 done
 

@@ -8,7 +8,12 @@
 // cross-process lease: the new content is built beside the target, the target is backed up,
 // a journal naming the backup is written, and the target is replaced in one move. While a
 // journal exists, the next locked operation first restores the target from its backup.
+//
+// What a finished operation no longer needs (the replaced target, a preview's staging folder)
+// is deleted in the background once the operation has returned; the next locked operation of
+// the same service waits for that deletion before it takes the lease.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +28,7 @@
 #include "records/GameClient.h"
 #include "records/OperationControl.h"
 #include "records/Records.h"
+#include "service/Deleter.h"
 
 namespace olvex {
 
@@ -63,9 +69,13 @@ public:
     // it) and returns its new path. Refuses when there is no journal, or when the journal
     // still reads: that one is rolled back by recover, not set aside.
     Path setAsideJournal(const GameClient& client);
-    // Work and recovery folders and temporary files that finished work left and that could
-    // not be removed yet (each later operation tries again).
+    // Work and recovery folders, set-aside old content and temporary files that finished work
+    // left and that could not be removed yet (each later operation tries again).
     std::vector<Path> leftovers(const GameClient& client);
+    // Blocks until the background deletions of finished operations are done (the destructor
+    // waits too). With a limit: true when they were done in time.
+    void waitForDeletions();
+    bool waitForDeletions(std::chrono::milliseconds limit);
 
     // --- Inventory --------------------------------------------------------------------
     std::vector<InstalledAddon> installedAddons(const GameClient& client);
@@ -121,6 +131,10 @@ public:
     // journal (and the backup it names) as they are, or that change nothing in the folder.
     template <typename Body> auto leased(const GameClient& client, Body&& body) {
         checkClient(client);
+        // The sweep must not meet a folder that this service is still deleting.
+        waitForDeletions();
+        // Destroyed after the lease: what the body set aside is deleted once the lease is gone.
+        DeletionStart deletions(*this);
         ClientLock lease(managerFolder(client));
         return body();
     }
@@ -153,6 +167,19 @@ public:
     };
 
 private:
+    // Hands what transactions set aside to the deleter when it goes out of scope.
+    class DeletionStart {
+    public:
+        explicit DeletionStart(ManagerService& service) : m_service(service) {}
+        ~DeletionStart() { m_service.startDeletions(); }
+        DeletionStart(const DeletionStart&) = delete;
+        DeletionStart& operator=(const DeletionStart&) = delete;
+
+    private:
+        ManagerService& m_service;
+    };
+
+    void startDeletions() noexcept;
     void sweep(const GameClient& client);
     void restoreTarget(const GameClient& client, const Path& target, const Uuid& backup, BackupKind kind,
                        const std::optional<Path>& work);
@@ -168,6 +195,10 @@ private:
     OperationControl* m_control = nullptr;
     Path m_temporaryFolder;
     Clock m_clock;
+    // Old content that finished transactions renamed aside, to be deleted after the lease.
+    std::vector<Path> m_setAside;
+    // Last, so that it is destroyed first: the service waits for its deletions to end.
+    Deleter m_deleter;
 };
 
 } // namespace olvex

@@ -65,7 +65,8 @@ void ManagerService::discardPreview() {
     if (!m_prepared) {
         return;
     }
-    FileSafety::remove(m_prepared->staging);
+    // Deleted in the background, under its lease until the deletion ends.
+    m_deleter.removeStaging(m_prepared->staging, std::move(m_prepared->lease));
     m_prepared.reset();
 }
 
@@ -107,12 +108,7 @@ void ManagerService::install(const Uuid& token, OperationControl* control) {
         });
     });
 
-    try {
-        discardPreview();
-    } catch (...) {
-        // Housekeeping removes a staging folder left behind.
-    }
-    m_prepared.reset();
+    discardPreview();
     if (control != nullptr) {
         control->report(OperationStage::finished);
     }

@@ -9,7 +9,8 @@
 // `backups` only once its payload is flushed and its record written. The journal is written
 // atomically with its folder entry flushed before the target is touched, and the swap's folder
 // entries are flushed before the journal is removed, so that a power loss leaves either the
-// journal (and recovery undoes the change) or the finished change.
+// journal (and recovery undoes the change) or the finished change. The old content is deleted
+// afterwards, in the background (see Deleter.h).
 //
 // Rollback never destroys a copy. The old target is set aside whole by one rename into the
 // work folder that the journal names; rolling back renames it into place again, which needs
@@ -111,9 +112,11 @@ bool hasUuidSuffix(const std::string& name, const std::string& prefix) {
 }
 
 // What finished or interrupted work leaves in the manager folder: work and recovery folders,
-// and the temporary file of an interrupted atomic write.
+// old content set aside for the background deleter, and the temporary file of an interrupted
+// atomic write.
 bool isLeftover(const std::string& name) {
-    return hasUuidSuffix(name, "work-") || hasUuidSuffix(name, "recover-") || hasUuidSuffix(name, ".olvex-tmp-");
+    return hasUuidSuffix(name, "work-") || hasUuidSuffix(name, "recover-") || hasUuidSuffix(name, "trash-") ||
+           hasUuidSuffix(name, ".olvex-tmp-");
 }
 
 // Never throws: a folder that cannot be examined counts as present.
@@ -454,8 +457,16 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         FileSafety::syncDirectory(managerFolder(client));
     } catch (...) {
     }
-    // Best effort, as the sweep: what stays is removed by the next operation.
-    FileSafety::removeLeftoverQuietly(work);
+    // The player does not wait for the old content to be deleted: the work folder is renamed
+    // out of the way in one step and deleted in the background once the lease is released.
+    // Under its own prefix it is plainly garbage: no journal names it, only the deleter and the
+    // sweep touch it. A failed rename leaves the work folder, which the next sweep removes.
+    const Path trash = managerFolder(client) / ("trash-" + workId.text());
+    try {
+        FileSafety::move(work, trash);
+        m_setAside.push_back(trash);
+    } catch (...) {
+    }
 }
 
 void ManagerService::rollBack(const GameClient& client, const Path& target, const Path& work,

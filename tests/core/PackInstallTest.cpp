@@ -29,7 +29,9 @@ struct Game : GameFixture {
         writeZip(dir / name, entries);
         return service.preview(dir / name, client);
     }
-    long staging() const {
+    // Counted once the deletions of finished operations are done.
+    long staging() {
+        service.waitForDeletions();
         return std::count_if(fs::directory_iterator(temporary()), {},
                              [](const auto& entry) { return entry.path().filename().native().starts_with("Olvex-"); });
     }

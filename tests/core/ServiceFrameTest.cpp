@@ -30,8 +30,10 @@ struct Game : GameFixture {
         makeDirs(addons() / "Empty");
     }
     Names backups() const { return names(manager() / "backups"); }
+    // A transaction, and the deletion of what it replaced.
     void run(ManagerService& through, BackupKind kind, const ManagerService::Build& build) {
         through.locked(client, [&] { through.transaction(kind, client, "测试", build); });
+        through.waitForDeletions();
     }
 };
 

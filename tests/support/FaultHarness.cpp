@@ -38,7 +38,8 @@ void checkInvariants(FaultFixture& fixture, const std::map<std::string, std::str
     if (fs::is_directory(fixture.manager())) {
         for (const auto& entry : fs::directory_iterator(fixture.manager())) {
             std::string name = entry.path().filename();
-            EXPECT_FALSE(name.rfind("work-", 0) == 0 || name.rfind("recover-", 0) == 0) << name << " remains";
+            EXPECT_FALSE(name.rfind("work-", 0) == 0 || name.rfind("recover-", 0) == 0 || name.rfind("trash-", 0) == 0)
+                << name << " remains";
         }
     }
     for (const auto& [path, content] : snapshotTree(fixture.root)) {
@@ -93,6 +94,7 @@ FaultRunSummary runFaultCase(const FaultCase& faultCase) {
         sys::fault::arm({.recordTrace = true});
         try {
             faultCase.operation(reference);
+            reference.service->waitForDeletions();
         } catch (const std::exception& error) {
             sys::fault::disarm();
             ADD_FAILURE() << faultCase.name << ": the clean run failed: " << error.what();
@@ -128,6 +130,7 @@ FaultRunSummary runFaultCase(const FaultCase& faultCase) {
                     sys::fault::arm({.crashAt = n});
                     try {
                         faultCase.operation(fixture);
+                        fixture.service->waitForDeletions();
                     } catch (...) {
                         ::_exit(1);
                     }
@@ -143,6 +146,7 @@ FaultRunSummary runFaultCase(const FaultCase& faultCase) {
                     succeeded = true;
                 } catch (const std::exception&) {
                 }
+                fixture.service->waitForDeletions();
                 sys::fault::disarm();
             }
             if (succeeded) {

@@ -1,0 +1,147 @@
+#include "service/Deleter.h"
+
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
+
+#include "records/FileSafety.h"
+#include "service/ManagerService.h"
+
+namespace olvex {
+
+namespace {
+
+// Deleting many small files is mostly metadata writes and CPU in the file system: both are
+// asked to yield to the game and to whatever the player does next, but not so far that they
+// stop: the next operation and the command line wait for the deletion to end, and a thread
+// cannot raise its priority again once someone waits. So the I/O class stays "best effort" (at
+// its lowest level) rather than "idle", which a busy disk could starve for good, and the CPU
+// niceness is 10 (about a tenth of a busy core's share), not 19 (about a seventieth).
+void lowerPriority() {
+#ifdef __linux__
+    // On Linux both calls take a thread id and change that one thread only.
+    const pid_t thread = ::gettid();
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), 10);
+#ifdef SYS_ioprio_set
+    constexpr int kWhoProcess = 1; // IOPRIO_WHO_PROCESS
+    constexpr int kBestEffort = 2; // IOPRIO_CLASS_BE
+    constexpr int kClassShift = 13;
+    constexpr int kLowest = 7;
+    (void)::syscall(SYS_ioprio_set, kWhoProcess, thread, (kBestEffort << kClassShift) | kLowest);
+#endif
+#elif defined(__APPLE__)
+    // Lowers this thread's CPU and I/O priority together.
+    (void)::setpriority(PRIO_DARWIN_THREAD, 0, PRIO_DARWIN_BG);
+#endif
+}
+
+// The lease of a staging folder (see Preview.cpp): housekeeping knows a staging folder by it.
+constexpr const char* kLeaseFolder = ".lease";
+
+} // namespace
+
+Deleter::~Deleter() {
+    wait();
+}
+
+void Deleter::removeLeftover(Path folder) noexcept {
+    enqueue(Job{std::move(folder), nullptr});
+}
+
+void Deleter::removeStaging(Path folder, std::unique_ptr<ClientLock> lease) noexcept {
+    enqueue(Job{std::move(folder), std::move(lease)});
+}
+
+void Deleter::wait() {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_running; });
+}
+
+bool Deleter::waitFor(std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, limit, [this] { return !m_running; });
+}
+
+void Deleter::enqueue(Job job) noexcept {
+    {
+        std::lock_guard guard(m_mutex);
+        try {
+            m_jobs.push_back(std::move(job));
+        } catch (const std::bad_alloc&) {
+            return; // left for the sweep or housekeeping
+        }
+        if (m_running) {
+            return;
+        }
+        m_running = true;
+    }
+    try {
+        // Detached: it ends when the queue is empty, and wait() (the destructor too) waits for
+        // that; after it, the thread touches nothing of this object.
+        std::thread([this] {
+            lowerPriority();
+            work();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the caller deletes it here and now instead.
+        work();
+    }
+}
+
+void Deleter::work() {
+    std::unique_lock lock(m_mutex);
+    while (!m_jobs.empty()) {
+        {
+            Job job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            run(job);
+        }
+        lock.lock();
+    }
+    m_running = false;
+    m_idle.notify_all();
+}
+
+void Deleter::run(Job& job) {
+    try {
+        if (!job.lease) {
+            FileSafety::removeLeftover(job.folder);
+            return;
+        }
+        for (const auto& entry : FileSafety::list(job.folder)) {
+            if (entry.name != kLeaseFolder) {
+                FileSafety::remove(job.folder / entry.name);
+            }
+        }
+        FileSafety::remove(job.folder);
+    } catch (...) {
+        // Left for the sweep (manager folder) or housekeeping (staging folders) to remove.
+    }
+}
+
+// --- The service's side --------------------------------------------------------------------
+
+void ManagerService::waitForDeletions() {
+    m_deleter.wait();
+}
+
+bool ManagerService::waitForDeletions(std::chrono::milliseconds limit) {
+    return m_deleter.waitFor(limit);
+}
+
+void ManagerService::startDeletions() noexcept {
+    std::vector<Path> folders;
+    folders.swap(m_setAside);
+    for (auto& folder : folders) {
+        m_deleter.removeLeftover(std::move(folder));
+    }
+}
+
+} // namespace olvex
