@@ -25,15 +25,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-Names names(const Path& folder) {
-    Names found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        found.push_back(entry.path().filename());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
 // A version folder with two add-ons and a pack that adds a third.
 struct Install {
     GameFixture game;
