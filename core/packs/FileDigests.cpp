@@ -65,29 +65,22 @@ class DigestWalk {
 public:
     explicit DigestWalk(const OperationControl* control) : m_control(control), m_buffer(new unsigned char[kChunk]) {}
 
-    void walk(const std::string& folder, const std::string& prefix) {
-        std::vector<sys::DirEntry> entries;
-        if (sys::listDirectory(folder.c_str(), entries) != 0) {
-            if (errno == ELOOP) {
-                refuse(folder); // swapped for a link since its parent was listed
-            }
-            throw SystemError(SystemOperation::list, folder, errno);
-        }
-        for (const auto& entry : entries) {
+    void walk(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
+        for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
             checkCancellation();
             if (++m_entries > kEntryLimit) {
                 throw ManagerError(kTooManyEntries);
             }
             std::string relative = prefix + entry.name;
-            std::string path = folder + "/" + entry.name;
+            const std::string child = path + "/" + entry.name;
             if (entry.type == DT_DIR) {
                 relative += '/';
                 m_digests.emplace(relative, "directory");
-                walk(path, relative);
+                walk(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child, relative);
             } else if (entry.type == DT_REG || entry.type == DT_UNKNOWN) {
-                m_digests.emplace(std::move(relative), digestFile(path));
+                m_digests.emplace(std::move(relative), digestFile(folder.get(), entry.name, child));
             } else {
-                refuse(path);
+                throw ManagerError(linkOrSpecialFile(child));
             }
         }
     }
@@ -95,17 +88,15 @@ public:
     DigestMap take() { return std::move(m_digests); }
 
 private:
-    [[noreturn]] static void refuse(const std::string& path) { throw ManagerError(linkOrSpecialFile(path)); }
-
     void checkCancellation() const {
         if (m_control) {
             m_control->check();
         }
     }
 
-    std::string digestFile(const std::string& path) {
+    std::string digestFile(int folder, const std::string& name, const std::string& path) {
         FileSafety::OpenedFile file;
-        if (!FileSafety::openRegularFile(path, file, SystemOperation::open, SystemOperation::examine)) {
+        if (!FileSafety::openRegularFile(folder, name, path, file, SystemOperation::open, SystemOperation::examine)) {
             throw SystemError(SystemOperation::open, path, ENOENT);
         }
         const int fd = file.descriptor.get();
@@ -141,11 +132,12 @@ private:
 
 } // namespace
 
-// The walk checks each entry where it reads it (the listing's type, then the opened file
-// itself) instead of a separate tree check first: the same links and special files are
-// refused, a file swapped after the check can no longer slip through, and the tree is listed
-// once instead of twice with one lstat per entry less, which is most of the cost on trees of
-// many small files. Only the folder's own path is checked up front.
+// The walk checks each entry where it reads it (the listing's type, then the opened file or
+// folder itself, reached relative to its opened parent) instead of a separate tree check
+// first: the same links and special files are refused, an entry swapped after the listing can
+// no longer lead the walk out of the tree, and the tree is listed once instead of twice with
+// one lstat per entry less, which is most of the cost on trees of many small files. Only the
+// folder's own path is checked up front.
 DigestMap fileDigests(const Path& folder, const OperationControl* control) {
     FileSafety::checkPath(folder);
     if (!FileSafety::isDirectory(folder)) {
@@ -159,7 +151,7 @@ DigestMap fileDigests(const Path& folder, const OperationControl* control) {
         root.pop_back();
     }
     DigestWalk walk(control);
-    walk.walk(root, "");
+    walk.walk(FileSafety::openFolderAt(AT_FDCWD, root, root, SystemOperation::list), root, "");
     return walk.take();
 }
 

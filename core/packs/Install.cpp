@@ -1,6 +1,7 @@
 #include "packs/Install.h"
 
 #include <algorithm>
+#include <set>
 
 #include "packs/AddonLayout.h"
 #include "packs/PackRegistry.h"
@@ -11,16 +12,28 @@ namespace olvex {
 void buildInstalledFolder(const Path& live, const Path& addonRoot, const std::vector<std::string>& addons,
                           const Path& next, const OperationControl* control) {
     if (FileSafety::exists(live)) {
-        FileSafety::copyTree(live, next, control, FileSafety::Flush::deferred);
+        std::set<std::string> replaced;
+        for (const auto& name : addons) {
+            replaced.insert(addonNameKey(name));
+        }
+        // The folders the pack replaces are left out of the copy rather than copied and deleted.
+        // The step expected their bytes with the rest of the live folder, so it expects them no
+        // more: the progress still ends at its total.
+        std::int64_t skippedBytes = 0;
+        FileSafety::copyTree(live, next, control, FileSafety::Flush::deferred, [&](const std::string& name) {
+            if (!replaced.contains(addonNameKey(name))) {
+                return false;
+            }
+            skippedBytes += FileSafety::byteSize(live / name);
+            return true;
+        });
+        if (control != nullptr) {
+            control->expectMoreBytes(-skippedBytes);
+        }
     } else {
         FileSafety::directory(next);
     }
     for (const auto& name : addons) {
-        for (const auto& entry : FileSafety::list(next)) {
-            if (sameAddonName(entry.name, name)) {
-                FileSafety::remove(next / entry.name);
-            }
-        }
         FileSafety::copyTree(addonRoot / name, next / name, control, FileSafety::Flush::deferred);
     }
 }

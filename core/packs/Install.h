@@ -13,8 +13,9 @@
 namespace olvex {
 
 // Builds `next` as `live` (when present) in which each of `addons`, copied from `addonRoot`,
-// replaces every folder whose name folds to its own. Copies defer their flushes: the caller
-// flushes the volume before anything relies on them.
+// replaces every folder whose name folds to its own (left out of the copy of `live`, and out of
+// the bytes `control` expects). Copies defer their flushes: the caller flushes the volume
+// before anything relies on them.
 void buildInstalledFolder(const Path& live, const Path& addonRoot, const std::vector<std::string>& addons,
                           const Path& next, const OperationControl* control);
 

@@ -44,25 +44,6 @@ bool examine(const std::string& path, struct ::stat& st) {
     throw ManagerError("无法检查路径：" + path);
 }
 
-// Below a folder that was checked whole, each entry's ancestors are the walk's own folders,
-// examined as the walk entered them; so only the entry itself is examined again.
-bool examineEntry(const std::string& path, struct ::stat& st) {
-    return examine(path, st);
-}
-
-// The entries of a folder; a failure names `shown` (the path as the caller gave it).
-std::vector<sys::DirEntry> entriesOf(const std::string& path, const std::string& shown) {
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(path.c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, shown, errno);
-    }
-    return entries;
-}
-
-std::vector<sys::DirEntry> entriesOf(const std::string& path) {
-    return entriesOf(path, path);
-}
-
 // Calls visit(prefix, component) for each component of an absolute path from the root down,
 // `prefix` being the path up to and including that component.
 template <typename Visit> void walkDown(const std::string& text, Visit visit) {
@@ -83,142 +64,194 @@ sys::Fd openFolder(const std::string& path) {
     return folder;
 }
 
+// The type of a listed entry that is to be walked: the listing's own, examined only where the
+// file system reports none. A link or special file is refused; DT_UNKNOWN when it is gone.
+unsigned char walkedType(int folder, const sys::DirEntry& entry, const std::string& path) {
+    unsigned char type = entry.type;
+    if (type == DT_UNKNOWN) {
+        struct ::stat st {};
+        if (sys::fstatat(folder, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) {
+                return DT_UNKNOWN;
+            }
+            throw ManagerError("无法检查路径：" + path);
+        }
+        type = static_cast<unsigned char>(IFTODT(st.st_mode));
+    }
+    if (type != DT_DIR && type != DT_REG) {
+        throw ManagerError(linkOrSpecialFile(path));
+    }
+    return type;
+}
+
+// Kernel copies that a file system refuses (another volume on older kernels, FUSE, NFS
+// without server-side copy) go through a buffer instead; any other error is the copy's.
+bool kernelCopyRefused(int error) {
+    // ENOTSUP is EOPNOTSUPP on Linux, the one system with the kernel copy.
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
 struct Walker {
     const OperationControl* control;
     Flush flush;
+    // Cleared by the first refusal, so that a walk across such a volume asks once.
+    bool kernelCopy = true;
     std::vector<char> buffer;
 };
 
-// The exclusive create is the check that nothing, not even a link, is at the destination.
-void copyFile(const std::string& source, const std::string& destination, Walker& walker) {
-    sys::Fd out(sys::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
-    if (!out.valid()) {
-        throw ManagerError(errno == EEXIST ? "复制目标已存在。" : "无法创建文件，请检查权限和磁盘空间。");
-    }
-    sys::Fd in(sys::open(source.c_str(), O_RDONLY | O_NOFOLLOW));
-    if (!in.valid()) {
-        throw SystemError(SystemOperation::open, source, errno);
-    }
-    if (walker.buffer.empty()) {
-        walker.buffer.resize(kCopyChunk);
-    }
+// Copies the rest of `in` into `out` in bounded chunks, checking the control before every chunk
+// after the first: copy_file_range where the kernel can (sharing blocks where the file system
+// does), through a buffer where it cannot.
+void copyContent(const FileSafety::OpenedFile& in, int out, const std::string& source, const std::string& destination,
+                 Walker& walker) {
+    const int from = in.descriptor.get();
+    std::int64_t copied = 0;
+    bool kernel = walker.kernelCopy;
     for (;;) {
-        ssize_t n = sys::readSome(in.get(), walker.buffer.data(), walker.buffer.size());
-        if (n < 0) {
-            throw SystemError(SystemOperation::read, source, errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        if (walker.control) {
+        if (copied > 0 && walker.control) {
             walker.control->check();
         }
-        if (sys::writeAll(out.get(), walker.buffer.data(), static_cast<size_t>(n)) != 0) {
-            throw SystemError(SystemOperation::write, destination, errno);
+        ssize_t n;
+        if (kernel) {
+            n = sys::copyFileRange(from, out, kCopyChunk);
+            if (n < 0 && kernelCopyRefused(errno)) {
+                kernel = walker.kernelCopy = false;
+                continue;
+            }
+            if (n < 0) {
+                throw SystemError(SystemOperation::write, destination, errno);
+            }
+            if (n == 0 && copied < in.status.st_size) {
+                // Some file systems report no data to the kernel copy; a read tells.
+                kernel = false;
+                continue;
+            }
+        } else {
+            if (walker.buffer.empty()) {
+                walker.buffer.resize(kCopyChunk);
+            }
+            n = sys::readSome(from, walker.buffer.data(), walker.buffer.size());
+            if (n < 0) {
+                throw SystemError(SystemOperation::read, source, errno);
+            }
+            if (n > 0 && sys::writeAll(out, walker.buffer.data(), static_cast<size_t>(n)) != 0) {
+                throw SystemError(SystemOperation::write, destination, errno);
+            }
         }
+        if (n == 0) {
+            return;
+        }
+        copied += n;
         if (walker.control) {
             walker.control->addProgress(n);
         }
     }
+}
+
+// The source is opened (and found to be a regular file) first; the exclusive create is the
+// check that nothing, not even a link, is at the destination. `sourceFolder` and
+// `destinationFolder` are the folders the names are taken in (AT_FDCWD for whole paths).
+void copyFile(int sourceFolder, const std::string& sourceName, const std::string& source, int destinationFolder,
+              const std::string& destinationName, const std::string& destination, Walker& walker) {
+    FileSafety::OpenedFile in;
+    if (!FileSafety::openRegularFile(sourceFolder, sourceName, source, in, SystemOperation::open,
+                                     SystemOperation::examine)) {
+        throw SystemError(SystemOperation::open, source, ENOENT);
+    }
+    sys::Fd out(
+        sys::openat(destinationFolder, destinationName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    if (!out.valid()) {
+        throw ManagerError(errno == EEXIST ? "复制目标已存在。" : "无法创建文件，请检查权限和磁盘空间。");
+    }
+    copyContent(in, out.get(), source, destination, walker);
     if (walker.flush == Flush::eachFile && sys::fsync(out.get()) != 0) {
         throw SystemError(SystemOperation::flush, destination, errno);
     }
 }
 
-void copyEntry(const std::string& source, const std::string& destination, Walker& walker, bool checked) {
-    if (walker.control) {
-        walker.control->check();
-    }
-    struct ::stat st {};
-    bool sourceExists;
-    if (checked) {
-        sourceExists = examineEntry(source, st);
-    } else {
-        checkPath(source);
-        checkPath(destination);
-        sourceExists = sys::lstat(source.c_str(), &st) == 0;
-    }
-    if (!sourceExists || !S_ISDIR(st.st_mode)) {
-        copyFile(source, destination, walker);
-        return;
-    }
-    if (checked) {
-        if (sys::mkdir(destination.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw SystemError(SystemOperation::createDirectory, destination, errno);
+void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::Fd& destination,
+               const std::string& destinationPath, Walker& walker, const FileSafety::Skip& skip) {
+    for (const auto& entry : FileSafety::entriesAt(source.get(), sourcePath)) {
+        if (walker.control) {
+            walker.control->check();
         }
-        struct ::stat dst {};
-        if (!examineEntry(destination, dst) || !S_ISDIR(dst.st_mode)) {
-            throw SystemError(SystemOperation::createDirectory, destination, ENOTDIR);
+        if (skip && skip(entry.name)) {
+            continue;
         }
-    } else {
-        directory(destination);
-    }
-    const std::vector<sys::DirEntry> entries = entriesOf(source);
-    for (const auto& entry : entries) {
-        copyEntry(source + "/" + entry.name, destination + "/" + entry.name, walker, true);
+        const std::string from = sourcePath + "/" + entry.name;
+        const std::string to = destinationPath + "/" + entry.name;
+        const char* name = entry.name.c_str();
+        if (walkedType(source.get(), entry, from) != DT_DIR) {
+            copyFile(source.get(), entry.name, from, destination.get(), entry.name, to, walker);
+            continue;
+        }
+        const sys::Fd sourceFolder = FileSafety::openFolderAt(source.get(), entry.name, from, SystemOperation::list);
+        if (sys::mkdirat(destination.get(), name, 0700) != 0 && errno != EEXIST) {
+            throw SystemError(SystemOperation::createDirectory, to, errno);
+        }
+        const sys::Fd destinationFolder =
+            FileSafety::openFolderAt(destination.get(), entry.name, to, SystemOperation::createDirectory);
+        copyBelow(sourceFolder, from, destinationFolder, to, walker, nullptr);
     }
 }
 
-std::int64_t sizeOf(const std::string& path, bool checked) {
-    struct ::stat st {};
-    bool present;
-    if (checked) {
-        present = examineEntry(path, st);
-    } else {
-        checkPath(path);
-        present = sys::lstat(path.c_str(), &st) == 0;
-        if (!present && errno != ENOENT) {
-            throw SystemError(SystemOperation::examine, path, errno);
-        }
-    }
-    if (!present) {
-        return 0;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        return static_cast<std::int64_t>(st.st_size);
-    }
-    const std::vector<sys::DirEntry> entries = entriesOf(path);
+std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path) {
     std::int64_t total = 0;
-    for (const auto& entry : entries) {
-        total += sizeOf(path + "/" + entry.name, true);
+    for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
+        const std::string child = path + "/" + entry.name;
+        struct ::stat st {};
+        if (entry.type != DT_DIR) {
+            // A file's length needs its own examination; a folder's listing says all.
+            if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) {
+                    continue;
+                }
+                throw ManagerError("无法检查路径：" + child);
+            }
+            if (S_ISREG(st.st_mode)) {
+                total += static_cast<std::int64_t>(st.st_size);
+                continue;
+            }
+            if (!S_ISDIR(st.st_mode)) {
+                throw ManagerError(linkOrSpecialFile(child));
+            }
+        }
+        total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child);
     }
     return total;
 }
 
-void checkBelow(const std::string& path) {
-    const std::vector<sys::DirEntry> entries = entriesOf(path);
-    for (const auto& entry : entries) {
-        std::string child = path + "/" + entry.name;
-        struct ::stat st {};
-        if (examineEntry(child, st) && S_ISDIR(st.st_mode)) {
-            checkBelow(child);
+void checkBelow(const sys::Fd& folder, const std::string& path) {
+    for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
+        const std::string child = path + "/" + entry.name;
+        if (walkedType(folder.get(), entry, child) == DT_DIR) {
+            checkBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child);
         }
     }
 }
 
 // A folder the user left without write permission cannot be emptied; its owner may change that.
-void makeWritable(const std::string& path) {
+void makeWritable(int folder, const std::string& name) {
     struct ::stat st {};
-    if (sys::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-        (st.st_mode & S_IRWXU) != S_IRWXU) {
+    if (sys::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == ::geteuid() && (st.st_mode & S_IRWXU) != S_IRWXU) {
         // A failure shows as the removal's own failure just after.
-        sys::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+        sys::fchmodat(folder, name.c_str(), (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
     }
 }
 
-void removeBelow(const std::string& path, bool leftover) {
-    if (leftover) {
-        makeWritable(path);
-    }
-    const std::vector<sys::DirEntry> entries = entriesOf(path);
-    for (const auto& entry : entries) {
-        std::string child = path + "/" + entry.name;
-        // The listing's own type is enough to choose between rmdir and unlink: a wrong guess
-        // fails (EISDIR, ENOTDIR, or the no-follow open of a link), it never follows anything.
+// Empties an opened folder. Entries are removed by name in that folder, so a folder below that
+// is swapped for a link is never entered: its opening refuses it.
+void removeBelow(const sys::Fd& folder, const std::string& path, bool leftover) {
+    for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
+        const std::string child = path + "/" + entry.name;
+        const char* name = entry.name.c_str();
+        // The listing's own type is enough to choose between the two removals: a wrong guess
+        // fails (EISDIR, ENOTDIR, or the no-follow opening of a link), it never follows anything.
         unsigned char type = entry.type;
         if (type == DT_UNKNOWN) {
             struct ::stat st {};
-            if (sys::lstat(child.c_str(), &st) != 0) {
+            if (sys::fstatat(folder.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT) {
                     continue;
                 }
@@ -227,11 +260,15 @@ void removeBelow(const std::string& path, bool leftover) {
             type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
         }
         if (type == DT_DIR) {
-            removeBelow(child, leftover);
-            if (sys::rmdir(child.c_str()) != 0) {
+            if (leftover) {
+                makeWritable(folder.get(), entry.name);
+            }
+            removeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
+                        leftover);
+            if (sys::unlinkat(folder.get(), name, AT_REMOVEDIR) != 0) {
                 throw SystemError(SystemOperation::remove, child, errno);
             }
-        } else if (sys::unlink(child.c_str()) != 0 && errno != ENOENT) {
+        } else if (sys::unlinkat(folder.get(), name, 0) != 0 && errno != ENOENT) {
             throw SystemError(SystemOperation::remove, child, errno);
         }
     }
@@ -285,7 +322,33 @@ void checkTree(const Path& url) {
     if (!examine(path, st) || !S_ISDIR(st.st_mode)) {
         return;
     }
-    checkBelow(path);
+    checkBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
+}
+
+sys::Fd openFolderAt(int parent, const std::string& name, const std::string& path, SystemOperation failing) {
+    sys::Fd folder(sys::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (folder.valid()) {
+        return folder;
+    }
+    int error = errno;
+    if (error == ENOTDIR || error == ELOOP) {
+        // Linux reports a link met by a no-follow folder opening as "not a folder": only an
+        // examination tells a link or special file, refused, from a plain file.
+        struct ::stat st {};
+        if (sys::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+            !S_ISDIR(st.st_mode)) {
+            throw ManagerError(linkOrSpecialFile(path));
+        }
+    }
+    throw SystemError(failing, path, error);
+}
+
+std::vector<sys::DirEntry> entriesAt(int folder, const std::string& path) {
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(folder, entries) != 0) {
+        throw SystemError(SystemOperation::list, path, errno);
+    }
+    return entries;
 }
 
 void directory(const Path& url) {
@@ -316,7 +379,10 @@ void removeItem(const Path& url, bool leftover) {
         throw SystemError(SystemOperation::examine, path, errno);
     }
     if (S_ISDIR(st.st_mode)) {
-        removeBelow(path, leftover);
+        if (leftover) {
+            makeWritable(AT_FDCWD, path);
+        }
+        removeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, leftover);
         if (sys::rmdir(path.c_str()) != 0) {
             throw SystemError(SystemOperation::remove, path, errno);
         }
@@ -348,21 +414,54 @@ void removeLeftoverQuietly(const Path& url) noexcept {
     }
 }
 
-void copyTree(const Path& source, const Path& destination, const OperationControl* control, Flush flush) {
-    const std::string target = absoluteText(destination);
-    if (flush == Flush::deferred && !wholeVolumeFlush(Path(target).parent_path())) {
+void copyTree(const Path& source, const Path& destination, const OperationControl* control, Flush flush,
+              const Skip& skip) {
+    const std::string from = absoluteText(source);
+    const std::string to = absoluteText(destination);
+    if (flush == Flush::deferred && !wholeVolumeFlush(Path(to).parent_path())) {
         flush = Flush::eachFile;
     }
-    Walker walker{control, flush, {}};
-    copyEntry(absoluteText(source), target, walker, false);
+    Walker walker{control, flush, true, {}};
+    if (control) {
+        control->check();
+    }
+    checkPath(from);
+    checkPath(to);
+    struct ::stat st {};
+    if (sys::lstat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        copyFile(AT_FDCWD, from, from, AT_FDCWD, to, to, walker);
+        return;
+    }
+    const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
+    directory(to);
+    copyBelow(sourceFolder, from, openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory), to, walker, skip);
 }
 
 std::int64_t byteSize(const Path& url) {
-    return sizeOf(absoluteText(url), false);
+    const std::string path = absoluteText(url);
+    checkPath(path);
+    struct ::stat st {};
+    if (sys::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            throw SystemError(SystemOperation::examine, path, errno);
+        }
+        return 0;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return static_cast<std::int64_t>(st.st_size);
+    }
+    return sizeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
 }
 
 bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining) {
-    file.descriptor.reset(sys::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return openRegularFile(AT_FDCWD, path, path, file, opening, examining);
+}
+
+bool openRegularFile(int folder, const std::string& name, const std::string& path, OpenedFile& file,
+                     SystemOperation opening, SystemOperation examining) {
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    file.descriptor.reset(folder == AT_FDCWD ? sys::open(name.c_str(), kFlags)
+                                             : sys::openat(folder, name.c_str(), kFlags));
     if (!file.descriptor.valid()) {
         if (errno == ENOENT) {
             return false;
@@ -383,7 +482,11 @@ bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation 
 
 std::vector<sys::DirEntry> list(const Path& url) {
     checkPath(url);
-    return entriesOf(absoluteText(url), url.native());
+    std::vector<sys::DirEntry> entries;
+    if (sys::listDirectory(absoluteText(url).c_str(), entries) != 0) {
+        throw SystemError(SystemOperation::list, url.native(), errno);
+    }
+    return entries;
 }
 
 std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge) {

@@ -15,6 +15,7 @@
 // folders involved.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,10 +70,15 @@ template <typename Steps> auto removeOnFailure(const Path& folder, Steps&& steps
         throw;
     }
 }
-// Copies a file or tree in 1 MiB chunks, never overwriting: "复制目标已存在。". Checks the
-// control before every entry and every chunk after the first. A partial copy stays.
+// Names of a copied folder's own entries to leave out (true: not copied).
+using Skip = std::function<bool(const std::string& name)>;
+// Copies a file or tree, never overwriting: "复制目标已存在。". File content moves in chunks of
+// 1 MiB, inside the kernel where it can (copy_file_range, which shares blocks on file systems
+// that can), through a buffer elsewhere (not Linux, or a refused kernel copy). Checks the
+// control before every entry and every chunk after the first. A partial copy stays. Entries of
+// the source folder itself for which `skip` says true are not copied (nor examined).
 void copyTree(const Path& source, const Path& destination, const OperationControl* control = nullptr,
-              Flush flush = Flush::eachFile);
+              Flush flush = Flush::eachFile, const Skip& skip = nullptr);
 // Sum of file lengths below the path (0 when missing). Examines the path and every entry as
 // checkTree does, with the same refusals, so a caller that sizes a tree needs no separate check.
 std::int64_t byteSize(const Path& url);
@@ -88,6 +94,21 @@ struct OpenedFile {
 // 文件：<path>" (linkOrSpecialFile); other failures throw SystemError with `opening` or
 // `examining`.
 bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining);
+// The same for the entry `name` of an opened folder; `path` (its whole path) is for messages.
+bool openRegularFile(int folder, const std::string& name, const std::string& path, OpenedFile& file,
+                     SystemOperation opening, SystemOperation examining);
+
+// Walks work on descriptors: the root is checked from "/" (checkPath) and opened without
+// following a link, and every entry below is reached relative to its opened folder, so that an
+// entry swapped for a link after it was listed is refused where it is met and never leads a
+// copy, a size, a digest or a removal out of the tree. `path` is the folder's whole path, for
+// messages only.
+// Opens the entry `name` of folder `parent` (AT_FDCWD with a whole path for a root) as a folder.
+// A link or special file there throws "拒绝链接或特殊文件：<path>"; other failures, also a plain
+// file, throw SystemError(failing, path).
+sys::Fd openFolderAt(int parent, const std::string& name, const std::string& path, SystemOperation failing);
+// The entries of an opened folder, listed from its start; SystemError(list, path) on failure.
+std::vector<sys::DirEntry> entriesAt(int folder, const std::string& path);
 
 // Direct entries of a folder (after checkPath), hidden ones included, in listing order.
 std::vector<sys::DirEntry> list(const Path& url);

@@ -177,9 +177,9 @@ int statfs(const char* path, struct ::statfs* out) {
 }
 #endif
 
-int chmod(const char* path, mode_t mode) {
-    OLVEX_SEAM("chmod", path, true, -1);
-    return ::chmod(path, mode);
+int fchmodat(int dirfd, const char* path, mode_t mode, int flags) {
+    OLVEX_SEAM("fchmodat", path, true, -1);
+    return ::fchmodat(dirfd, path, mode, flags);
 }
 
 // A descriptor is released whatever close reports (as Linux does even on EIO), so callers
@@ -226,6 +226,11 @@ int rename(const char* from, const char* to) {
 int unlink(const char* path) {
     OLVEX_SEAM("unlink", path, true, -1);
     return ::unlink(path);
+}
+
+int unlinkat(int dirfd, const char* path, int flags) {
+    OLVEX_SEAM("unlinkat", path, true, -1);
+    return ::unlinkat(dirfd, path, flags);
 }
 
 int rmdir(const char* path) {
@@ -294,20 +299,9 @@ bool realpath(const char* path, std::string& out) {
     return true;
 }
 
-int listDirectory(const char* path, std::vector<DirEntry>& out) {
-    OLVEX_SEAM("listDirectory", path, false, -1);
-    out.clear();
-    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
+namespace {
+// Reads the entries of an open directory stream and closes it (with the descriptor it owns).
+int readEntries(DIR* dir, std::vector<DirEntry>& out) {
     for (;;) {
         errno = 0;
         struct dirent* entry = ::readdir(dir);
@@ -335,6 +329,62 @@ int listDirectory(const char* path, std::vector<DirEntry>& out) {
     }
     ::closedir(dir);
     return 0;
+}
+
+// A stream over a descriptor this function owns; closed on failure.
+DIR* openStream(int fd) {
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+    }
+    return dir;
+}
+} // namespace
+
+int listDirectory(const char* path, std::vector<DirEntry>& out) {
+    OLVEX_SEAM("listDirectory", path, false, -1);
+    out.clear();
+    int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    DIR* dir = openStream(fd);
+    return dir == nullptr ? -1 : readEntries(dir, out);
+}
+
+int listDirectory(int folder, std::vector<DirEntry>& out) {
+    OLVEX_SEAM("listDirectoryAt", "", false, -1);
+    out.clear();
+    int fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    DIR* dir = openStream(fd);
+    if (dir == nullptr) {
+        return -1;
+    }
+    // A duplicate shares the position of the original, which an earlier listing left at the end.
+    ::rewinddir(dir);
+    return readEntries(dir, out);
+}
+
+ssize_t copyFileRange(int in, int out, size_t count) {
+    OLVEX_SEAM("copyFileRange", "", true, -1);
+#ifdef __linux__
+    ssize_t n;
+    do {
+        n = ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+#else
+    (void)in;
+    (void)out;
+    (void)count;
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 int writeAll(int fd, const void* buffer, size_t count) {

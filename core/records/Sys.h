@@ -32,7 +32,9 @@ int syncfs(int fd);
 #ifdef __linux__
 int statfs(const char* path, struct ::statfs* out);
 #endif
-int chmod(const char* path, mode_t mode);
+// With AT_SYMLINK_NOFOLLOW a link is never followed: it fails instead (glibc emulates the flag
+// through /proc, macOS has it natively).
+int fchmodat(int dirfd, const char* path, mode_t mode, int flags);
 int close(int fd);
 // Releases a flock lease; the lease ends with the descriptor in any case.
 int unlock(int fd);
@@ -41,6 +43,7 @@ int mkdir(const char* path, mode_t mode);
 int mkdirat(int dirfd, const char* path, mode_t mode);
 int rename(const char* from, const char* to);
 int unlink(const char* path);
+int unlinkat(int dirfd, const char* path, int flags);
 int rmdir(const char* path);
 int stat(const char* path, struct ::stat* out);
 int lstat(const char* path, struct ::stat* out);
@@ -64,9 +67,18 @@ struct DirEntry {
 // Lists a directory's entries except "." and ".." in the order the file system returns them.
 // One call of the seam. 0 on success, -1 with errno on failure.
 int listDirectory(const char* path, std::vector<DirEntry>& out);
+// The same for a folder already opened: listed from its start through a duplicate of the
+// descriptor, which stays open and usable for the *at calls.
+int listDirectory(int folder, std::vector<DirEntry>& out);
 
 // Writes the whole buffer, retrying short writes and EINTR. -1 with errno on failure; a write
 // that makes no progress at all is one (EIO).
+// Copies up to count bytes from in to out at their current offsets, both advanced, inside the
+// kernel (copy_file_range: a reflink where the file system shares blocks). Linux only;
+// elsewhere it fails with ENOSYS and the caller copies through a buffer. Returns the bytes
+// copied, 0 at the end of in, -1 with errno.
+ssize_t copyFileRange(int in, int out, size_t count);
+
 int writeAll(int fd, const void* buffer, size_t count);
 // Reads up to count bytes, retrying EINTR. Returns bytes read, 0 at end, -1 with errno.
 ssize_t readSome(int fd, void* buffer, size_t count);

@@ -94,7 +94,13 @@ void ManagerService::install(const Uuid& token, OperationControl* control) {
 
         transaction(BackupKind::addons, client, "安装 " + preview.archiveName + " 前自动备份", [&](const Path& next) {
             if (control != nullptr) {
-                control->expectMoreBytes(2 * incoming); // the pack is copied, then digested
+                // The add-on folders are copied, then for a pack with a manifest digested; the
+                // rest of the unpacked ZIP (the manifest itself) is neither.
+                std::int64_t copied = 0;
+                for (const auto& name : preview.addons) {
+                    copied += FileSafety::byteSize(addonRoot / name);
+                }
+                control->expectMoreBytes((preview.pack ? 2 : 1) * copied);
             }
             buildInstalledFolder(live, addonRoot, preview.addons, next, control);
             if (!preview.pack) {

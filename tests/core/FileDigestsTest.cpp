@@ -5,6 +5,7 @@
 
 #include "packs/FileDigests.h"
 #include "records/Errors.h"
+#include "records/Sys.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;
@@ -66,6 +67,31 @@ TEST(FileDigests, RefusesLinksSpecialFilesWhatIsNotAFolderAndMoreThanTwoGibibyte
     }
     EXPECT_EQ(refusal(dir / "big"), "迁移包超过 2 GiB 限制。");
 }
+
+#ifdef OLVEX_FAULT_INJECTION
+// Between two entries of the walk, a folder not yet entered is swapped for a link to a folder
+// outside: the walk refuses it where it meets it and reads nothing there.
+TEST(FileDigests, AFolderSwappedForALinkDuringTheWalkIsRefused) {
+    TempDir dir;
+    const Path tree = dir / "tree";
+    writeFile(tree / "file", "abc");
+    writeFile(tree / "sub/inner", "abc");
+    writeFile(dir / "canvas/secret", "secret");
+    const auto canvas = snapshotTree(dir / "canvas");
+    int opens = 0;
+    sys::fault::arm({.onCall = [&](long, const char* name) {
+        // The first openat is the tree's own; the second opens its first entry.
+        if (std::string_view(name) == "openat" && ++opens == 2) {
+            fs::remove_all(tree / "sub");
+            fs::create_directory_symlink(dir / "canvas", tree / "sub");
+        }
+    }});
+    const std::string message = failure([&] { fileDigests(tree); });
+    sys::fault::disarm();
+    EXPECT_EQ(message, "拒绝链接或特殊文件：" + (tree / "sub").native());
+    EXPECT_EQ(snapshotTree(dir / "canvas"), canvas);
+}
+#endif
 
 TEST(FileDigests, DigestsFiftyThousandEntriesAndRefusesOneMore) {
     TempDir dir;

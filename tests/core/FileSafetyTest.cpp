@@ -84,17 +84,17 @@ TEST(FileSafety, CopyStopsBetweenChunksWhenCancelledUntilCommitting) {
     EXPECT_FALSE(fs::exists(dir / "never"));
 
 #ifdef OLVEX_FAULT_INJECTION
-    // Cancel exactly when the second chunk is read, after the first one was written.
+    // Cancel while the second chunk is copied: the third is never started.
     OperationControl control;
-    int reads = 0;
+    int chunks = 0;
     sys::fault::arm({.onCall = [&](long, const char* name) {
-        if (std::string_view(name) == "read" && ++reads == 2) {
+        if (std::string_view(name) == "copyFileRange" && ++chunks == 2) {
             control.cancel();
         }
     }});
     EXPECT_THROW(FileSafety::copyTree(dir / "big", dir / "partial", &control), CancellationError);
     sys::fault::disarm();
-    EXPECT_EQ(fs::file_size(dir / "partial"), 1u << 20); // the partial file stays for the caller
+    EXPECT_EQ(fs::file_size(dir / "partial"), 2u << 20); // the partial file stays for the caller
 #endif
 
     OperationControl committing;
@@ -105,6 +105,52 @@ TEST(FileSafety, CopyStopsBetweenChunksWhenCancelledUntilCommitting) {
 }
 
 #ifdef OLVEX_FAULT_INJECTION
+// Where the kernel refuses to copy between two volumes, the copy goes through a buffer from
+// where the kernel left off, and asks the kernel no more for the rest of the tree.
+TEST(FileSafety, ARefusedKernelCopyCopiesTheSameBytesThroughABuffer) {
+    TempDir dir;
+    std::string large((2 << 20) + 5, '\0');
+    for (size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>(i * 13 + i / 1000);
+    }
+    writeFile(dir / "src/large.bin", large);
+    writeFile(dir / "src/sub/small", "small");
+    writeFile(dir / "src/empty", "");
+    int kernelCopies = 0, reads = 0;
+    sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+        const std::string_view name = call.name;
+        reads += name == "read" ? 1 : 0;
+        return name == "copyFileRange" && ++kernelCopies ? EXDEV : 0;
+    }});
+    FileSafety::copyTree(dir / "src", dir / "dst");
+    sys::fault::disarm();
+    EXPECT_EQ(snapshotTree(dir / "dst"), snapshotTree(dir / "src"));
+    EXPECT_EQ(kernelCopies, 1);
+    EXPECT_GE(reads, 3 + 2 + 1);
+}
+
+// A folder swapped for a link after its parent was listed is refused where the walk meets it:
+// nothing outside the tree is read, written or deleted.
+TEST(FileSafety, ADeletionRefusesAFolderSwappedForALinkAndLeavesWhatItPointsTo) {
+    TempDir dir;
+    writeFile(dir / "tree/sub/file", "x");
+    writeFile(dir / "canvas/keep", "keep");
+    const auto canvas = snapshotTree(dir / "canvas");
+    int opens = 0;
+    sys::fault::arm({.onCall = [&](long, const char* name) {
+        // The first openat is the tree's own; the second enters "sub", listed as a folder.
+        if (std::string_view(name) == "openat" && ++opens == 2) {
+            fs::remove_all(dir / "tree/sub");
+            fs::create_directory_symlink(dir / "canvas", dir / "tree/sub");
+        }
+    }});
+    const std::string message = failure([&] { FileSafety::remove(dir / "tree"); });
+    sys::fault::disarm();
+    EXPECT_EQ(message, "拒绝链接或特殊文件：" + (dir / "tree/sub").native());
+    EXPECT_EQ(snapshotTree(dir / "canvas"), canvas);
+    EXPECT_TRUE(fs::is_symlink(dir / "tree/sub"));
+}
+
 TEST(FileSafety, OwnedDescriptorsCloseOnceAndBoundedReadsStopAtTheirLimit) {
     TempDir dir;
     writeFile(dir / "ten", "0123456789");

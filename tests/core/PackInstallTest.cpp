@@ -201,9 +201,9 @@ TEST(PackInstall, CancelledOrFailedInstallKeepsTheFolderAndThePreviewForARetry) 
     auto preview = game.preview(packEntries({"New"}));
 #ifdef OLVEX_FAULT_INJECTION
     OperationControl control;
-    int reads = 0;
+    int chunks = 0;
     sys::fault::arm({.onCall = [&](long, const char* name) {
-        if (std::string_view(name) == "read" && ++reads == 10) {
+        if (std::string_view(name) == "copyFileRange" && ++chunks == 10) {
             control.cancel(); // in the middle of copying the current add-on folder
         }
     }});
@@ -226,3 +226,49 @@ TEST(PackInstall, CancelledOrFailedInstallKeepsTheFolderAndThePreviewForARetry) 
                                                    OperationStage::finished}));
     EXPECT_EQ(failure([&] { game.service.install(preview.token); }), kExpired);
 }
+
+#ifdef OLVEX_FAULT_INJECTION
+// Between the transaction's sizing and its copy, a folder of the live add-ons is swapped for a
+// link to a folder outside the game: the copy refuses it where it meets it and nothing outside is
+// read or written. Once the folder is back, the retry leaves the replaced add-on out of the copy
+// and its progress still reaches its total.
+TEST(PackInstall, AFolderSwappedForALinkAfterSizingIsRefusedByTheCopy) {
+    Game game;
+    writeFile(game.addons() / "Keep/sub/data.lua", "keep");
+    writeFile(game.addons() / "new/old.lua", std::string(5000, 'o'));
+    writeFile(game.dir / "canvas/secret", "secret");
+    const auto before = snapshotTree(game.addons());
+    const auto canvas = snapshotTree(game.dir / "canvas");
+    const ImportPreview preview = game.preview(pack({"New"}, "", "1.0"));
+    OperationControl control;
+    bool swapped = false;
+    sys::fault::arm({.onCall = [&](long, const char*) {
+        if (!swapped && control.progress().total > 0) { // the live folder was just sized
+            swapped = true;
+            fs::rename(game.addons() / "Keep/sub", game.dir / "away");
+            fs::create_directory_symlink(game.dir / "canvas", game.addons() / "Keep/sub");
+        }
+    }});
+    const std::string message = failure([&] { game.service.install(preview.token, &control); });
+    sys::fault::disarm();
+    EXPECT_EQ(message, "拒绝链接或特殊文件：" + (game.addons() / "Keep/sub").native());
+    EXPECT_EQ(snapshotTree(game.dir / "canvas"), canvas);
+    fs::remove(game.addons() / "Keep/sub");
+    fs::rename(game.dir / "away", game.addons() / "Keep/sub");
+    EXPECT_EQ(snapshotTree(game.addons()), before);
+
+    OperationControl::Progress last, built;
+    OperationControl retry([&](OperationStage stage) {
+        if (stage == OperationStage::backingUp) {
+            built = last; // the build's progress, before the backup starts its own
+        }
+    });
+    sys::fault::arm({.onCall = [&](long, const char*) { last = retry.progress(); }});
+    game.service.install(preview.token, &retry);
+    sys::fault::disarm();
+    EXPECT_EQ(names(game.addons()), (Names{kRegistryName, "Keep", "New"}));
+    EXPECT_EQ(readFile(game.addons() / "Keep/sub/data.lua"), "keep");
+    EXPECT_GT(built.total, 0);
+    EXPECT_EQ(built.done, built.total);
+}
+#endif

@@ -292,10 +292,12 @@ TEST(Durability, TheVolumeFlushIsOpenedBeforeTheWritesItCovers) {
     };
     for (const auto& [name, run] : cases) {
         SCOPED_TRACE(name);
-        std::vector<std::string> calls; // "write", "syncfs", or "open <folder>" for a folder
+        std::vector<std::string> calls; // "write" (also a kernel copy), "syncfs", or "open folder"
         sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
             const std::string what = call.name;
-            if (what == "write" || what == "syncfs") {
+            if (what == "write" || what == "copyFileRange") {
+                calls.push_back("write");
+            } else if (what == "syncfs") {
                 calls.push_back(what);
             } else if (what == "open" && fs::is_directory(call.path)) {
                 calls.push_back("open folder");

@@ -68,7 +68,10 @@ std::string stateOf(const FaultCase& faultCase, FaultFixture& fixture) {
 
 int diskFull(const sys::fault::Call& call) {
     const std::string name = call.name;
-    return call.mutates && name != "rename" && name != "unlink" && name != "rmdir" && name != "chmod" ? ENOSPC : 0;
+    return call.mutates && name != "rename" && name != "unlink" && name != "unlinkat" && name != "rmdir" &&
+                   name != "fchmodat"
+               ? ENOSPC
+               : 0;
 }
 
 FaultFixture::FaultFixture() : root(dir / "_retail_"), temporary(dir / "tmp"), client(root) {
