@@ -102,7 +102,7 @@ TEST(DeferredDeletion, ACrashDuringTheDeletionLeavesOnlyLeftoversThatTheNextSwee
         const auto main = std::this_thread::get_id();
         int removals = 0;
         sys::fault::arm({.onCall = [&](long n, const char* name) {
-            if (offMainThread(main) && std::string_view(name) == "unlink" && ++removals == 2) {
+            if (offMainThread(main) && std::string_view(name) == "unlinkat" && ++removals == 2) {
                 crashAt = n;
             }
         }});

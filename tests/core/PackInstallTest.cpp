@@ -239,7 +239,7 @@ TEST(PackInstall, AFolderSwappedForALinkAfterSizingIsRefusedByTheCopy) {
     writeFile(game.dir / "canvas/secret", "secret");
     const auto before = snapshotTree(game.addons());
     const auto canvas = snapshotTree(game.dir / "canvas");
-    const ImportPreview preview = game.preview(pack({"New"}, "", "1.0"));
+    const ImportPreview preview = game.preview(packEntries({"New"}, "", "1.0"));
     OperationControl control;
     bool swapped = false;
     sys::fault::arm({.onCall = [&](long, const char*) {
