@@ -4,8 +4,7 @@
 // and checks that the version folder ends either as before or as intended, never in between.
 //
 // For a case, a clean reference run records every call the operation makes through the
-// file-system seam (N calls; the number J of the rename that puts the journal in place, if
-// any). Each row then runs the operation on fresh copies of the fixture:
+// file-system seam (N calls). Each row then runs the operation on fresh copies of the fixture:
 //   single       call n fails with EIO (and ENOSPC when it is a write); the process ends at n.
 //   secondFault  call n fails; then each call m the failing run makes afterwards (its
 //                rollback and clean-up) fails with EIO as well, or the process ends there.
@@ -15,13 +14,17 @@
 //   doubleCrash  the process ends at call n, then the recovery of that ends at each of its
 //                calls m, and a third recovery runs clean.
 //   powerLoss    the power fails before call n: only what was flushed is kept (see below).
-// Rows with many runs are sampled by a fixed stride over the ordered list of runs (which runs
-// and how many is printed); OLVEX_FAULT_SWEEP=full runs every one.
+// Rows with many runs are sampled deterministically (the printed line says which and how
+// many): the single and power-loss rows run whole; the two-fault rows take every first fault
+// or crash after the journal is in place and a fixed stride of those before it, then a fixed
+// stride of the pairs; the persistent row a fixed stride of its runs. OLVEX_FAULT_SWEEP=full
+// runs every one.
 //
-// A failure must report its class: before the journal is in place (n <= J) a plain error
-// without the rollback prefix, and the target as before; after it, "操作失败，已恢复操作前状态："
-// with the target as before and no journal (a single fault must always end so), or, when the
-// rollback itself failed, "操作失败且自动回滚未完成：" with the journal kept. A success must leave
+// A failure must report its class. With one fault: before the operation's journal is in place
+// a plain error without the rollback prefix, and the target as before; after it
+// "操作失败，已恢复操作前状态：" with the target as before and no journal. With more faults the
+// rollback itself may fail ("操作失败且自动回滚未完成：", the journal kept), and a fault that
+// hides whether the journal got into place may be answered by a rollback. A success must leave
 // exactly the state after. Then a fresh service runs recovery, and the harness checks:
 //   - the case's state equals the state before or the state after the clean run, and the
 //     state after when the operation had reported success;
@@ -36,13 +39,16 @@
 // file or folder, syncfs) on a model of the fixture's folder: every file and folder is a node;
 // a folder has its entries as the process sees them and its durable entries; a file has its
 // bytes and its durable bytes. fsync of a file makes its bytes durable, fsync of a folder its
-// entries (a rename changes two folders, each durable on its own flush, so a renamed item may
-// durably be in both places or in neither), syncfs makes everything durable. A power loss
-// before call n keeps only the durable entries and bytes of the calls before n: a file never
-// flushed is empty. Modes are not modelled (no case depends on them). The model must replay
-// the clean run exactly (its final visible tree is compared with the disk). After a power loss
-// nothing was reported, so only "as before or as intended" and the backup and leftover checks
-// apply, and once the journal's removal is durable, the target must be as intended.
+// entries, syncfs everything. A power loss before call n keeps the durable entries and bytes
+// of the calls before n (a file never flushed is empty; a rename changes two folders, each
+// durable on its own flush, so a renamed item may be kept in both places or in neither). As a
+// file system may also write a folder back on its own, in any order, each point is also tried
+// with the unflushed entries of all, each one, and all but one of the changed folders written
+// back (file bytes never are). Identical disk states are checked once. Modes are not modelled
+// (no case depends on them). The model must replay the clean run exactly (its final visible
+// tree is compared with the disk). After a power loss nothing was reported, so only "as
+// before or as intended" and the backup and leftover checks apply, and once the journal's
+// removal is durable the target must be as intended.
 
 #include <functional>
 #include <map>
