@@ -378,6 +378,7 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     const Path staging = managerFolder(client) / ("work-" + Uuid::random().text());
     FileSafety::directory(folder.parent_path());
     FileSafety::directory(staging);
+    bool listed = false;
     try {
         FileSafety::VolumeFlush volume(staging);
         FileSafety::copyTree(source, staging / "payload", m_control, FileSafety::Flush::deferred);
@@ -385,8 +386,17 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
         volume.flush();
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));
         FileSafety::move(staging, folder);
+        listed = true;
         FileSafety::syncDirectory(folder.parent_path());
     } catch (...) {
+        // A backup renamed into place whose folder entry could not be flushed is listed all the
+        // same: it goes back under its work name, so that a reported failure leaves no backup.
+        if (listed) {
+            try {
+                FileSafety::move(folder, staging);
+            } catch (...) {
+            }
+        }
         removeQuietly(staging);
         throw;
     }
