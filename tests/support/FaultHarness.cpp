@@ -233,6 +233,7 @@ public:
             }
             m_nodes[at->first].entries.erase(at->second);
             m_nodes[to->first].entries[to->second] = *existing;
+            m_renames.emplace_back(at->first, to->first);
         }
     }
 
@@ -256,6 +257,9 @@ public:
             others.erase(folder);
             choices.push_back(std::move(others));
         }
+        for (auto& choice : choices) {
+            closeOverRenames(choice);
+        }
         std::sort(choices.begin(), choices.end());
         choices.erase(std::unique(choices.begin(), choices.end()), choices.end());
         return choices;
@@ -272,6 +276,22 @@ private:
     using Slot = std::pair<size_t, std::string>; // a folder node and a name in it
 
     std::vector<Node> m_nodes; // the fixture's folder is node 0
+    // The folders of each rename: a file system writes a rename back whole or not at all (only
+    // a flush of one side makes one side durable), so written-back folders come in these pairs.
+    std::vector<std::pair<size_t, size_t>> m_renames;
+
+    void closeOverRenames(std::set<size_t>& folders) const {
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (const auto& [from, to] : m_renames) {
+                if (folders.count(from) + folders.count(to) == 1) {
+                    folders.insert(from);
+                    folders.insert(to);
+                    grew = true;
+                }
+            }
+        }
+    }
     std::vector<std::string> m_bases;
 
     std::optional<std::vector<std::string>> components(const std::string& path) const {
@@ -671,6 +691,7 @@ void runSecondFault(const FaultCase& faultCase, const Reference& reference, Faul
                         return call.number == m && !releasing(call) ? EIO : 0;
                     };
                 }
+                fixture->cleanupMayFail = true;
                 Outcome outcome = runArmed(
                     *fixture, [&] { faultCase.operation(*fixture); }, plan, crash);
                 verify(faultCase, reference, *fixture, outcome, false, backupsBefore);
@@ -720,6 +741,7 @@ void runPersistent(const FaultCase& faultCase, const Reference& reference, Fault
         SCOPED_TRACE(faultCase.name + ": " + run.mode->label + " call " + std::to_string(run.n));
         auto fixture = prepared(faultCase);
         auto backupsBefore = completeBackups(*fixture);
+        fixture->cleanupMayFail = true;
         Outcome outcome = runArmed(
             *fixture, [&] { faultCase.operation(*fixture); }, {.inject = run.inject}, false);
         verify(faultCase, reference, *fixture, outcome, false, backupsBefore);

@@ -44,7 +44,8 @@
 // durable on its own flush, so a renamed item may be kept in both places or in neither). As a
 // file system may also write a folder back on its own, in any order, each point is also tried
 // with the unflushed entries of all, each one, and all but one of the changed folders written
-// back (file bytes never are). Identical disk states are checked once. Modes are not modelled
+// back (file bytes never are; a rename is written back whole, both its folders or neither).
+// Identical disk states are checked once. Modes are not modelled
 // (no case depends on them). The model must replay the clean run exactly (its final visible
 // tree is compared with the disk). After a power loss nothing was reported, so only "as
 // before or as intended" and the backup and leftover checks apply, and once the journal's
@@ -69,6 +70,8 @@ struct FaultFixture {
     GameClient client;
     std::unique_ptr<ManagerService> service;
     std::map<std::string, std::string> notes; // whatever a case's setup wants to hand on
+    // Set for rows with more than one fault, where a best-effort clean-up may fail as well.
+    bool cleanupMayFail = false;
 
     FaultFixture();
     void renewService();
