@@ -466,8 +466,10 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
                 m_beforeCommit();
             }
             FileSafety::move(next, target);
-            FileSafety::syncDirectory(target.parent_path());
+            // The work folder first: while the target's folder may still show the new content,
+            // the old target must be durably in `previous`, where recovery looks for it.
             FileSafety::syncDirectory(work);
+            FileSafety::syncDirectory(target.parent_path());
             removeJournal(client);
         } catch (...) {
             commitFailure = std::current_exception();
