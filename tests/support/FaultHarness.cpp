@@ -414,6 +414,7 @@ struct Outcome {
     std::optional<std::string> message; // what a failure reported, when it ran in this process
     bool journalPlaced = false;         // the run renamed its journal into place
     bool mustEndNew = false;            // after a power loss: the journal's removal was durable
+    bool mustEndOld = false;            // after a power loss: the operation's journal was durable
 };
 
 void checkInvariants(FaultFixture& fixture, const Reference& reference,
@@ -500,8 +501,11 @@ bool verify(const FaultCase& faultCase, const Reference& reference, FaultFixture
         return false;
     }
     const std::string state = stateOf(faultCase, fixture);
-    if (outcome.succeeded || outcome.mustEndNew) {
+    // A recovery always ends what it started: stopped anywhere, the next one finishes it.
+    if (outcome.succeeded || outcome.mustEndNew || reference.journalBefore) {
         EXPECT_EQ(state, reference.newState) << "a finished operation is not in the intended state after recovery";
+    } else if (outcome.mustEndOld) {
+        EXPECT_EQ(state, reference.oldState) << "recovery did not undo a change whose journal was durable";
     } else if (!faultCase.intermediateStatesAllowed) {
         EXPECT_TRUE(state == reference.oldState || state == reference.newState)
             << "the target is neither as before nor as intended";
@@ -858,6 +862,7 @@ void runPowerLoss(const FaultCase& faultCase, const Reference& reference, FaultR
             fixture.notes = reference.notes;
             Outcome outcome;
             outcome.mustEndNew = journalRemoved && durable.count(journalEntry) == 0;
+            outcome.mustEndOld = !reference.journalBefore && durable.count(journalEntry) != 0;
             verify(faultCase, reference, fixture, outcome, false, reference.backupsBefore);
             ++summary.cases;
             if (::testing::Test::HasFailure()) {

@@ -48,8 +48,10 @@
 // Identical disk states are checked once. Modes are not modelled
 // (no case depends on them). The model must replay the clean run exactly (its final visible
 // tree is compared with the disk). After a power loss nothing was reported, so only "as
-// before or as intended" and the backup and leftover checks apply, and once the journal's
-// removal is durable the target must be as intended.
+// before or as intended" and the backup and leftover checks apply: while the operation's
+// journal is durable, recovery must undo the change, and once its removal is durable the
+// target must be as intended. A recovery (a case whose journal existed before) must end as
+// intended in every row: stopped anywhere, the next recovery finishes it.
 
 #include <functional>
 #include <map>
