@@ -66,8 +66,9 @@ std::vector<std::string> trace() {
 
 namespace {
 // Counts one call; true when the call must fail (errno already set).
-bool injected(const char* name, const char* path, bool mutates) {
-    long n = ++fault::g_calls;
+bool injected(fault::Call call) {
+    const long n = call.number = ++fault::g_calls;
+    const char* name = call.name;
     if (fault::g_trace) {
         std::lock_guard guard(fault::g_traceLock);
         fault::g_traceNames.emplace_back(name);
@@ -83,7 +84,7 @@ bool injected(const char* name, const char* path, bool mutates) {
         return true;
     }
     if (fault::g_inject) {
-        if (int error = fault::g_inject(fault::Call{n, name, path, mutates}); error != 0) {
+        if (int error = fault::g_inject(call); error != 0) {
             errno = error;
             return true;
         }
@@ -93,9 +94,9 @@ bool injected(const char* name, const char* path, bool mutates) {
 
 // Calls that release a resource (close, unlock) are not counted, so that they add no rows to a
 // sweep, but an injector may still fail them.
-bool injectedRelease(const char* name) {
+bool injectedRelease(const char* name, int fd) {
     if (fault::g_inject) {
-        if (int error = fault::g_inject(fault::Call{fault::g_calls.load(), name, "", true}); error != 0) {
+        if (int error = fault::g_inject(fault::Call{fault::g_calls.load(), name, "", true, fd}); error != 0) {
             errno = error;
             return true;
         }
@@ -103,19 +104,21 @@ bool injectedRelease(const char* name) {
     return false;
 }
 } // namespace
-#define OLVEX_SEAM(name, path, mutates, failValue)                                                                     \
+// The optional trailing arguments are designated initialisers of the Call's details.
+#define OLVEX_SEAM(callName, callPath, callMutates, failValue, ...)                                                    \
     do {                                                                                                               \
-        if (injected(name, path, mutates))                                                                             \
+        if (injected(                                                                                                  \
+                fault::Call{.number = 0, .name = callName, .path = callPath, .mutates = callMutates, __VA_ARGS__}))    \
             return failValue;                                                                                          \
     } while (0)
 #else
-#define OLVEX_SEAM(name, path, mutates, failValue)                                                                     \
+#define OLVEX_SEAM(name, path, mutates, failValue, ...)                                                                \
     do {                                                                                                               \
     } while (0)
 #endif
 
 int open(const char* path, int flags, mode_t mode) {
-    OLVEX_SEAM("open", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1);
+    OLVEX_SEAM("open", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1, .flags = flags);
     int fd;
     do {
         fd = ::open(path, flags | O_CLOEXEC, mode);
@@ -124,7 +127,7 @@ int open(const char* path, int flags, mode_t mode) {
 }
 
 int openat(int dirfd, const char* path, int flags, mode_t mode) {
-    OLVEX_SEAM("openat", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1);
+    OLVEX_SEAM("openat", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1, .fd = dirfd, .flags = flags);
     int fd;
     do {
         fd = ::openat(dirfd, path, flags | O_CLOEXEC, mode);
@@ -143,12 +146,12 @@ off_t lseek(int fd, off_t offset, int whence) {
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-    OLVEX_SEAM("write", "", true, -1);
+    OLVEX_SEAM("write", "", true, -1, .fd = fd, .data = buffer, .size = count);
     return ::write(fd, buffer, count);
 }
 
 int fsync(int fd) {
-    OLVEX_SEAM("fsync", "", false, -1);
+    OLVEX_SEAM("fsync", "", false, -1, .fd = fd);
 #ifdef __APPLE__
     // fsync alone leaves the data in the drive's cache; file systems without the full flush
     // refuse it, and then fsync is the best there is.
@@ -160,7 +163,7 @@ int fsync(int fd) {
 }
 
 int syncfs(int fd) {
-    OLVEX_SEAM("syncfs", "", false, -1);
+    OLVEX_SEAM("syncfs", "", false, -1, .fd = fd);
 #ifdef __linux__
     return ::syncfs(fd);
 #else
@@ -178,7 +181,7 @@ int statfs(const char* path, struct ::statfs* out) {
 #endif
 
 int fchmodat(int dirfd, const char* path, mode_t mode, int flags) {
-    OLVEX_SEAM("fchmodat", path, true, -1);
+    OLVEX_SEAM("fchmodat", path, true, -1, .fd = dirfd, .flags = flags);
     return ::fchmodat(dirfd, path, mode, flags);
 }
 
@@ -187,7 +190,7 @@ int fchmodat(int dirfd, const char* path, mode_t mode, int flags) {
 int close(int fd) {
     int result = ::close(fd);
 #ifdef OLVEX_FAULT_INJECTION
-    if (result == 0 && injectedRelease("close")) {
+    if (result == 0 && injectedRelease("close", fd)) {
         return -1;
     }
 #endif
@@ -196,7 +199,7 @@ int close(int fd) {
 
 int unlock(int fd) {
 #ifdef OLVEX_FAULT_INJECTION
-    if (injectedRelease("unlock")) {
+    if (injectedRelease("unlock", fd)) {
         return -1;
     }
 #endif
@@ -214,12 +217,12 @@ int mkdir(const char* path, mode_t mode) {
 }
 
 int mkdirat(int dirfd, const char* path, mode_t mode) {
-    OLVEX_SEAM("mkdirat", path, true, -1);
+    OLVEX_SEAM("mkdirat", path, true, -1, .fd = dirfd);
     return ::mkdirat(dirfd, path, mode);
 }
 
 int rename(const char* from, const char* to) {
-    OLVEX_SEAM("rename", from, true, -1);
+    OLVEX_SEAM("rename", from, true, -1, .to = to);
     return ::rename(from, to);
 }
 
@@ -229,7 +232,7 @@ int unlink(const char* path) {
 }
 
 int unlinkat(int dirfd, const char* path, int flags) {
-    OLVEX_SEAM("unlinkat", path, true, -1);
+    OLVEX_SEAM("unlinkat", path, true, -1, .fd = dirfd, .flags = flags);
     return ::unlinkat(dirfd, path, flags);
 }
 
@@ -371,7 +374,7 @@ int listDirectory(int folder, std::vector<DirEntry>& out) {
 }
 
 ssize_t copyFileRange(int in, int out, size_t count) {
-    OLVEX_SEAM("copyFileRange", "", true, -1);
+    OLVEX_SEAM("copyFileRange", "", true, -1, .fd = out, .size = count, .from = in);
 #ifdef __linux__
     ssize_t n;
     do {

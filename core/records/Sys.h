@@ -127,11 +127,21 @@ namespace fault {
 
 // One call through the seam: `path` is empty for calls on a descriptor; `mutates` is set for
 // calls that change the file system or may need space (writes, creating opens, renames…).
+// The remaining fields carry what a recorder needs to replay the call (the power-loss model
+// of the fault harness): the descriptor of a descriptor call or the folder of an *at call, the
+// destination of a rename, the flags of an open and the bytes of a write.
 struct Call {
     long number;
     const char* name;
     const char* path;
     bool mutates;
+    int fd = -1;
+    const char* to = "";
+    int flags = 0;
+    const void* data = nullptr;
+    size_t size = 0;
+    // The descriptor a kernel copy reads from (its bytes are those at its current offset).
+    int from = -1;
 };
 
 struct Plan {

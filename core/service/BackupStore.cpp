@@ -158,6 +158,16 @@ Path locateBackupFolder(const GameClient& client, const Uuid& id) {
     return canonical;
 }
 
+// Creates a folder of the store with its entry flushed: a backup moved into a folder whose
+// own entry a power loss could take back would be lost with it.
+void storeArea(const Path& folder) {
+    const bool existed = FileSafety::isDirectory(folder);
+    FileSafety::directory(folder);
+    if (!existed) {
+        FileSafety::syncDirectory(folder.parent_path());
+    }
+}
+
 } // namespace
 
 std::vector<LocalBackup> ManagerService::listBackups(const GameClient& client) {
@@ -205,7 +215,7 @@ void ManagerService::recycleBackup(const LocalBackup& backup, const GameClient& 
         }
         const Path folder = verifiedBackupFolder(backup, client);
         const Path recycled = recycleFolder(client);
-        FileSafety::directory(recycled);
+        storeArea(recycled);
         const Path destination = recycled / backup.id.text();
         FileSafety::checkPath(destination);
         // rename(2) would silently replace an empty folder of that name; the store never replaces.
@@ -252,7 +262,7 @@ void ManagerService::recoverRecycledBackups(const GameClient& client) {
             if (present.count(*id) != 0 || FileSafety::exists(destination)) {
                 throw ManagerError("备份 ID 冲突，已停止恢复。");
             }
-            FileSafety::directory(store);
+            storeArea(store);
             FileSafety::move(recycled / entry.name, destination);
             present.insert(*id);
         }

@@ -366,15 +366,28 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     const Path staging = managerFolder(client) / ("work-" + Uuid::random().text());
     FileSafety::directory(folder.parent_path());
     FileSafety::directory(staging);
-    FileSafety::removeOnFailure(staging, [&] {
+    bool listed = false;
+    try {
         FileSafety::VolumeFlush volume(staging);
         FileSafety::copyTree(source, staging / "payload", m_control, FileSafety::Flush::deferred);
         // A backup is listed once its record exists, so its payload must be durable first.
         volume.flush();
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));
         FileSafety::move(staging, folder);
+        listed = true;
         FileSafety::syncDirectory(folder.parent_path());
-    });
+    } catch (...) {
+        // A backup renamed into place whose folder entry could not be flushed is listed all the
+        // same: it goes back under its work name, so that a reported failure leaves no backup.
+        if (listed) {
+            try {
+                FileSafety::move(folder, staging);
+            } catch (...) {
+            }
+        }
+        FileSafety::removeQuietly(staging);
+        throw;
+    }
     return record;
 }
 
@@ -441,8 +454,10 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
                 m_beforeCommit();
             }
             FileSafety::move(next, target);
-            FileSafety::syncDirectory(target.parent_path());
+            // The work folder first: while the target's folder may still show the new content,
+            // the old target must be durably in `previous`, where recovery looks for it.
             FileSafety::syncDirectory(work);
+            FileSafety::syncDirectory(target.parent_path());
             removeJournal(client);
         } catch (...) {
             commitFailure = std::current_exception();

@@ -163,9 +163,21 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
         }
         FileSafety::move(staging, destination);
     });
-    // The package was in place but may not survive a power loss; a reported failure leaves no
-    // package behind, so it is taken away again.
-    FileSafety::removeOnFailure(destination, [&] { FileSafety::syncDirectory(parent); });
+    try {
+        FileSafety::syncDirectory(parent);
+    } catch (...) {
+        // The package was in place but may not survive a power loss; a reported failure
+        // leaves no package behind, so it is taken away again: renamed back first, so that a
+        // removal that fails part-way leaves a staging folder, never part of a package.
+        bool renamed = false;
+        try {
+            FileSafety::move(destination, staging);
+            renamed = true;
+        } catch (...) {
+        }
+        FileSafety::removeQuietly(renamed ? staging : destination);
+        throw;
+    }
 }
 
 void ManagerService::importWTF(const Path& from, const GameClient& client, OperationControl* control) {

@@ -1,18 +1,57 @@
 #pragma once
 
-// Runs one changing operation under every possible injected file-system failure and crash,
+// Runs one changing operation under injected file-system failures, crashes and power losses,
 // and checks that the version folder ends either as before or as intended, never in between.
 //
-// For a case, a clean reference run counts the N calls the operation makes through the
-// file-system seam. Then for every n in 1..N, on a fresh copy of the fixture: call n fails
-// with EIO (and with ENOSPC when it is a write); and, in a child process, the process ends at
-// call n. After each, a fresh service runs recovery, and the harness checks:
-//   - the case's state equals the state before or the state after the clean run;
-//   - an operation that reported success left exactly the state after;
+// For a case, a clean reference run records every call the operation makes through the
+// file-system seam (N calls). Each row then runs the operation on fresh copies of the fixture:
+//   single       call n fails with EIO (and ENOSPC when it is a write); the process ends at n.
+//   secondFault  call n fails; then each call m the failing run makes afterwards (its
+//                rollback and clean-up) fails with EIO as well, or the process ends there.
+//   persistent   from call n on, every call that needs space fails with ENOSPC; every
+//                mutating call fails with EROFS; every close fails with EIO; every unlink
+//                fails with EIO. Once: every unlock fails with EIO.
+//   doubleCrash  the process ends at call n, then the recovery of that ends at each of its
+//                calls m, and a third recovery runs clean.
+//   powerLoss    the power fails before call n: only what was flushed is kept (see below).
+// Rows with many runs are sampled deterministically (the printed line says which and how
+// many): the single and power-loss rows run whole; the two-fault rows take every first fault
+// or crash after the journal is in place and a fixed stride of those before it, then a fixed
+// stride of the pairs; the persistent row a fixed stride of its runs. OLVEX_FAULT_SWEEP=full
+// runs every one.
+//
+// A failure must report its class. With one fault: before the operation's journal is in place
+// a plain error without the rollback prefix, and the target as before; after it
+// "操作失败，已恢复操作前状态：" with the target as before and no journal. With more faults the
+// rollback itself may fail ("操作失败且自动回滚未完成：", the journal kept), and a fault that
+// hides whether the journal got into place may be answered by a rollback. A success must leave
+// exactly the state after. Then a fresh service runs recovery, and the harness checks:
+//   - the case's state equals the state before or the state after the clean run, and the
+//     state after when the operation had reported success;
 //   - no journal, work or recovery folder, or temporary file of an atomic write remains;
-//   - every folder in backups/ is a whole backup;
+//   - every folder in backups/ is a whole backup, and every backup made by the operation
+//     holds exactly the target as it was before;
 //   - every backup that existed before is complete in exactly one of backups/ and
 //     recycled-backups/.
+//
+// Power-loss model. The reference run records each mutation (file creation and truncation,
+// write with its offset and bytes, rename, unlink, mkdir, rmdir) and each flush (fsync of a
+// file or folder, syncfs) on a model of the fixture's folder: every file and folder is a node;
+// a folder has its entries as the process sees them and its durable entries; a file has its
+// bytes and its durable bytes. fsync of a file makes its bytes durable, fsync of a folder its
+// entries, syncfs everything. A power loss before call n keeps the durable entries and bytes
+// of the calls before n (a file never flushed is empty; a rename changes two folders, each
+// durable on its own flush, so a renamed item may be kept in both places or in neither). As a
+// file system may also write a folder back on its own, in any order, each point is also tried
+// with the unflushed entries of all, each one, and all but one of the changed folders written
+// back (file bytes never are; a rename is written back whole, both its folders or neither).
+// Identical disk states are checked once. Modes are not modelled
+// (no case depends on them). The model must replay the clean run exactly (its final visible
+// tree is compared with the disk). After a power loss nothing was reported, so only "as
+// before or as intended" and the backup and leftover checks apply: while the operation's
+// journal is durable, recovery must undo the change, and once its removal is durable the
+// target must be as intended. A recovery (a case whose journal existed before) must end as
+// intended in every row: stopped anywhere, the next recovery finishes it.
 
 #include <functional>
 #include <map>
@@ -33,6 +72,8 @@ struct FaultFixture {
     GameClient client;
     std::unique_ptr<ManagerService> service;
     std::map<std::string, std::string> notes; // whatever a case's setup wants to hand on
+    // Set for rows with more than one fault, where a best-effort clean-up may fail as well.
+    bool cleanupMayFail = false;
 
     FaultFixture();
     void renewService();
@@ -59,9 +100,13 @@ inline void PrintTo(const FaultCase& faultCase, std::ostream* out) {
     *out << faultCase.name;
 }
 
+enum class FaultRow { single, secondFault, persistent, doubleCrash, powerLoss };
+const char* rowName(FaultRow row);
+
 struct FaultRunSummary {
-    long calls = 0; // N of the clean run
-    long cases = 0; // injected runs checked
+    long calls = 0;       // N of the clean run
+    long cases = 0;       // injected runs checked
+    std::string sampling; // which of the row's runs were chosen
 };
 
 #ifdef OLVEX_FAULT_INJECTION
@@ -70,8 +115,8 @@ struct FaultRunSummary {
 int diskFull(const sys::fault::Call& call);
 #endif
 
-// Runs the whole sweep with gtest assertions; stops at the first failing injection.
-FaultRunSummary runFaultCase(const FaultCase& faultCase);
+// Runs one row of the sweep with gtest assertions; stops at the first failing injection.
+FaultRunSummary runFaultRow(const FaultCase& faultCase, FaultRow row);
 
 // Serialises a tree (relative path → content) as text for state comparison.
 std::string treeState(const Path& root, const std::string& skipTopLevel = ".olvex-manager");
