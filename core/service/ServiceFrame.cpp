@@ -187,6 +187,16 @@ void ManagerService::sweep(const GameClient& client) {
     } catch (...) {
         return;
     }
+    if (std::none_of(entries.begin(), entries.end(), [](const auto& entry) { return isLeftover(entry.name); })) {
+        return;
+    }
+    // A work folder may hold an old target that a journal, removed but not yet durably, would
+    // put back after a power loss: nothing is deleted until the journal's absence is on disk.
+    try {
+        FileSafety::syncDirectory(manager);
+    } catch (...) {
+        return;
+    }
     for (const auto& entry : entries) {
         if (!isLeftover(entry.name)) {
             continue;
@@ -467,10 +477,13 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         rollBack(client, target, work, commitFailure);
     }
     // The change is complete. If flushing the journal's removal fails, a power loss may bring
-    // the journal back and recovery would undo the change: consistent, so not reported.
+    // the journal back and recovery would undo the change: consistent, so not reported. But
+    // the old target set aside in the work folder is what that recovery puts back, so it stays
+    // whole: the next sweep deletes it once the journal's removal is durable.
     try {
         FileSafety::syncDirectory(managerFolder(client));
     } catch (...) {
+        return;
     }
     // The player does not wait for the old content to be deleted: the work folder is renamed
     // out of the way in one step and deleted in the background once the lease is released.

@@ -37,6 +37,20 @@ struct Game : GameFixture {
     }
 };
 
+#ifdef OLVEX_FAULT_INJECTION
+bool isRemoval(const sys::fault::Call& call) {
+    const std::string name = call.name;
+    return name == "unlink" || name == "rmdir" || name == "unlinkat";
+}
+
+// The whole path of what a removal removes, also when it names an entry of an open folder.
+Path removedPath(const sys::fault::Call& call) {
+    return std::string(call.name) == "unlinkat"
+               ? fs::read_symlink("/proc/self/fd/" + std::to_string(call.fd)) / call.path
+               : Path(call.path);
+}
+#endif
+
 } // namespace
 
 TEST(Transaction, ReplacesTheTargetJournallingItsBackupAndSweepsOnlyItsOwnWorkFolders) {
@@ -245,16 +259,14 @@ TEST(Sweep, LeftoversNeverBlockTheFolderAndAreListedUntilRemoved) {
     };
     // What the kernel does for anyone but root: no removal from a folder without write permission.
     const auto permissions = [](const sys::fault::Call& call) {
-        const std::string name = call.name;
         struct ::stat folder {};
-        return (name == "unlink" || name == "rmdir") && ::stat(Path(call.path).parent_path().c_str(), &folder) == 0 &&
+        return isRemoval(call) && ::stat(removedPath(call).parent_path().c_str(), &folder) == 0 &&
                        (folder.st_mode & S_IWUSR) == 0
                    ? EACCES
                    : 0;
     };
     const auto refused = [&](const sys::fault::Call& call) {
-        const std::string name = call.name;
-        return (name == "unlink" || name == "rmdir") && std::string(call.path).starts_with(work.native()) ? EACCES : 0;
+        return isRemoval(call) && removedPath(call).native().starts_with(work.native()) ? EACCES : 0;
     };
 
     plant();
@@ -271,6 +283,38 @@ TEST(Sweep, LeftoversNeverBlockTheFolderAndAreListedUntilRemoved) {
     EXPECT_EQ(service.leftovers(game.client), std::vector<Path>{work});
     EXPECT_EQ(readFile(game.addons() / "Two/Two.toc"), "2");
     EXPECT_FALSE(service.recover(game.client));
+    EXPECT_EQ(service.leftovers(game.client), std::vector<Path>{});
+}
+
+// Until the journal's removal is on disk, a power loss can bring the journal back, and its
+// recovery puts back the old target set aside in the work folder: that folder is kept whole
+// until a sweep has flushed the journal's removal.
+TEST(Transaction, KeepsTheSetAsideTargetUntilTheJournalsRemovalIsDurable) {
+    Game game;
+    ManagerService service;
+    service.recover(game.client);
+    const auto managerFlush = [&](const sys::fault::Call& call) {
+        return std::string(call.name) == "fsync" &&
+               fs::read_symlink("/proc/self/fd/" + std::to_string(call.fd)) == fs::canonical(game.manager());
+    };
+    bool journalRemoved = false;
+    sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+        journalRemoved =
+            journalRemoved || (std::string(call.name) == "unlink" && Path(call.path).filename() == "active.json");
+        return journalRemoved && managerFlush(call) ? EIO : 0;
+    }});
+    game.run(service, BackupKind::addons, [](const Path& next) { writeFile(next / "Two/Two.toc", "2"); });
+    sys::fault::disarm();
+    EXPECT_EQ(names(game.addons()), Names{"Two"});
+    const std::vector<Path> kept = service.leftovers(game.client);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(readFile(kept[0] / "previous/One/sub/deep/file.lua"), "print(1)");
+
+    sys::fault::arm({.inject = [&](const sys::fault::Call& call) { return managerFlush(call) ? EIO : 0; }});
+    service.recover(game.client);
+    sys::fault::disarm();
+    EXPECT_EQ(service.leftovers(game.client), kept);
+    service.recover(game.client);
     EXPECT_EQ(service.leftovers(game.client), std::vector<Path>{});
 }
 
