@@ -8,7 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <string>
 #include <unistd.h>
 
@@ -46,20 +45,19 @@ void snapshotOurs(benchmark::State& state) {
             break;
         }
     }
-    state.counters["peak_rss_kb"] = static_cast<double>(olvex::bench::peakResidentKb());
+    olvex::bench::reportOwnPeak(state);
 }
 
 void snapshotTools(benchmark::State& state) {
-    long peak = 0;
-    for (auto _ : state) {
+    olvex::bench::measureTool(state, [&] {
         state.PauseTiming();
         fs::path folder = prepareGame();
         state.ResumeTiming();
-        peak = std::max(peak, olvex::bench::runTool(
-                                  {"cp", "-r", (folder / "_retail_/WTF").native(), (folder / "backup").native()}));
+        const long peak =
+            olvex::bench::runTool({"cp", "-r", (folder / "_retail_/WTF").native(), (folder / "backup").native()});
         ::sync();
-    }
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+        return peak;
+    });
 }
 
 BENCHMARK(snapshotOurs)->Name("snapshot/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
