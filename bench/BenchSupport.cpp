@@ -25,6 +25,21 @@ std::string takeFlag(int& argc, char** argv, const std::string& name) {
     return {};
 }
 
+int runWithFlags(int argc, char** argv, const std::vector<std::pair<std::string, std::string*>>& flags) {
+    benchmark::Initialize(&argc, argv);
+    bool missing = false;
+    for (const auto& [name, value] : flags) {
+        *value = takeFlag(argc, argv, name);
+        missing = missing || value->empty();
+    }
+    if (missing || benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 std::filesystem::path freshFolder(const std::filesystem::path& base) {
     static std::atomic<int> counter{0};
     for (;;) {

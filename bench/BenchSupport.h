@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace olvex::bench {
@@ -15,6 +16,11 @@ namespace olvex::bench {
 // The value of a "--name=value" argument, removed from argv; empty when absent. Call after
 // benchmark::Initialize, which takes its own flags out first.
 std::string takeFlag(int& argc, char** argv, const std::string& name);
+
+// The whole main of a benchmark binary whose flags are all required: reads each --name=value
+// into its variable and runs the benchmarks the command line selects. 2 when a flag is missing
+// or unknown.
+int runWithFlags(int argc, char** argv, const std::vector<std::pair<std::string, std::string*>>& flags);
 
 // A new, empty folder below `base` that no earlier run used.
 std::filesystem::path freshFolder(const std::filesystem::path& base);

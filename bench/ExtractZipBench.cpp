@@ -43,13 +43,5 @@ BENCHMARK(extractBsdtar)->Name("extract_zip/bsdtar")->UseRealTime()->Unit(benchm
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    g_archive = olvex::bench::takeFlag(argc, argv, "archive");
-    g_into = olvex::bench::takeFlag(argc, argv, "into");
-    if (g_archive.empty() || g_into.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 2;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return olvex::bench::runWithFlags(argc, argv, {{"archive", &g_archive}, {"into", &g_into}});
 }

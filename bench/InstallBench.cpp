@@ -88,14 +88,5 @@ BENCHMARK(installTools)->Name("install/tools")->UseRealTime()->Unit(benchmark::k
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    g_pack = olvex::bench::takeFlag(argc, argv, "pack");
-    g_live = olvex::bench::takeFlag(argc, argv, "live");
-    g_into = olvex::bench::takeFlag(argc, argv, "into");
-    if (g_pack.empty() || g_live.empty() || g_into.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 2;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return olvex::bench::runWithFlags(argc, argv, {{"pack", &g_pack}, {"live", &g_live}, {"into", &g_into}});
 }

@@ -66,13 +66,5 @@ BENCHMARK(snapshotTools)->Name("snapshot/tools")->UseRealTime()->Unit(benchmark:
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    g_wtf = olvex::bench::takeFlag(argc, argv, "wtf");
-    g_into = olvex::bench::takeFlag(argc, argv, "into");
-    if (g_wtf.empty() || g_into.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 2;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return olvex::bench::runWithFlags(argc, argv, {{"wtf", &g_wtf}, {"into", &g_into}});
 }

@@ -320,6 +320,16 @@ void AppModel::run(const QString& title, bool cancellable, Body body) {
     runOperation(title, std::move(body));
 }
 
+// The common end of a request that changes the game folder: once the service has done it,
+// the success message shows and every list is read again.
+QCoro::Task<> AppModel::change(std::function<void(ManagerService&)> request, QString message) {
+    auto asked = ask(std::move(request));
+    co_await asked;
+    setMessage(message);
+    auto refreshed = refresh();
+    co_await refreshed;
+}
+
 QCoro::Task<> AppModel::runOperation(QString title, Body body) {
     QPointer<AppModel> self(this);
     QString outcome;
@@ -501,13 +511,11 @@ void AppModel::removeRetired(const RetiredAddon& addon) {
 QCoro::Task<> AppModel::removeRetiredBody(RetiredAddon addon, GameClient client) {
     requireClosedGame();
     auto control = m_operation.get();
-    auto request = ask([addon, client, control](ManagerService& service) {
-        service.removeRetiredAddon(addon.packID, addon.name, client, control);
-    });
-    co_await request;
-    setMessage(QStringLiteral("已备份并清理旧整合包插件，其他插件保留。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change(
+        [addon, client, control](ManagerService& service) {
+            service.removeRetiredAddon(addon.packID, addon.name, client, control);
+        },
+        QStringLiteral("已备份并清理旧整合包插件，其他插件保留。"));
 }
 
 void AppModel::recover() {
@@ -517,11 +525,8 @@ void AppModel::recover() {
 
 QCoro::Task<> AppModel::recoverBody(GameClient client) {
     requireClosedGame();
-    auto request = ask([client](ManagerService& service) { service.recover(client); });
-    co_await request;
-    setMessage(QStringLiteral("已恢复中断操作之前的状态。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change([client](ManagerService& service) { service.recover(client); },
+                  QStringLiteral("已恢复中断操作之前的状态。"));
 }
 
 // --- Backups and configuration -------------------------------------------------------------
@@ -534,11 +539,8 @@ void AppModel::backup() {
 QCoro::Task<> AppModel::backupBody(GameClient client) {
     requireClosedGame();
     auto control = m_operation.get();
-    auto request = ask([client, control](ManagerService& service) { service.backupWTF(client, control); });
-    co_await request;
-    setMessage(QStringLiteral("WTF 配置已备份到当前版本目录。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change([client, control](ManagerService& service) { service.backupWTF(client, control); },
+                  QStringLiteral("WTF 配置已备份到当前版本目录。"));
 }
 
 void AppModel::restore(const LocalBackup& backup, const std::optional<std::string>& scope) {
@@ -549,12 +551,9 @@ void AppModel::restore(const LocalBackup& backup, const std::optional<std::strin
 QCoro::Task<> AppModel::restoreBody(LocalBackup backup, std::optional<std::string> scope, GameClient client) {
     requireClosedGame();
     auto control = m_operation.get();
-    auto request = ask(
-        [backup, scope, client, control](ManagerService& service) { service.restore(backup, client, scope, control); });
-    co_await request;
-    setMessage(QStringLiteral("已恢复") + qText(title(backup.kind)) + QStringLiteral("，恢复前的状态也已自动备份。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change(
+        [backup, scope, client, control](ManagerService& service) { service.restore(backup, client, scope, control); },
+        QStringLiteral("已恢复") + qText(title(backup.kind)) + QStringLiteral("，恢复前的状态也已自动备份。"));
 }
 
 void AppModel::chooseScope(const LocalBackup& backup) {
@@ -629,11 +628,8 @@ QCoro::Task<> AppModel::importBody(QString folder, GameClient client) {
     requireClosedGame();
     auto control = m_operation.get();
     const Path from = toPath(folder);
-    auto request = ask([from, client, control](ManagerService& service) { service.importWTF(from, client, control); });
-    co_await request;
-    setMessage(QStringLiteral("配置已校验并导入，原配置已自动备份。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change([from, client, control](ManagerService& service) { service.importWTF(from, client, control); },
+                  QStringLiteral("配置已校验并导入，原配置已自动备份。"));
 }
 
 void AppModel::recycle(const LocalBackup& backup) {
@@ -642,12 +638,9 @@ void AppModel::recycle(const LocalBackup& backup) {
 }
 
 QCoro::Task<> AppModel::recycleBody(LocalBackup backup, GameClient client) {
-    auto request = ask([backup, client](ManagerService& service) { service.recycleBackup(backup, client); });
-    co_await request;
-    setMessage(QStringLiteral("备份已移入可恢复区，仍占磁盘空间。确认无需保留后可在") + PlatformWords::fileBrowser() +
-               QStringLiteral("中清理。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change([backup, client](ManagerService& service) { service.recycleBackup(backup, client); },
+                  QStringLiteral("备份已移入可恢复区，仍占磁盘空间。确认无需保留后可在") +
+                      PlatformWords::fileBrowser() + QStringLiteral("中清理。"));
 }
 
 void AppModel::retainRecent() {
@@ -656,11 +649,8 @@ void AppModel::retainRecent() {
 }
 
 QCoro::Task<> AppModel::retainBody(GameClient client) {
-    auto request = ask([client](ManagerService& service) { service.retainBackups(5, client); });
-    co_await request;
-    setMessage(QStringLiteral("每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change([client](ManagerService& service) { service.retainBackups(5, client); },
+                  QStringLiteral("每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。"));
 }
 
 void AppModel::recoverRecycled() {
@@ -669,11 +659,8 @@ void AppModel::recoverRecycled() {
 }
 
 QCoro::Task<> AppModel::recoverRecycledBody(GameClient client) {
-    auto request = ask([client](ManagerService& service) { service.recoverRecycledBackups(client); });
-    co_await request;
-    setMessage(QStringLiteral("已恢复可恢复区中的备份。"));
-    auto refreshed = refresh();
-    co_await refreshed;
+    return change([client](ManagerService& service) { service.recoverRecycledBackups(client); },
+                  QStringLiteral("已恢复可恢复区中的备份。"));
 }
 
 void AppModel::revealBackups() {

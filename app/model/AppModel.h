@@ -309,6 +309,7 @@ private:
     QCoro::Task<> runScan(std::vector<Path> roots);
     void applyScan(const ScanReport& report);
     QCoro::Task<> runOperation(QString title, Body body);
+    QCoro::Task<> change(std::function<void(ManagerService&)> request, QString message);
     // run() with the folder selected now handed to `body`; nothing happens without one.
     void runOnSelected(const QString& title, bool cancellable,
                        const std::function<QCoro::Task<>(const GameClient&)>& body);

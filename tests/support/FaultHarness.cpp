@@ -579,6 +579,25 @@ Outcome runArmed(FaultFixture& fixture, const std::function<void()>& body, sys::
     return outcome;
 }
 
+// One injected run on a fresh fixture, then its checks; false once a check failed (a sweep
+// stops at its first failure). With more than one fault, best-effort clean-up may fail too.
+bool checkedRun(const FaultCase& faultCase, const Reference& reference, FaultRunSummary& summary,
+                const sys::fault::Plan& plan, bool crash, bool onlyFault) {
+    auto fixture = prepared(faultCase);
+    auto backupsBefore = completeBackups(*fixture);
+    fixture->cleanupMayFail = !onlyFault;
+    Outcome outcome = runArmed(
+        *fixture, [&] { faultCase.operation(*fixture); }, plan, crash);
+    verify(faultCase, reference, *fixture, outcome, onlyFault, backupsBefore);
+    ++summary.cases;
+    return !::testing::Test::HasFailure();
+}
+
+// Calls that write file content: where a full disk shows first.
+bool writesContent(const std::string& name) {
+    return name == "write" || name == "copyFileRange";
+}
+
 bool releasing(const sys::fault::Call& call) {
     const std::string name = call.name;
     return name == "close" || name == "unlock";
@@ -636,21 +655,16 @@ void runSingle(const FaultCase& faultCase, const Reference& reference, FaultRunS
     for (long n = 1; n <= summary.calls; ++n) {
         const std::string& name = reference.trace[static_cast<size_t>(n - 1)];
         std::vector<Mode> modes{{"EIO", EIO}, {"crash", 0}};
-        if (name == "write") {
+        if (writesContent(name)) {
             modes.push_back({"ENOSPC", ENOSPC});
         }
         for (const Mode& mode : modes) {
             ++planned;
             SCOPED_TRACE(faultCase.name + ": " + mode.label + " at call " + std::to_string(n) + " (" + name + ")");
-            auto fixture = prepared(faultCase);
-            auto backupsBefore = completeBackups(*fixture);
             const bool crash = mode.error == 0;
-            Outcome outcome = runArmed(
-                *fixture, [&] { faultCase.operation(*fixture); },
-                crash ? sys::fault::Plan{.crashAt = n} : sys::fault::Plan{.failAt = n, .error = mode.error}, crash);
-            verify(faultCase, reference, *fixture, outcome, true, backupsBefore);
-            ++summary.cases;
-            if (::testing::Test::HasFailure()) {
+            if (!checkedRun(faultCase, reference, summary,
+                            crash ? sys::fault::Plan{.crashAt = n} : sys::fault::Plan{.failAt = n, .error = mode.error},
+                            crash, true)) {
                 return;
             }
         }
@@ -666,7 +680,7 @@ void runSecondFault(const FaultCase& faultCase, const Reference& reference, Faul
     std::vector<First> all;
     for (long n = 1; n <= summary.calls; ++n) {
         all.push_back({n, EIO});
-        if (reference.trace[static_cast<size_t>(n - 1)] == "write") {
+        if (writesContent(reference.trace[static_cast<size_t>(n - 1)])) {
             all.push_back({n, ENOSPC});
         }
     }
@@ -701,8 +715,6 @@ void runSecondFault(const FaultCase& faultCase, const Reference& reference, Faul
                 SCOPED_TRACE(faultCase.name + ": " + (first.error == EIO ? "EIO" : "ENOSPC") + " at call " +
                              std::to_string(first.n) + ", then " + (crash ? "crash" : "EIO") + " at call " +
                              std::to_string(m));
-                auto fixture = prepared(faultCase);
-                auto backupsBefore = completeBackups(*fixture);
                 sys::fault::Plan plan{.failAt = first.n, .error = first.error};
                 if (crash) {
                     plan.crashAt = m;
@@ -711,12 +723,7 @@ void runSecondFault(const FaultCase& faultCase, const Reference& reference, Faul
                         return call.number == m && !releasing(call) ? EIO : 0;
                     };
                 }
-                fixture->cleanupMayFail = true;
-                Outcome outcome = runArmed(
-                    *fixture, [&] { faultCase.operation(*fixture); }, plan, crash);
-                verify(faultCase, reference, *fixture, outcome, false, backupsBefore);
-                ++summary.cases;
-                if (::testing::Test::HasFailure()) {
+                if (!checkedRun(faultCase, reference, summary, plan, crash, false)) {
                     return;
                 }
             }
@@ -735,7 +742,10 @@ void runPersistent(const FaultCase& faultCase, const Reference& reference, Fault
         {"EIO on every close from",
          [](const sys::fault::Call& call) { return call.name == std::string("close") ? EIO : 0; }},
         {"EIO on every unlink from",
-         [](const sys::fault::Call& call) { return call.name == std::string("unlink") ? EIO : 0; }},
+         [](const sys::fault::Call& call) {
+             const std::string name = call.name;
+             return name == "unlink" || name == "unlinkat" ? EIO : 0;
+         }},
     };
     struct Run {
         long n;
@@ -759,14 +769,7 @@ void runPersistent(const FaultCase& faultCase, const Reference& reference, Fault
     for (long i = 0; i < sample.planned; i += sample.stride) {
         const Run& run = runs[static_cast<size_t>(i)];
         SCOPED_TRACE(faultCase.name + ": " + run.mode->label + " call " + std::to_string(run.n));
-        auto fixture = prepared(faultCase);
-        auto backupsBefore = completeBackups(*fixture);
-        fixture->cleanupMayFail = true;
-        Outcome outcome = runArmed(
-            *fixture, [&] { faultCase.operation(*fixture); }, {.inject = run.inject}, false);
-        verify(faultCase, reference, *fixture, outcome, false, backupsBefore);
-        ++summary.cases;
-        if (::testing::Test::HasFailure()) {
+        if (!checkedRun(faultCase, reference, summary, {.inject = run.inject}, false, false)) {
             return;
         }
     }
