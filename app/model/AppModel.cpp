@@ -53,6 +53,14 @@ template <typename Items, typename Row> QList<QVariantList> rowsOf(const Items& 
     return list;
 }
 
+// A confirmed candidate runs its command, if it is still there, and is cleared either way.
+template <typename T, typename Command> void takeCandidate(std::optional<T>& candidate, Command command) {
+    if (candidate) {
+        command(*candidate);
+    }
+    candidate.reset();
+}
+
 } // namespace
 
 AppModel::AppModel(PlatformServices& platform, Scanner scanner, std::unique_ptr<ManagerService> service,
@@ -689,10 +697,7 @@ void AppModel::setRestoreCandidate(const QString& backupId) {
 }
 
 void AppModel::confirmRestore() {
-    if (m_restoreCandidate) {
-        restore(*m_restoreCandidate, std::nullopt);
-    }
-    m_restoreCandidate.reset();
+    takeCandidate(m_restoreCandidate, [this](const auto& candidate) { restore(candidate, std::nullopt); });
     emit candidatesChanged();
 }
 
@@ -702,18 +707,12 @@ void AppModel::setRecycleCandidate(const QString& backupId) {
 }
 
 void AppModel::confirmRecycle() {
-    if (m_recycleCandidate) {
-        recycle(*m_recycleCandidate);
-    }
-    m_recycleCandidate.reset();
+    takeCandidate(m_recycleCandidate, [this](const auto& candidate) { recycle(candidate); });
     emit candidatesChanged();
 }
 
 void AppModel::confirmImport() {
-    if (m_importCandidate) {
-        importConfiguration(*m_importCandidate);
-    }
-    m_importCandidate.reset();
+    takeCandidate(m_importCandidate, [this](const auto& candidate) { importConfiguration(candidate); });
     emit candidatesChanged();
 }
 
@@ -726,10 +725,7 @@ void AppModel::setRetiredCandidate(const QString& retiredId) {
 }
 
 void AppModel::confirmRetired() {
-    if (m_retiredCandidate) {
-        removeRetired(*m_retiredCandidate);
-    }
-    m_retiredCandidate.reset();
+    takeCandidate(m_retiredCandidate, [this](const auto& candidate) { removeRetired(candidate); });
     emit candidatesChanged();
 }
 
