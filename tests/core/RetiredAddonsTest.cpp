@@ -46,12 +46,14 @@ struct Game : GameFixture {
         return service.retiredAddons(client) ==
                std::vector<RetiredAddon>{{"pack.a", "Claimed", false}, {"pack.a", "Old", true}};
     }
-    // The add-ons as given, `backups` backup folders and no work folder left.
-    void expectLeft(const Tree& addonsTree, size_t backups = 0) const {
+    // The add-ons as given, `backups` backup folders and, once the background deletion is
+    // done, no work folder or set-aside old content left.
+    void expectLeft(const Tree& addonsTree, size_t backups = 0) {
+        service.waitForDeletions();
         EXPECT_EQ(snapshotTree(addons()), addonsTree);
         size_t found = 0;
         for (const auto& [name, content] : snapshotTree(manager())) {
-            EXPECT_NE(name.rfind("work-", 0), 0u) << name;
+            EXPECT_TRUE(name.rfind("work-", 0) != 0 && name.rfind("trash-", 0) != 0) << name;
             found += name.rfind("backups/", 0) == 0 && name.find('/', 8) == std::string::npos;
         }
         EXPECT_EQ(found, backups);
