@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #endif
 
+#include "packs/Staging.h"
 #include "records/FileSafety.h"
 #include "service/ManagerService.h"
 
@@ -40,9 +41,6 @@ void lowerPriority() {
     (void)::setpriority(PRIO_DARWIN_THREAD, 0, PRIO_DARWIN_BG);
 #endif
 }
-
-// The lease of a staging folder (see Preview.cpp): housekeeping knows a staging folder by it.
-constexpr const char* kLeaseFolder = ".lease";
 
 } // namespace
 
@@ -116,7 +114,8 @@ void Deleter::run(Job& job) {
             return;
         }
         for (const auto& entry : FileSafety::list(job.folder)) {
-            if (entry.name != kLeaseFolder) {
+            // The lease goes last: housekeeping knows a staging folder by it.
+            if (job.folder / entry.name != stagingLease(job.folder)) {
                 FileSafety::remove(job.folder / entry.name);
             }
         }
