@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "base/Json.h"
 #include "records/Backup.h"
-#include "records/Json.h"
 #include "service/ManagerService.h"
 
 namespace fs = std::filesystem;

@@ -12,11 +12,14 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "base/ByteCount.h"
+#include "base/Errors.h"
+#include "base/Text.h"
 #include "discovery/GameScanner.h"
+#include "discovery/Inventory.h"
 #include "discovery/RunningGame.h"
-#include "records/ByteCount.h"
-#include "records/Errors.h"
-#include "records/Text.h"
+#include "packs/Staging.h"
+#include "service/Outcomes.h"
 
 namespace olvex::cli {
 
@@ -239,12 +242,9 @@ int scan(const Context& context) {
 
 int addons(const Context& context) {
     auto list = listedFor(context, &ManagerService::installedAddons);
-    if (context.invocation.search && !context.invocation.search->empty()) {
-        const std::string query = text::lowercased(*context.invocation.search);
-        std::erase_if(list, [&](const InstalledAddon& addon) {
-            const std::string haystack = addon.title + " " + addon.folder.filename().native() + " " + addon.author;
-            return text::lowercased(haystack).find(query) == std::string::npos;
-        });
+    if (context.invocation.search) {
+        std::erase_if(
+            list, [&](const InstalledAddon& addon) { return !addonMatchesSearch(addon, *context.invocation.search); });
     }
     return printList(
         context, list,
@@ -289,7 +289,7 @@ int removeRetired(const Context& context) {
     requireGameClosed(context, client);
     context.session.operation(
         [&](ManagerService& s, OperationControl* control) { s.removeRetiredAddon(packID, name, client, control); });
-    return finish(context, "已备份并清理旧整合包插件，其他插件保留。", Json{{"packID", packID}, {"name", name}});
+    return finish(context, outcome::kRetiredRemoved, Json{{"packID", packID}, {"name", name}});
 }
 
 std::string describePreview(const ImportPreview& preview) {
@@ -394,8 +394,7 @@ int install(const Context& context) {
     }
     const Uuid token = result.token;
     context.session.operation([token](ManagerService& s, OperationControl* control) { s.install(token, control); });
-    const std::string message =
-        "已安装 " + std::to_string(result.addons.size()) + " 个插件。同名插件已替换，其余插件和 WTF 配置已保留。";
+    const std::string message = outcome::installed(result.addons.size());
     return finish(context, message, Json{{"preview", jsonOf(result)}});
 }
 
@@ -418,7 +417,7 @@ int backupWTF(const Context& context) {
     if (!context.invocation.json) {
         std::cout << "备份编号：" << backup.id.text() << '\n';
     }
-    return finish(context, "WTF 配置已备份到当前版本目录。", Json{{"backup", jsonOf(backup)}});
+    return finish(context, outcome::kWtfBackedUp, Json{{"backup", jsonOf(backup)}});
 }
 
 int scopes(const Context& context) {
@@ -446,7 +445,7 @@ int restore(const Context& context) {
     requireGameClosed(context, client);
     context.session.operation(
         [&](ManagerService& s, OperationControl* control) { s.restore(backup, client, scope, control); });
-    return finish(context, "已恢复" + title(backup.kind) + "，恢复前的状态也已自动备份。",
+    return finish(context, outcome::restored(backup.kind),
                   Json{{"backup", jsonOf(backup)}, {"scope", scope ? Json(*scope) : Json(nullptr)}});
 }
 
@@ -456,8 +455,7 @@ int exportBackup(const Context& context) {
     const Path destination = absolutePath(context.argument(2));
     context.session.operation(
         [&](ManagerService& s, OperationControl* control) { s.exportBackup(backup, client, destination, control); });
-    return finish(context, "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。",
-                  Json{{"backup", jsonOf(backup)}, {"destination", destination.native()}});
+    return finish(context, outcome::kExported, Json{{"backup", jsonOf(backup)}, {"destination", destination.native()}});
 }
 
 int importWTF(const Context& context) {
@@ -466,7 +464,7 @@ int importWTF(const Context& context) {
     requireGameClosed(context, client);
     context.session.operation(
         [&](ManagerService& s, OperationControl* control) { s.importWTF(package, client, control); });
-    return finish(context, "配置已校验并导入，原配置已自动备份。", Json{{"package", package.native()}});
+    return finish(context, outcome::kImported, Json{{"package", package.native()}});
 }
 
 int recycle(const Context& context) {
@@ -493,7 +491,8 @@ std::pair<Json, Json> movedBackups(const Context& context, const GameClient& cli
 
 int retain(const Context& context) {
     const GameClient client = clientArgument(context, 0);
-    const int count = context.invocation.arguments.size() > 1 ? countArgument(context.argument(1)) : 5;
+    const int count =
+        context.invocation.arguments.size() > 1 ? countArgument(context.argument(1)) : kDefaultRetainedBackups;
     const Json recycled =
         movedBackups(context, client, [&](ManagerService& s) { s.retainBackups(count, client); }).first;
     return finish(context,
@@ -536,7 +535,7 @@ int recover(const Context& context) {
     // Always through the service: it takes the lease (a concurrent operation is refused) and
     // sweeps leftover work folders whether or not a journal is waiting.
     const bool recovered = context.session.change([client](ManagerService& s) { return s.recover(client); });
-    return finish(context, recovered ? "已恢复中断操作之前的状态。" : "没有被中断的操作，无需恢复。",
+    return finish(context, recovered ? outcome::kRecovered : "没有被中断的操作，无需恢复。",
                   Json{{"recovered", recovered}});
 }
 
@@ -576,7 +575,7 @@ int status(const Context& context) {
 }
 
 int cleanup(const Context& context) {
-    const Date cutoff{Date::now().sinceReference - 86'400};
+    const Date cutoff = stagingCutoff(Date::now());
     const TemporaryCleanup result =
         context.session.change([cutoff](ManagerService& s) { return s.cleanupTemporaryFiles(cutoff); });
     const std::int64_t bytes = result.removedBytes;

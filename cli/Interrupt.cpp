@@ -1,13 +1,17 @@
 #include "Interrupt.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
+#include <string_view>
 #include <unistd.h>
 
-#include "records/OperationControl.h"
+#include "base/OperationControl.h"
+#include "service/Outcomes.h"
 
 namespace olvex::cli {
 
@@ -99,8 +103,16 @@ void InterruptWatcher::watch() {
         } else if (!m_changing) {
             // Nothing has been changed and nothing needs to be undone: stop without waiting for
             // the answer of a read that is no longer wanted.
-            static constexpr char message[] = "\n已取消，游戏文件保持操作前状态。\n";
-            [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
+            // Built at compile time: a signal handler may not allocate.
+            static constexpr auto message = [] {
+                constexpr std::string_view text = outcome::kCancelled;
+                std::array<char, text.size() + 2> line{};
+                line.front() = '\n';
+                std::copy(text.begin(), text.end(), line.begin() + 1);
+                line.back() = '\n';
+                return line;
+            }();
+            [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, message.data(), message.size());
             std::_Exit(130);
         }
     }

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <unistd.h>
 
-#include "records/ByteCount.h"
+#include "base/ByteCount.h"
 
 namespace olvex::cli {
 

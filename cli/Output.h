@@ -10,11 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/OperationControl.h"
+#include "base/OperationStage.h"
 #include "discovery/GameScanner.h"
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
-#include "records/OperationControl.h"
-#include "records/OperationStage.h"
 #include "records/Records.h"
 
 namespace olvex::cli {

@@ -9,16 +9,16 @@
 #include "Interrupt.h"
 #include "OlvexVersion.h"
 #include "Session.h"
-#include "records/Errors.h"
-#include "records/Text.h"
+#include "base/Errors.h"
+#include "base/Text.h"
 #include "service/ManagerService.h"
+#include "service/Outcomes.h"
 
 namespace {
 
 constexpr int kFailure = 1;
 constexpr int kUsage = 2;
 constexpr int kCancelled = 130;
-const char* const kCancelledMessage = "已取消，游戏文件保持操作前状态。";
 
 int usageFailure(const std::string& message) {
     std::cerr << "用法错误：" << message << "\n运行“olvex help”查看用法。\n";
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     } catch (const UsageError& failure) {
         return usageFailure(failure.what());
     } catch (const olvex::CancellationError&) {
-        std::cerr << kCancelledMessage << '\n';
+        std::cerr << olvex::outcome::kCancelled << '\n';
         return kCancelled;
     } catch (const olvex::DamagedJournalError& failure) {
         std::cerr << olvex::text::visible(failure.message()) << '\n'

@@ -7,16 +7,18 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
+#include "base/Errors.h"
+#include "discovery/Inventory.h"
 #include "discovery/RunningGame.h"
+#include "fs/FileSafety.h"
+#include "packs/Staging.h"
 #include "platform/PlatformWords.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
+#include "service/Outcomes.h"
 
 namespace olvex {
 
 namespace {
 
-constexpr auto kCancelledMessage = "已取消，游戏文件保持操作前状态。";
 constexpr int kProgressInterval = 100; // milliseconds between progress readings
 
 // With GCC 12, a temporary built inside a co_await expression (a lambda and its captures, a
@@ -164,7 +166,7 @@ QCoro::Task<> AppModel::runScan(std::vector<Path> roots) {
     // The model may be destroyed while the scanner runs; the task then wakes up to nothing and
     // must not touch it.
     QPointer<AppModel> self(this);
-    const Date dayAgo = Date::fromUnix(Date::now().unixSeconds() - 86400);
+    const Date dayAgo = stagingCutoff(Date::now());
     try {
         auto cleanup = ask([dayAgo](ManagerService& service) { return service.cleanupTemporaryFiles(dayAgo); });
         co_await cleanup;
@@ -351,7 +353,7 @@ QCoro::Task<> AppModel::runOperation(QString title, Body body) {
         if (!self) {
             co_return;
         }
-        setMessage(QString::fromUtf8(kCancelledMessage));
+        setMessage(QString::fromUtf8(outcome::kCancelled));
         outcome = QStringLiteral("：取消");
     } catch (const std::exception& failure) {
         if (!self) {
@@ -495,8 +497,7 @@ QCoro::Task<> AppModel::installBody(ImportPreview preview) {
     auto request = ask([token, control](ManagerService& service) { service.install(token, control); });
     co_await request;
     setPreview(std::nullopt);
-    setMessage(
-        QStringLiteral("已安装 %1 个插件。同名插件已替换，其余插件和 WTF 配置已保留。").arg(preview.addons.size()));
+    setMessage(qText(outcome::installed(preview.addons.size())));
     auto refreshed = refresh();
     co_await refreshed;
 }
@@ -523,7 +524,7 @@ QCoro::Task<> AppModel::removeRetiredBody(RetiredAddon addon, GameClient client)
         [addon, client, control](ManagerService& service) {
             service.removeRetiredAddon(addon.packID, addon.name, client, control);
         },
-        QStringLiteral("已备份并清理旧整合包插件，其他插件保留。"));
+        QString::fromUtf8(outcome::kRetiredRemoved));
 }
 
 void AppModel::recover() {
@@ -534,7 +535,7 @@ void AppModel::recover() {
 QCoro::Task<> AppModel::recoverBody(GameClient client) {
     requireClosedGame();
     return change([client](ManagerService& service) { service.recover(client); },
-                  QStringLiteral("已恢复中断操作之前的状态。"));
+                  QString::fromUtf8(outcome::kRecovered));
 }
 
 // --- Backups and configuration -------------------------------------------------------------
@@ -548,7 +549,7 @@ QCoro::Task<> AppModel::backupBody(GameClient client) {
     requireClosedGame();
     auto control = m_operation.get();
     return change([client, control](ManagerService& service) { service.backupWTF(client, control); },
-                  QStringLiteral("WTF 配置已备份到当前版本目录。"));
+                  QString::fromUtf8(outcome::kWtfBackedUp));
 }
 
 void AppModel::restore(const LocalBackup& backup, const std::optional<std::string>& scope) {
@@ -561,7 +562,7 @@ QCoro::Task<> AppModel::restoreBody(LocalBackup backup, std::optional<std::strin
     auto control = m_operation.get();
     return change(
         [backup, scope, client, control](ManagerService& service) { service.restore(backup, client, scope, control); },
-        QStringLiteral("已恢复") + qText(title(backup.kind)) + QStringLiteral("，恢复前的状态也已自动备份。"));
+        qText(outcome::restored(backup.kind)));
 }
 
 void AppModel::chooseScope(const LocalBackup& backup) {
@@ -616,7 +617,7 @@ QCoro::Task<> AppModel::exportBody(LocalBackup backup, GameClient client, Path d
         service.exportBackup(backup, client, destination, control);
     });
     co_await request;
-    setMessage(QStringLiteral("备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。"));
+    setMessage(QString::fromUtf8(outcome::kExported));
 }
 
 void AppModel::chooseConfiguration() {
@@ -637,7 +638,7 @@ QCoro::Task<> AppModel::importBody(QString folder, GameClient client) {
     auto control = m_operation.get();
     const Path from = toPath(folder);
     return change([from, client, control](ManagerService& service) { service.importWTF(from, client, control); },
-                  QStringLiteral("配置已校验并导入，原配置已自动备份。"));
+                  QString::fromUtf8(outcome::kImported));
 }
 
 void AppModel::recycle(const LocalBackup& backup) {
@@ -657,8 +658,9 @@ void AppModel::retainRecent() {
 }
 
 QCoro::Task<> AppModel::retainBody(GameClient client) {
-    return change([client](ManagerService& service) { service.retainBackups(5, client); },
-                  QStringLiteral("每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。"));
+    return change(
+        [client](ManagerService& service) { service.retainBackups(kDefaultRetainedBackups, client); },
+        QStringLiteral("每类保留最近 %1 份，其余已移入可恢复区（仍占磁盘空间）。").arg(kDefaultRetainedBackups));
 }
 
 void AppModel::recoverRecycled() {
@@ -824,16 +826,10 @@ std::vector<InstalledAddon> AppModel::filteredAddons() const {
     if (m_addonQuery.isEmpty()) {
         return m_addons;
     }
-    const QLocale locale;
-    const QString query = locale.toLower(m_addonQuery);
+    const std::string query = m_addonQuery.toStdString();
     std::vector<InstalledAddon> matching;
-    for (const auto& addon : m_addons) {
-        const QString searchText = qText(addon.title) + QLatin1Char(' ') + toQString(addon.folder.filename()) +
-                                   QLatin1Char(' ') + qText(addon.author);
-        if (locale.toLower(searchText).contains(query)) {
-            matching.push_back(addon);
-        }
-    }
+    std::copy_if(m_addons.begin(), m_addons.end(), std::back_inserter(matching),
+                 [&](const InstalledAddon& addon) { return addonMatchesSearch(addon, query); });
     return matching;
 }
 

@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/OperationControl.h"
 #include "discovery/GameScanner.h"
 #include "model/ClientListModel.h"
 #include "model/OperationLog.h"
@@ -25,7 +26,6 @@
 #include "packs/PackRecords.h"
 #include "platform/PlatformServices.h"
 #include "records/Backup.h"
-#include "records/OperationControl.h"
 #include "records/Records.h"
 #include "service/ManagerService.h"
 #include "service/SerialExecutor.h"

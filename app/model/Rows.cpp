@@ -3,8 +3,8 @@
 #include <QDateTime>
 #include <algorithm>
 
+#include "base/Text.h"
 #include "platform/PlatformServices.h"
-#include "records/Text.h"
 
 namespace olvex::rows {
 

@@ -9,9 +9,9 @@
 #include <unistd.h>
 #include <unordered_set>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 
 namespace olvex::GameScanner {
 

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/Errors.h"
+#include "base/Text.h"
 #include "discovery/TocFile.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 
@@ -88,6 +89,14 @@ std::vector<InstalledAddon> listInstalledAddons(const GameClient& client) {
         });
     }
     return addons;
+}
+
+bool addonMatchesSearch(const InstalledAddon& addon, std::string_view query) {
+    if (query.empty()) {
+        return true;
+    }
+    const std::string haystack = addon.title + " " + addon.folder.filename().native() + " " + addon.author;
+    return text::lowercased(haystack).find(text::lowercased(query)) != std::string::npos;
 }
 
 } // namespace olvex

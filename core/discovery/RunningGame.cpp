@@ -1,9 +1,9 @@
 #include "discovery/RunningGame.h"
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
-#include "records/Text.h"
+#include "base/Errors.h"
+#include "base/Text.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 

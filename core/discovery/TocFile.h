@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "records/Text.h"
+#include "base/Text.h"
 
 namespace olvex::toc {
 

@@ -7,9 +7,9 @@
 #include <dirent.h>
 #include <set>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 

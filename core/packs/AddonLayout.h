@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Text.h"
 #include "records/GameClient.h"
-#include "records/Text.h"
 
 namespace olvex {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <openssl/evp.h>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 

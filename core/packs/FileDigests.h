@@ -3,8 +3,8 @@
 // The file digest walk shared by the pack registry, retired add-ons and configuration
 // transfer.
 
+#include "base/OperationControl.h"
 #include "packs/PackRecords.h"
-#include "records/OperationControl.h"
 
 namespace olvex {
 

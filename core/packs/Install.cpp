@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <set>
 
+#include "fs/FileSafety.h"
 #include "packs/AddonLayout.h"
 #include "packs/PackRegistry.h"
-#include "records/FileSafety.h"
 
 namespace olvex {
 

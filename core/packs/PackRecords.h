@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "records/Date.h"
+#include "base/Date.h"
+#include "base/Uuid.h"
 #include "records/GameClient.h"
-#include "records/Uuid.h"
 
 namespace olvex {
 

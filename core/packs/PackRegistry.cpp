@@ -4,10 +4,10 @@
 #include <set>
 #include <utility>
 
+#include "base/Errors.h"
+#include "base/Text.h"
+#include "fs/FileSafety.h"
 #include "packs/AddonLayout.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Text.h"
 
 namespace olvex {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Json.h"
 #include "packs/PackRecords.h"
-#include "records/Json.h"
 
 namespace olvex {
 

@@ -5,11 +5,11 @@
 #include <set>
 
 #include "archive/ExtractZip.h"
+#include "base/Errors.h"
+#include "base/Text.h"
+#include "fs/FileSafety.h"
 #include "packs/AddonLayout.h"
 #include "packs/PackRegistry.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Text.h"
 
 namespace olvex {
 

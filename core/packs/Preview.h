@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/OperationControl.h"
 #include "packs/PackRecords.h"
-#include "records/OperationControl.h"
 
 namespace olvex {
 

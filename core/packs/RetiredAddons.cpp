@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
 #include "packs/AddonLayout.h"
 #include "packs/FileDigests.h"
 #include "packs/PackRegistry.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
 
 namespace olvex {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/OperationControl.h"
 #include "packs/PackRecords.h"
-#include "records/OperationControl.h"
 #include "records/Records.h"
 
 namespace olvex {

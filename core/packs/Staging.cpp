@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "records/Errors.h"
-#include "records/Sys.h"
-#include "records/Uuid.h"
+#include "base/Errors.h"
+#include "base/Uuid.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 

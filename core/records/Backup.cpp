@@ -1,6 +1,6 @@
 #include "records/Backup.h"
 
-#include "records/FileSafety.h"
+#include "fs/FileSafety.h"
 
 namespace olvex {
 

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "records/Date.h"
+#include "base/Date.h"
+#include "base/Json.h"
+#include "base/Uuid.h"
 #include "records/GameClient.h"
-#include "records/Json.h"
-#include "records/Uuid.h"
 
 namespace olvex {
 
@@ -18,6 +18,9 @@ std::string rawValue(BackupKind kind);
 // Exact raw value only; anything else is no kind.
 std::optional<BackupKind> backupKindFromRaw(const std::string& raw);
 std::string title(BackupKind kind);
+
+// How many backups of each kind "keep the newest" keeps when the user names no count.
+inline constexpr int kDefaultRetainedBackups = 5;
 
 // The record of one backup of one version folder, stored as its metadata.json.
 struct LocalBackup {

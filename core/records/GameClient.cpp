@@ -2,14 +2,6 @@
 
 namespace olvex {
 
-Path normalizedDirectory(const Path& path) {
-    std::string text = path.native();
-    while (text.size() > 1 && text.back() == '/') {
-        text.pop_back();
-    }
-    return Path(text);
-}
-
 GameClient::GameClient(const Path& url) : m_url(normalizedDirectory(url)) {}
 
 const std::map<std::string, std::string>& GameClient::flavors() {

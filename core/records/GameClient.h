@@ -1,13 +1,12 @@
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 
-namespace olvex {
+#include "base/Path.h"
 
-using Path = std::filesystem::path;
+namespace olvex {
 
 // One game version folder such as "/Games/World of Warcraft/_retail_". Built from a path's
 // text with trailing slashes dropped, so two spellings of one folder give equal clients.
@@ -33,9 +32,6 @@ public:
 private:
     Path m_url;
 };
-
-// Strips trailing slashes (never the root's) so that paths compare by their one text form.
-Path normalizedDirectory(const Path& path);
 
 } // namespace olvex
 

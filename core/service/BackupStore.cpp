@@ -13,10 +13,10 @@
 #include <fcntl.h>
 #include <set>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Json.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "base/Json.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 #include "service/ManagerService.h"
 
 namespace olvex {

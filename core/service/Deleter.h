@@ -16,7 +16,7 @@
 #include <memory>
 #include <mutex>
 
-#include "records/ClientLock.h"
+#include "fs/ClientLock.h"
 #include "records/GameClient.h"
 
 namespace olvex {

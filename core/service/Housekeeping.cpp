@@ -6,11 +6,11 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include "base/Errors.h"
+#include "base/Text.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 #include "packs/Staging.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
-#include "records/Text.h"
 #include "service/ManagerService.h"
 
 namespace olvex {

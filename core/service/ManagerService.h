@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "base/Date.h"
+#include "base/OperationControl.h"
+#include "fs/ClientLock.h"
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
-#include "records/ClientLock.h"
-#include "records/Date.h"
 #include "records/GameClient.h"
-#include "records/OperationControl.h"
 #include "records/Records.h"
 #include "service/Deleter.h"
 

@@ -4,6 +4,8 @@
 // one transaction; and the listing and removal of retired add-ons, whose proof is checked
 // once in the live folder and again in the work copy that the transaction commits.
 
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
 #include "packs/AddonLayout.h"
 #include "packs/FileDigests.h"
 #include "packs/Install.h"
@@ -11,8 +13,6 @@
 #include "packs/Preview.h"
 #include "packs/RetiredAddons.h"
 #include "packs/Staging.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
 #include "service/ManagerService.h"
 #include "service/Prepared.h"
 

@@ -5,8 +5,8 @@
 
 #include <memory>
 
+#include "fs/ClientLock.h"
 #include "packs/PackRecords.h"
-#include "records/ClientLock.h"
 #include "service/ManagerService.h"
 
 namespace olvex {

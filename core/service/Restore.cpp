@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <dirent.h>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
 #include "service/ManagerService.h"
 
 namespace olvex {

@@ -23,12 +23,12 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "base/ByteCount.h"
+#include "base/Errors.h"
+#include "base/Json.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 #include "packs/Staging.h"
-#include "records/ByteCount.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Json.h"
-#include "records/Sys.h"
 #include "service/ManagerService.h"
 #include "service/Prepared.h"
 

@@ -10,11 +10,11 @@
 
 #include <cerrno>
 
+#include "base/Errors.h"
+#include "base/Json.h"
+#include "base/OperationControl.h"
+#include "fs/FileSafety.h"
 #include "packs/FileDigests.h"
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Json.h"
-#include "records/OperationControl.h"
 #include "service/ManagerService.h"
 
 namespace olvex {

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 #include <string_view>
 
+#include "fs/Sys.h"
 #include "model/AppModel.h"
 #include "packs/PackRegistry.h"
-#include "records/Sys.h"
 #include "support/FakePlatform.h"
 #include "support/GameFixture.h"
 #include "support/QtPrint.h"

@@ -12,8 +12,8 @@
 #include <tuple>
 #include <unistd.h>
 
-#include "records/ClientLock.h"
-#include "records/Uuid.h"
+#include "base/Uuid.h"
+#include "fs/ClientLock.h"
 #include "support/TestSupport.h"
 #include "support/ZipBuilder.h"
 

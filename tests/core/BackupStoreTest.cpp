@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "records/Errors.h"
-#include "records/Json.h"
+#include "base/Errors.h"
+#include "base/Json.h"
 #include "service/ManagerService.h"
 #include "support/GameFixture.h"
 

@@ -5,9 +5,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "records/ClientLock.h"
-#include "records/Errors.h"
-#include "records/OperationControl.h"
+#include "base/Errors.h"
+#include "base/OperationControl.h"
+#include "fs/ClientLock.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;

@@ -11,8 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "records/OperationControl.h"
-#include "records/Sys.h"
+#include "base/OperationControl.h"
+#include "fs/Sys.h"
 #include "service/ManagerService.h"
 #include "support/GameFixture.h"
 

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "archive/ExtractZip.h"
-#include "records/Sys.h"
+#include "fs/Sys.h"
 #include "support/TestSupport.h"
 #include "support/ZipBuilder.h"
 

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 
+#include "base/Json.h"
+#include "fs/FileSafety.h"
 #include "packs/FileDigests.h"
 #include "packs/PackRegistry.h"
-#include "records/FileSafety.h"
-#include "records/Json.h"
 #include "support/FaultHarness.h"
 #include "support/ZipBuilder.h"
 

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Errors.h"
+#include "fs/Sys.h"
 #include "packs/FileDigests.h"
-#include "records/Errors.h"
-#include "records/Sys.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;

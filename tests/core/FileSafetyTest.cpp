@@ -4,9 +4,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/OperationControl.h"
+#include "base/Errors.h"
+#include "base/OperationControl.h"
+#include "fs/FileSafety.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;

@@ -6,8 +6,8 @@
 #include <optional>
 #include <sys/stat.h>
 
-#include "records/ClientLock.h"
-#include "records/Errors.h"
+#include "base/Errors.h"
+#include "fs/ClientLock.h"
 #include "service/ManagerService.h"
 #include "support/TestSupport.h"
 

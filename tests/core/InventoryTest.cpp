@@ -4,7 +4,7 @@
 #include <cerrno>
 
 #include "discovery/TocFile.h"
-#include "records/Sys.h"
+#include "fs/Sys.h"
 #include "service/ManagerService.h"
 #include "support/TestSupport.h"
 

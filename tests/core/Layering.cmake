@@ -1,18 +1,26 @@
 # Fails when an include crosses the layers of core/ the wrong way, naming each offending file
 # and include. Run as: cmake -DSOURCE_DIR=<checkout> -P tests/core/Layering.cmake
 #
-#   records  <-  archive, discovery, packs  <-  service  <-  app, cli
+#   base  <-  fs  <-  records  <-  archive, discovery, packs  <-  service  <-  app, cli
 #
 # Each folder of core/ may include itself and the folders listed for it below; packs may use
 # archive (a pack is unpacked with it) but not discovery, which answers what is installed, not
 # what a pack holds. app/ and cli/ may include anything in core/; core/ never includes them.
+# Only fs/ calls the operating system: outside it, a call of a global system function
+# (`::open(`, `::rename(`, …) is an offence too, so that the fault seam sees every call.
 cmake_minimum_required(VERSION 3.20)
 
-set(allowed_records records)
-set(allowed_archive records archive)
-set(allowed_discovery records discovery)
-set(allowed_packs records archive packs)
-set(allowed_service records archive discovery packs service)
+set(allowed_base base)
+set(allowed_fs base fs)
+set(allowed_records base fs records)
+set(allowed_archive base fs records archive)
+set(allowed_discovery base fs records discovery)
+set(allowed_packs base fs records archive packs)
+set(allowed_service base fs records archive discovery packs service)
+set(system_calls open openat close read write pread pwrite fsync fdatasync sync syncfs statfs fstatfs statvfs
+    stat lstat fstat fstatat rename renameat renameat2 unlink unlinkat rmdir mkdir mkdirat flock link linkat
+    symlink readlink realpath opendir fdopendir readdir closedir copy_file_range ftruncate setpriority syscall kill)
+list(JOIN system_calls "|" system_call_pattern)
 # Folders that only app/ and cli/ may name (app/ includes its own as "model/…", "platform/…").
 set(front_ends app cli model platform tools qml)
 
@@ -29,6 +37,14 @@ foreach(source IN LISTS sources)
         message(SEND_ERROR "${source}: core/${layer}/ is not a known layer; add it to tests/core/Layering.cmake")
         math(EXPR offences "${offences} + 1")
         continue()
+    endif()
+    if(NOT layer STREQUAL "fs")
+        file(STRINGS "${SOURCE_DIR}/${source}" calls REGEX "(^|[^A-Za-z0-9_:])::(${system_call_pattern})\\(")
+        foreach(call IN LISTS calls)
+            string(STRIP "${call}" call)
+            message(SEND_ERROR "${source}: \"${call}\" calls the operating system outside core/fs/")
+            math(EXPR offences "${offences} + 1")
+        endforeach()
     endif()
     file(STRINGS "${SOURCE_DIR}/${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS lines)

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
+#include "base/Errors.h"
+#include "fs/Sys.h"
 #include "packs/PackRegistry.h"
-#include "records/Errors.h"
-#include "records/Sys.h"
 #include "service/ManagerService.h"
 #include "support/GameFixture.h"
 #include "support/ZipBuilder.h"

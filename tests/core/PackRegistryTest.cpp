@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "base/Errors.h"
 #include "packs/Install.h"
 #include "packs/PackRegistry.h"
-#include "records/Errors.h"
 #include "support/GameFixture.h"
 
 using namespace olvex;

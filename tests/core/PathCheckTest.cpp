@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "records/FileSafety.h"
+#include "fs/FileSafety.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "base/ByteCount.h"
+#include "base/Errors.h"
+#include "base/Json.h"
+#include "base/OperationStage.h"
 #include "records/Backup.h"
-#include "records/ByteCount.h"
-#include "records/Errors.h"
 #include "records/GameClient.h"
-#include "records/Json.h"
-#include "records/OperationStage.h"
 
 using namespace olvex;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "records/Errors.h"
+#include "base/Errors.h"
 #include "service/ManagerService.h"
 #include "support/GameFixture.h"
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "base/Errors.h"
 #include "packs/FileDigests.h"
 #include "packs/PackRegistry.h"
 #include "records/Backup.h"
-#include "records/Errors.h"
 #include "service/ManagerService.h"
 #include "support/GameFixture.h"
 

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <thread>
 
-#include "records/Errors.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "fs/Sys.h"
 #include "service/ManagerService.h"
 #include "service/SerialExecutor.h"
 #include "support/FaultHarness.h"

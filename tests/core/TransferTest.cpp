@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "records/Errors.h"
-#include "records/OperationControl.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "base/OperationControl.h"
+#include "fs/Sys.h"
 #include "service/ManagerService.h"
 #include "support/GameFixture.h"
 

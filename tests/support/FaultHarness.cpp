@@ -11,9 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/Json.h"
+#include "fs/Sys.h"
 #include "records/Backup.h"
-#include "records/Json.h"
-#include "records/Sys.h"
 
 namespace olvex::test {
 

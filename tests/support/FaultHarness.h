@@ -59,7 +59,7 @@
 #include <ostream>
 #include <string>
 
-#include "records/Sys.h"
+#include "fs/Sys.h"
 #include "service/ManagerService.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "support/GameFixture.h"
 
-#include "records/Json.h"
+#include "base/Json.h"
 
 namespace olvex::test {
 

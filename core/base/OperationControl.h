@@ -5,7 +5,7 @@
 #include <functional>
 #include <mutex>
 
-#include "records/OperationStage.h"
+#include "base/OperationStage.h"
 
 namespace olvex {
 

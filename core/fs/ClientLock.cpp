@@ -1,11 +1,11 @@
-#include "records/ClientLock.h"
+#include "fs/ClientLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include "records/Errors.h"
-#include "records/FileSafety.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 

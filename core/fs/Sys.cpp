@@ -1,4 +1,4 @@
-#include "records/Sys.h"
+#include "fs/Sys.h"
 
 #include <algorithm>
 #include <cerrno>

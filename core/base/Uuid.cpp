@@ -1,4 +1,4 @@
-#include "records/Uuid.h"
+#include "base/Uuid.h"
 
 #include <uuid/uuid.h>
 

@@ -1,4 +1,4 @@
-#include "records/FileSafety.h"
+#include "fs/FileSafety.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -8,9 +8,9 @@
 #include <sys/vfs.h>
 #endif
 
-#include "records/Errors.h"
-#include "records/OperationControl.h"
-#include "records/Uuid.h"
+#include "base/Errors.h"
+#include "base/OperationControl.h"
+#include "base/Uuid.h"
 
 namespace olvex::FileSafety {
 

@@ -1,4 +1,4 @@
-#include "records/Text.h"
+#include "base/Text.h"
 
 #include <cstdio>
 #include <memory>

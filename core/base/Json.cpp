@@ -1,4 +1,4 @@
-#include "records/Json.h"
+#include "base/Json.h"
 
 namespace olvex::json {
 

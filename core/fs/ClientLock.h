@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/GameClient.h"
-#include "records/Sys.h"
+#include "base/Path.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 

@@ -1,4 +1,4 @@
-#include "records/Date.h"
+#include "base/Date.h"
 
 namespace olvex {
 

@@ -1,4 +1,4 @@
-#include "records/OperationStage.h"
+#include "base/OperationStage.h"
 
 #include <array>
 #include <utility>

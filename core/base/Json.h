@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "records/Date.h"
-#include "records/Errors.h"
-#include "records/Uuid.h"
+#include "base/Date.h"
+#include "base/Errors.h"
+#include "base/Uuid.h"
 
 namespace olvex::json {
 

@@ -1,4 +1,4 @@
-#include "records/ByteCount.h"
+#include "base/ByteCount.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "records/Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
-#include "records/OperationControl.h"
+#include "base/OperationControl.h"
 
-#include "records/Errors.h"
+#include "base/Errors.h"
 
 namespace olvex {
 

@@ -22,9 +22,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "records/Errors.h"
-#include "records/GameClient.h"
-#include "records/Sys.h"
+#include "base/Errors.h"
+#include "base/Path.h"
+#include "fs/Sys.h"
 
 namespace olvex {
 
