@@ -85,8 +85,8 @@ int main(int argc, char* argv[]) {
     if (const QStringList files = commandLine.parser.positionalArguments(); !files.isEmpty()) {
         const QUrl zip = QUrl::fromLocalFile(QFileInfo(files.first()).absoluteFilePath());
         QObject::connect(
-            &model, &olvex::AppModel::scanFinished, &model, [&model, zip] { model.dropFiles({zip}); },
-            Qt::SingleShotConnection);
+            model.folders(), &olvex::FolderController::scanFinished, &model,
+            [&model, zip] { model.packs()->dropFiles({zip}); }, Qt::SingleShotConnection);
     }
     QQmlApplicationEngine engine;
     if (olvex::loadMainWindow(engine, model) == nullptr) {

@@ -1,6 +1,7 @@
 #include "model/Rows.h"
 
 #include <QDateTime>
+#include <QStringList>
 #include <algorithm>
 
 #include "base/Text.h"
@@ -12,51 +13,127 @@ QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-QByteArrayList addonRoles() {
-    return {"addonId", "title", "details", "dependencies", "path"};
+QHash<int, QByteArray> AddonRow::roleNames() {
+    return {{AddonIdRole, "addonId"},
+            {TitleRole, "title"},
+            {DetailsRole, "details"},
+            {DependenciesRole, "dependencies"},
+            {PathRole, "path"}};
 }
 
-QVariantList addon(const InstalledAddon& addon) {
+QVariant AddonRow::data(int role) const {
+    switch (role) {
+    case AddonIdRole:
+        return addonId;
+    case TitleRole:
+        return title;
+    case DetailsRole:
+        return details;
+    case DependenciesRole:
+        return dependencies;
+    case PathRole:
+        return path;
+    default:
+        return {};
+    }
+}
+
+AddonRow addon(const InstalledAddon& addon) {
     const QString path = toQString(addon.folder);
     const QString folder = toQString(addon.folder.filename());
-    return {path, text(addon.title),
+    return {addon,
+            path,
+            text(addon.title),
             folder + QStringLiteral(" · ") + text(addon.version) + QStringLiteral(" · ") + text(addon.author),
             QStringLiteral("依赖：") + text(addon.dependencies) + QStringLiteral(" · Interface：") +
                 text(addon.interface),
             path};
 }
 
-QByteArrayList packRoles() {
-    return {"packId", "heading", "caption"};
+QHash<int, QByteArray> PackRow::roleNames() {
+    return {{PackIdRole, "packId"}, {HeadingRole, "heading"}, {CaptionRole, "caption"}};
 }
 
-QVariantList pack(const ManagedPack& pack) {
+QVariant PackRow::data(int role) const {
+    switch (role) {
+    case PackIdRole:
+        return packId;
+    case HeadingRole:
+        return heading;
+    case CaptionRole:
+        return caption;
+    default:
+        return {};
+    }
+}
+
+PackRow pack(const ManagedPack& pack) {
     const PackManifest& manifest = pack.manifest;
     return {text(manifest.identifier), text(manifest.name) + QStringLiteral(" · ") + text(manifest.version),
             QStringLiteral("来源声明：%1 · 管理 %2 个插件").arg(text(manifest.source)).arg(pack.addons.size())};
 }
 
-QByteArrayList retiredRoles() {
-    return {"retiredId", "name", "caption", "canRemove"};
+QHash<int, QByteArray> RetiredRow::roleNames() {
+    return {{RetiredIdRole, "retiredId"}, {NameRole, "name"}, {CaptionRole, "caption"}, {CanRemoveRole, "canRemove"}};
 }
 
-QVariantList retired(const RetiredAddon& addon) {
+QVariant RetiredRow::data(int role) const {
+    switch (role) {
+    case RetiredIdRole:
+        return retiredId;
+    case NameRole:
+        return name;
+    case CaptionRole:
+        return caption;
+    case CanRemoveRole:
+        return canRemove;
+    default:
+        return {};
+    }
+}
+
+RetiredRow retired(const RetiredAddon& addon) {
     QString caption = text(addon.name) + QStringLiteral("：已不随整合包发布");
     if (!addon.canRemove) {
         caption += QStringLiteral("（已修改或被其他包使用，保留）");
     }
-    return {text(addon.id()), text(addon.name), caption, addon.canRemove};
+    return {addon, text(addon.id()), text(addon.name), caption, addon.canRemove};
 }
 
-QByteArrayList backupRoles() {
-    return {"backupId", "heading", "reason", "size", "isConfiguration", "symbol"};
+QHash<int, QByteArray> BackupRow::roleNames() {
+    return {{BackupIdRole, "backupId"},
+            {HeadingRole, "heading"},
+            {ReasonRole, "reason"},
+            {SizeRole, "size"},
+            {IsConfigurationRole, "isConfiguration"},
+            {SymbolRole, "symbol"}};
 }
 
-QVariantList backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale) {
+QVariant BackupRow::data(int role) const {
+    switch (role) {
+    case BackupIdRole:
+        return backupId;
+    case HeadingRole:
+        return heading;
+    case ReasonRole:
+        return reason;
+    case SizeRole:
+        return size;
+    case IsConfigurationRole:
+        return isConfiguration;
+    case SymbolRole:
+        return symbol;
+    default:
+        return {};
+    }
+}
+
+BackupRow backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale) {
     const auto date =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(backup.date.unixSeconds() * 1000.0)).toLocalTime();
     const bool configuration = backup.kind == BackupKind::wtf;
-    return {text(backup.id.text()),
+    return {backup,
+            text(backup.id.text()),
             text(title(backup.kind)) + QStringLiteral(" · ") + locale.toString(date, QLocale::ShortFormat),
             text(backup.reason),
             locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat),
@@ -64,19 +141,43 @@ QVariantList backup(const LocalBackup& backup, std::int64_t bytes, const QLocale
             configuration ? QStringLiteral("user-identity") : QStringLiteral("package")};
 }
 
-QByteArrayList scopeRoles() {
-    return {"relativePath", "title", "selected"};
+QHash<int, QByteArray> ScopeRow::roleNames() {
+    return {{RelativePathRole, "relativePath"}, {TitleRole, "title"}, {SelectedRole, "selected"}};
 }
 
-QVariantList scope(const ConfigurationScope& scope, const std::optional<std::string>& selection) {
+QVariant ScopeRow::data(int role) const {
+    switch (role) {
+    case RelativePathRole:
+        return relativePath;
+    case TitleRole:
+        return title;
+    case SelectedRole:
+        return selected;
+    default:
+        return {};
+    }
+}
+
+ScopeRow scope(const ConfigurationScope& scope, const std::optional<std::string>& selection) {
     return {text(scope.relativePath), text(scope.title), selection == scope.relativePath};
 }
 
-QByteArrayList previewAddonRoles() {
-    return {"name", "status"};
+QHash<int, QByteArray> PreviewAddonRow::roleNames() {
+    return {{NameRole, "name"}, {StatusRole, "status"}};
 }
 
-QVariantList previewAddon(const std::string& name, const ImportPreview& preview) {
+QVariant PreviewAddonRow::data(int role) const {
+    switch (role) {
+    case NameRole:
+        return name;
+    case StatusRole:
+        return status;
+    default:
+        return {};
+    }
+}
+
+PreviewAddonRow previewAddon(const std::string& name, const ImportPreview& preview) {
     // The installation replaces a folder whose name differs only in case or accents, so the
     // sheet must call such a name a replacement too.
     const bool replacing = std::any_of(preview.replacing.begin(), preview.replacing.end(), [&](const std::string& old) {

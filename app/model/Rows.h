@@ -1,15 +1,17 @@
 #pragma once
 
-// What the window's lists show of the core's records: the named roles of each list and the
-// row of one record, with every text already composed and every size and date formatted in
-// the interface locale. The view only places these values.
+// What the window's lists show of the core's records: one row struct per list, with its role
+// enum and every text already composed and every size and date formatted in the interface
+// locale. The view only places these values.
 
-#include <QByteArrayList>
+#include <QHash>
 #include <QLocale>
-#include <QVariantList>
+#include <QString>
+#include <QVariant>
 #include <optional>
 #include <string>
 
+#include "discovery/Inventory.h"
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
 #include "records/Records.h"
@@ -18,23 +20,66 @@ namespace olvex::rows {
 
 QString text(const std::string& utf8);
 
-QByteArrayList addonRoles();
-QVariantList addon(const InstalledAddon& addon);
+struct AddonRow {
+    enum Role { AddonIdRole = Qt::UserRole + 1, TitleRole, DetailsRole, DependenciesRole, PathRole };
+    InstalledAddon addon; // what the search reads
+    QString addonId, title, details, dependencies, path;
 
-QByteArrayList packRoles();
-QVariantList pack(const ManagedPack& pack);
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+AddonRow addon(const InstalledAddon& addon);
 
-QByteArrayList retiredRoles();
-QVariantList retired(const RetiredAddon& addon);
+struct PackRow {
+    enum Role { PackIdRole = Qt::UserRole + 1, HeadingRole, CaptionRole };
+    QString packId, heading, caption;
 
-QByteArrayList backupRoles();
-QVariantList backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale);
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+PackRow pack(const ManagedPack& pack);
 
-QByteArrayList scopeRoles();
-QVariantList scope(const ConfigurationScope& scope, const std::optional<std::string>& selection);
+struct RetiredRow {
+    enum Role { RetiredIdRole = Qt::UserRole + 1, NameRole, CaptionRole, CanRemoveRole };
+    RetiredAddon addon;
+    QString retiredId, name, caption;
+    bool canRemove = false;
 
-QByteArrayList previewAddonRoles();
-QVariantList previewAddon(const std::string& name, const ImportPreview& preview);
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+RetiredRow retired(const RetiredAddon& addon);
+
+struct BackupRow {
+    enum Role { BackupIdRole = Qt::UserRole + 1, HeadingRole, ReasonRole, SizeRole, IsConfigurationRole, SymbolRole };
+    LocalBackup backup;
+    QString backupId, heading, reason, size;
+    bool isConfiguration = false;
+    QString symbol;
+
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+BackupRow backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale);
+
+struct ScopeRow {
+    enum Role { RelativePathRole = Qt::UserRole + 1, TitleRole, SelectedRole };
+    QString relativePath, title;
+    bool selected = false;
+
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+ScopeRow scope(const ConfigurationScope& scope, const std::optional<std::string>& selection);
+
+struct PreviewAddonRow {
+    enum Role { NameRole = Qt::UserRole + 1, StatusRole };
+    QString name, status;
+
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+PreviewAddonRow previewAddon(const std::string& name, const ImportPreview& preview);
 
 // The texts of the install sheet, in the order it shows them; empty where a line is not shown.
 struct PreviewTexts {

@@ -17,7 +17,6 @@ ApplicationWindow {
     minimumHeight: 650
     visible: true
     color: Theme.windowBackground
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.body
 
     header: Toolbar {
@@ -28,7 +27,7 @@ ApplicationWindow {
     SplitView {
         objectName: "splitView"
         anchors.fill: parent
-        enabled: !window.appModel.busy
+        enabled: !window.appModel.operation.busy
         orientation: Qt.Horizontal
 
         handle: Item {
@@ -51,10 +50,10 @@ ApplicationWindow {
     DropArea {
         objectName: "dropArea"
         anchors.fill: parent
-        enabled: !window.appModel.busy && !window.appModel.hasPreview
+        enabled: !window.appModel.operation.busy && !window.appModel.packs.preview.shown
         onDropped: drop => {
             drop.accept(Qt.CopyAction);
-            window.appModel.dropFiles(drop.urls);
+            window.appModel.packs.dropFiles(drop.urls);
         }
     }
 
@@ -74,51 +73,51 @@ ApplicationWindow {
 
     ConfirmDialog {
         objectName: "restoreDialog"
-        shown: window.appModel.hasRestoreCandidate
-        title: window.appModel.restoreTitle
+        shown: window.appModel.backups.hasRestoreCandidate
+        title: window.appModel.backups.restoreTitle
         message: "将替换当前版本中的整个对应目录。请确认游戏已退出。"
         confirmText: "备份当前状态并恢复"
-        onConfirmed: window.appModel.confirmRestore()
+        onConfirmed: window.appModel.backups.confirmRestore()
         onDismissed: window.appModel.dismissCandidates()
     }
     ConfirmDialog {
         objectName: "recycleDialog"
-        shown: window.appModel.hasRecycleCandidate
+        shown: window.appModel.backups.hasRecycleCandidate
         title: "移入可恢复区？"
         message: "可通过备份管理恢复；此操作不会释放磁盘空间。"
         confirmText: "移入可恢复区"
-        onConfirmed: window.appModel.confirmRecycle()
+        onConfirmed: window.appModel.backups.confirmRecycle()
         onDismissed: window.appModel.dismissCandidates()
     }
     ConfirmDialog {
         objectName: "importDialog"
-        shown: window.appModel.hasImportCandidate
+        shown: window.appModel.backups.hasImportCandidate
         title: "导入并替换整个 WTF？"
         message: "将替换当前版本的全部账号和角色配置。导入前验证文件摘要并备份现有配置，请确认来源和目标版本。"
         confirmText: "备份当前配置并导入"
-        onConfirmed: window.appModel.confirmImport()
+        onConfirmed: window.appModel.backups.confirmImport()
         onDismissed: window.appModel.dismissCandidates()
     }
     ConfirmDialog {
         objectName: "retiredDialog"
-        shown: window.appModel.hasRetiredCandidate
+        shown: window.appModel.packs.hasRetiredCandidate
         title: "备份并清理旧整合包插件？"
         message: "仅清理历史整合包记录中已有归属、当前已不随包发布且摘要未变化的目录。清理前会备份整个 AddOns，可从插件备份恢复旧版本。"
-        confirmText: window.appModel.retiredConfirmText
-        onConfirmed: window.appModel.confirmRetired()
+        confirmText: window.appModel.packs.retiredConfirmText
+        onConfirmed: window.appModel.packs.confirmRetired()
         onDismissed: window.appModel.dismissCandidates()
     }
     // Inside the install sheet a failure shows in the sheet itself; elsewhere in this alert.
     ConfirmDialog {
         objectName: "errorAlert"
-        shown: window.appModel.hasError && !window.appModel.hasPreview
+        shown: window.appModel.operation.hasError && !window.appModel.packs.preview.shown
         title: "操作未完成"
-        message: window.appModel.error
+        message: window.appModel.operation.error
         confirmText: "知道了"
         destructive: false
         showCancel: false
-        onConfirmed: window.appModel.dismissError()
-        onDismissed: window.appModel.dismissError()
+        onConfirmed: window.appModel.operation.dismissError()
+        onDismissed: window.appModel.operation.dismissError()
     }
     ConfirmDialog {
         id: quitDialog
@@ -130,7 +129,7 @@ ApplicationWindow {
         cancelText: "继续操作"
         onConfirmed: {
             quitDialog.close();
-            if (window.appModel.requestQuit())
+            if (window.appModel.operation.requestQuit())
                 Qt.quit();
         }
     }
@@ -143,13 +142,13 @@ ApplicationWindow {
 
     Shortcut {
         sequence: "Ctrl+R"
-        enabled: !window.appModel.hasPreview && !window.appModel.hasScopeBackup
-        onActivated: window.appModel.scan()
+        enabled: !window.appModel.packs.preview.shown && !window.appModel.backups.scopePicker.shown
+        onActivated: window.appModel.folders.scan()
     }
     Shortcut {
         sequence: "Ctrl+O"
-        enabled: !window.appModel.hasPreview && !window.appModel.hasScopeBackup
-        onActivated: window.appModel.chooseZIP()
+        enabled: !window.appModel.packs.preview.shown && !window.appModel.backups.scopePicker.shown
+        onActivated: window.appModel.packs.chooseZIP()
     }
     Shortcut {
         sequence: "Ctrl+,"
@@ -157,14 +156,14 @@ ApplicationWindow {
     }
 
     onClosing: close => {
-        if (window.appModel.busy) {
+        if (window.appModel.operation.busy) {
             close.accepted = false;
             quitDialog.open();
         }
     }
 
     Connections {
-        target: window.appModel
+        target: window.appModel.operation
 
         function onQuitReady() {
             Qt.quit();
@@ -172,5 +171,5 @@ ApplicationWindow {
     }
 
     // The first scan starts as soon as the window exists.
-    Component.onCompleted: window.appModel.scan()
+    Component.onCompleted: window.appModel.folders.scan()
 }

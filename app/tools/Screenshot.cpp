@@ -32,8 +32,8 @@ int fail(const QString& text) {
 }
 
 // The id of the first listed backup of `kind` ("addons" or "wtf"), or empty.
-QString firstBackup(const olvex::AppModel& model, olvex::BackupKind kind) {
-    for (const auto& backup : model.backupList()) {
+QString firstBackup(olvex::AppModel& model, olvex::BackupKind kind) {
+    for (const auto& backup : model.backups()->backupList()) {
         if (backup.kind == kind) {
             return QString::fromStdString(backup.id.text());
         }
@@ -47,44 +47,45 @@ const std::map<QString, std::function<void(olvex::AppModel&, const QString& zip)
     using olvex::BackupKind;
     static const std::map<QString, std::function<void(AppModel&, const QString&)>> table{
         {QStringLiteral("main"), [](AppModel&, const QString&) {}},
-        {QStringLiteral("install-sheet"), [](AppModel& model, const QString& zip) { model.chooseZIP(zip); }},
+        {QStringLiteral("install-sheet"), [](AppModel& model, const QString& zip) { model.packs()->chooseZIP(zip); }},
         {QStringLiteral("sheet-error"),
          [](AppModel& model, const QString& zip) {
-             model.chooseZIP(zip);
-             QObject::connect(&model, &AppModel::previewChanged, &model, [&model] {
-                 if (model.hasPreview()) {
-                     QTimer::singleShot(0, &model, [&model] { model.install(); });
+             model.packs()->chooseZIP(zip);
+             QObject::connect(model.packs()->preview(), &olvex::InstallPreview::changed, &model, [&model] {
+                 if (model.packs()->preview()->shown()) {
+                     QTimer::singleShot(0, &model, [&model] { model.packs()->install(); });
                  }
              });
          }},
         {QStringLiteral("scope-picker"),
          [](AppModel& model, const QString&) {
-             model.setGameClosed(true);
-             model.chooseScope(firstBackup(model, BackupKind::wtf));
+             model.folders()->setGameClosed(true);
+             model.backups()->chooseScope(firstBackup(model, BackupKind::wtf));
          }},
         {QStringLiteral("restore-dialog"),
          [](AppModel& model, const QString&) {
-             model.setGameClosed(true);
-             model.setRestoreCandidate(firstBackup(model, BackupKind::addons));
+             model.folders()->setGameClosed(true);
+             model.backups()->setRestoreCandidate(firstBackup(model, BackupKind::addons));
          }},
         {QStringLiteral("retired-dialog"),
          [](AppModel& model, const QString&) {
-             model.setGameClosed(true);
-             const auto& retired = model.retiredList();
+             model.folders()->setGameClosed(true);
+             const auto& retired = model.packs()->retired()->rows();
              if (!retired.empty()) {
-                 model.setRetiredCandidate(QString::fromStdString(retired.front().id()));
+                 model.packs()->setRetiredCandidate(retired.front().retiredId);
              }
          }},
         {QStringLiteral("error-alert"),
-         [](AppModel& model, const QString&) { model.chooseScope(firstBackup(model, BackupKind::addons)); }},
-        {QStringLiteral("search"), [](AppModel& model, const QString&) { model.setAddonQuery(QStringLiteral("dbm")); }},
+         [](AppModel& model, const QString&) { model.backups()->chooseScope(firstBackup(model, BackupKind::addons)); }},
+        {QStringLiteral("search"),
+         [](AppModel& model, const QString&) { model.addons()->setQuery(QStringLiteral("dbm")); }},
         {QStringLiteral("settings"), [](AppModel&, const QString&) {}},
         // A WTF backup held at its space check (see main), so the busy bar shows its stage,
         // progress and cancel button.
         {QStringLiteral("busy"),
          [](AppModel& model, const QString&) {
-             model.setGameClosed(true);
-             model.backup();
+             model.folders()->setGameClosed(true);
+             model.backups()->backup();
          }},
     };
     return table;
@@ -183,8 +184,8 @@ int main(int argc, char* argv[]) {
     QTimer poll;
     poll.setInterval(50);
     const auto grab = [&] {
-        const bool held = holdOperation && model.canCancel();
-        if (!held && (model.busy() || model.refreshing())) {
+        const bool held = holdOperation && model.operation()->canCancel();
+        if (!held && (model.operation()->busy() || model.folders()->refreshing())) {
             return;
         }
         poll.stop();
@@ -210,7 +211,7 @@ int main(int argc, char* argv[]) {
     QTimer begin;
     begin.setInterval(50);
     QObject::connect(&begin, &QTimer::timeout, &app, [&] {
-        if (!started || model.busy() || model.refreshing()) {
+        if (!started || model.operation()->busy() || model.folders()->refreshing()) {
             return;
         }
         begin.stop();
@@ -222,9 +223,9 @@ int main(int argc, char* argv[]) {
         // The action's operation starts at once or not at all; give its answer a moment to land.
         QTimer::singleShot(100, &app, [&] { poll.start(); });
     });
-    QObject::connect(&model, &olvex::AppModel::scanFinished, &app, [&] {
+    QObject::connect(model.folders(), &olvex::FolderController::scanFinished, &app, [&] {
         if (parser.isSet(select)) {
-            model.setSelectionText(QDir::cleanPath(QDir::current().absoluteFilePath(parser.value(select))));
+            model.folders()->setSelectionText(QDir::cleanPath(QDir::current().absoluteFilePath(parser.value(select))));
         }
         started = true;
     });

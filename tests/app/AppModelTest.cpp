@@ -56,23 +56,24 @@ struct Harness {
             platform, AppModel::Scanner{},
             std::make_unique<ManagerService>(space, ManagerService::Hook{}, game.temporary()));
         for (QAbstractItemModel* list : std::initializer_list<QAbstractItemModel*>{
-                 model->clients(), model->addons(), model->packs(), model->retiredAddons(), model->backups(),
-                 model->scopes(), model->previewAddons()}) {
+                 model->folders()->clients(), model->addons(), model->packs()->installed(), model->packs()->retired(),
+                 model->backups()->list(), model->backups()->scopePicker()->scopes(),
+                 model->packs()->preview()->addons()}) {
             testers.push_back(std::make_unique<QAbstractItemModelTester>(
                 list, QAbstractItemModelTester::FailureReportingMode::Fatal));
         }
-        model->scan();
+        model->folders()->scan();
         EXPECT_TRUE(settle());
         return *model;
     }
     // Waits until no scan, operation or refresh is under way.
     bool settle() const {
-        return QTest::qWaitFor([&] { return !model->busy() && !model->refreshing(); }, 10000);
+        return QTest::qWaitFor([&] { return !model->operation()->busy() && !model->folders()->refreshing(); }, 10000);
     }
     // Waits likewise, then what the player reads: the error when one is shown, else the message.
     QString outcome() const {
         EXPECT_TRUE(settle());
-        return model->hasError() ? model->errorText() : model->message();
+        return model->operation()->hasError() ? model->operation()->errorText() : model->operation()->message();
     }
 };
 
@@ -85,10 +86,11 @@ Names folders(const std::vector<InstalledAddon>& addons) {
     return names;
 }
 
-QStringList column(const RowListModel* rows, const QByteArray& role) {
+QStringList column(const QAbstractItemModel* rows, const QByteArray& role) {
+    const int key = rows->roleNames().key(role, -1);
     QStringList values;
     for (int row = 0; row < rows->rowCount(); ++row) {
-        values.append(rows->value(row, role).toString());
+        values.append(rows->data(rows->index(row, 0), key).toString());
     }
     return values;
 }
@@ -98,9 +100,9 @@ QString idOf(const LocalBackup& backup) {
 }
 
 // The log lines from `from` on, without their timestamps.
-QStringList logTexts(const AppModel& model, qsizetype from = 0) {
+QStringList logTexts(AppModel& model, qsizetype from = 0) {
     QStringList texts;
-    for (const QString& line : model.events().mid(from)) {
+    for (const QString& line : model.operation()->events().mid(from)) {
         texts.append(line.section(QLatin1Char(' '), 1));
     }
     return texts;
@@ -123,13 +125,13 @@ TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
         return ScanReport{};
     });
     bool finished = false;
-    QObject::connect(model.get(), &AppModel::scanFinished, [&] { finished = true; });
-    model->scan();
+    QObject::connect(model->folders(), &FolderController::scanFinished, [&] { finished = true; });
+    model->folders()->scan();
     ASSERT_TRUE(QTest::qWaitFor([&] { return scanThread != nullptr; }, 5000)); // after the staging clean-up
-    model->scan(QStringLiteral("/ignored"));
-    model->forgetRoot(QStringLiteral("/saved"));
+    model->folders()->scan(QStringLiteral("/ignored"));
+    model->folders()->forgetRoot(QStringLiteral("/saved"));
     platform.nextChoice = QStringLiteral("/ignored");
-    model->chooseGame();
+    model->folders()->chooseGame();
     EXPECT_EQ(platform.writes, 1); // the first scan's own write, and no other
     EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{"/saved"});
 
@@ -157,39 +159,39 @@ TEST(AppModel, PackImportInstallsOnlyWithTheBoxTickedAndRefreshesTheLists) {
     h.game.addAddon("Beta");
     h.game.addAddon("Keep");
     AppModel& model = h.open();
-    model.chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha", "Beta", "Gamma"}, "1.0")));
+    model.packs()->chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha", "Beta", "Gamma"}, "1.0")));
     ASSERT_TRUE(h.settle());
-    ASSERT_TRUE(model.hasPreview()) << model.errorText().toStdString();
-    EXPECT_EQ(model.message(), "整合包已验证，请核对安装预览。");
-    EXPECT_EQ(column(model.previewAddons(), "status"), (QStringList{"新增", "替换", "新增"}));
+    ASSERT_TRUE(model.packs()->preview()->shown()) << model.operation()->errorText().toStdString();
+    EXPECT_EQ(model.operation()->message(), "整合包已验证，请核对安装预览。");
+    EXPECT_EQ(column(model.packs()->preview()->addons(), "status"), (QStringList{"新增", "替换", "新增"}));
 
     const auto before = snapshotTree(h.game.root());
-    model.install();
+    model.packs()->install();
     EXPECT_EQ(h.outcome(), kTickTheBox);
-    EXPECT_TRUE(model.hasPreview());
+    EXPECT_TRUE(model.packs()->preview()->shown());
     EXPECT_EQ(snapshotTree(h.game.root()), before);
 
-    model.setGameClosed(true);
-    model.install();
+    model.folders()->setGameClosed(true);
+    model.packs()->install();
     EXPECT_EQ(h.outcome(), "已安装 3 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
-    EXPECT_FALSE(model.hasPreview());
-    EXPECT_EQ(model.previewAddons()->rowCount(), 0);
+    EXPECT_FALSE(model.packs()->preview()->shown());
+    EXPECT_EQ(model.packs()->preview()->addons()->rowCount(), 0);
     EXPECT_EQ(readFile(h.game.addons() / "Beta/core.lua"), "-- Beta 1.0");
-    EXPECT_EQ(folders(model.addonList()), (Names{"Alpha", "Beta", "Gamma", "Keep"}));
+    EXPECT_EQ(folders(model.addons()->addonList()), (Names{"Alpha", "Beta", "Gamma", "Keep"}));
     EXPECT_EQ(model.addons()->rowCount(), 4);
-    EXPECT_EQ(column(model.packs(), "heading"), QStringList{"测试整合包 · 1.0"});
-    EXPECT_EQ(column(model.backups(), "reason"), QStringList{"安装 pack.zip 前自动备份"});
+    EXPECT_EQ(column(model.packs()->installed(), "heading"), QStringList{"测试整合包 · 1.0"});
+    EXPECT_EQ(column(model.backups()->list(), "reason"), QStringList{"安装 pack.zip 前自动备份"});
     EXPECT_EQ(logTexts(model),
               (QStringList{"导入 ZIP：开始", "正在解压", "正在校验", "导入 ZIP：成功", "安装插件：开始",
                            "安装插件：失败；请在界面查看详情", "安装插件：开始", "正在校验", "正在准备文件", "正在备份",
                            "正在提交，请勿退出", "操作完成", "安装插件：成功"}));
 
-    model.chooseZIP(toQString(h.game.pack("pack-2.zip", {"Alpha", "Beta"}, "2.0")));
+    model.packs()->chooseZIP(toQString(h.game.pack("pack-2.zip", {"Alpha", "Beta"}, "2.0")));
     ASSERT_TRUE(h.settle());
-    model.install();
+    model.packs()->install();
     EXPECT_EQ(h.outcome(), "已安装 2 个插件。同名插件已替换，其余插件和 WTF 配置已保留。");
-    EXPECT_EQ(column(model.retiredAddons(), "name"), QStringList{"Gamma"});
-    EXPECT_EQ(column(model.packs(), "heading"), QStringList{"测试整合包 · 2.0"});
+    EXPECT_EQ(column(model.packs()->retired(), "name"), QStringList{"Gamma"});
+    EXPECT_EQ(column(model.packs()->installed(), "heading"), QStringList{"测试整合包 · 2.0"});
 }
 
 // Cancelled before its commit, an install leaves the add-on folder as it was and the model idle.
@@ -197,22 +199,22 @@ TEST(AppModel, CancelledInstallChangesNothingAndResetsTheOperation) {
     Harness h;
     h.game.addAddon("Beta");
     AppModel& model = h.open();
-    model.chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha", "Beta"})));
+    model.packs()->chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha", "Beta"})));
     ASSERT_TRUE(h.settle());
     const auto before = snapshotTree(h.game.addons());
-    model.setGameClosed(true);
+    model.folders()->setGameClosed(true);
     h.holdSpaceCheck = true; // the service cannot reach its commit before the cancel
-    model.install();
-    model.cancelOperation();
-    EXPECT_FALSE(model.canCancel());
+    model.packs()->install();
+    model.operation()->cancelOperation();
+    EXPECT_FALSE(model.operation()->canCancel());
     h.holdSpaceCheck = false;
     EXPECT_EQ(h.outcome(), "已取消，游戏文件保持操作前状态。");
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_FALSE(model.busy());
-    EXPECT_FALSE(model.stage());
-    EXPECT_FALSE(model.canCancel());
-    EXPECT_FALSE(model.operation());
-    EXPECT_FALSE(model.operationID());
+    EXPECT_FALSE(model.operation()->hasError()) << model.operation()->errorText().toStdString();
+    EXPECT_FALSE(model.operation()->busy());
+    EXPECT_FALSE(model.operation()->stage());
+    EXPECT_FALSE(model.operation()->canCancel());
+    EXPECT_FALSE(model.operation()->operation());
+    EXPECT_FALSE(model.operation()->operationID());
     EXPECT_EQ(logTexts(model).last(), "安装插件：取消");
     EXPECT_EQ(snapshotTree(h.game.addons()), before);
 }
@@ -223,19 +225,19 @@ TEST(AppModel, StageReportsOfAnEndedOperationAreIgnored) {
     Harness h;
     h.game.addCharacter("ACC", "Realm", "Hero", "x");
     AppModel& model = h.open();
-    model.setGameClosed(true);
-    model.backup();
-    const std::shared_ptr<OperationControl> ended = model.operation();
+    model.folders()->setGameClosed(true);
+    model.backups()->backup();
+    const std::shared_ptr<OperationControl> ended = model.operation()->operation();
     ASSERT_TRUE(ended);
     ASSERT_TRUE(h.settle());
-    const auto logged = model.events().size();
+    const auto logged = model.operation()->events().size();
 
     ended->report(OperationStage::committing);
     QTest::qWait(20);
-    EXPECT_FALSE(model.stage());
-    EXPECT_EQ(model.events().size(), logged);
+    EXPECT_FALSE(model.operation()->stage());
+    EXPECT_EQ(model.operation()->events().size(), logged);
 
-    model.retainRecent(); // reports no stage of its own
+    model.backups()->retainRecent(); // reports no stage of its own
     ended->report(OperationStage::committing);
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(logTexts(model, logged), (QStringList{"保留最近备份：开始", "保留最近备份：成功"}));
@@ -250,9 +252,10 @@ TEST(AppModel, RefreshOfAFolderLeftMidwayLeavesTheNewFolderAlone) {
     h.game.addAddon("RetailOne", "_retail_");
     AppModel& model = h.open();
     const QString classic = toQString(h.game.root("_classic_")), retail = toQString(h.game.root("_retail_"));
-    ASSERT_EQ(model.selectionText(), classic);
+    ASSERT_EQ(model.folders()->selectionText(), classic);
     std::vector<Names> shown;
-    QObject::connect(&model, &AppModel::addonsChanged, [&] { shown.push_back(folders(model.addonList())); });
+    QObject::connect(model.addons(), &AddonFilterModel::addonsChanged,
+                     [&] { shown.push_back(folders(model.addons()->addonList())); });
     // The service's thread waits at its first file-system call until the user has left the
     // folder: a quick service could otherwise answer the whole refresh before the switch.
     const auto visitRetail = [&] {
@@ -264,8 +267,8 @@ TEST(AppModel, RefreshOfAFolderLeftMidwayLeavesTheNewFolderAlone) {
             }
         };
         sys::fault::arm(plan);
-        model.setSelectionText(retail);
-        model.setSelectionText(classic);
+        model.folders()->setSelectionText(retail);
+        model.folders()->setSelectionText(classic);
         hold = false;
         const bool settled = h.settle();
         sys::fault::disarm();
@@ -278,7 +281,7 @@ TEST(AppModel, RefreshOfAFolderLeftMidwayLeavesTheNewFolderAlone) {
     makeDirs(h.game.addons("_retail_") / kRegistryName); // its refresh now fails
     shown.clear();
     ASSERT_TRUE(visitRetail());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_FALSE(model.operation()->hasError()) << model.operation()->errorText().toStdString();
     EXPECT_EQ(shown, std::vector<Names>{Names{"ClassicOne"}});
 }
 #endif
@@ -291,17 +294,17 @@ TEST(AppModel, RefreshFailureEmptiesOnlyTheBackups) {
     h.game.addCharacter("ACC", "Realm", "Hero", "x");
     h.game.snapshot(BackupKind::wtf);
     AppModel& model = h.open();
-    ASSERT_EQ(model.backups()->rowCount(), 1);
+    ASSERT_EQ(model.backups()->list()->rowCount(), 1);
 
     h.game.addAddon("Later");
     const Path registry = h.game.addons() / kRegistryName;
     makeDirs(registry); // installedAddons succeeds, installedPacks refuses a folder
-    model.refresh();
+    model.folders()->refresh();
     ASSERT_TRUE(h.settle());
-    EXPECT_EQ(model.errorText().toStdString(), "拒绝链接或特殊文件：" + registry.native());
-    EXPECT_TRUE(model.backupList().empty());
-    EXPECT_EQ(model.backups()->rowCount(), 0);
-    EXPECT_EQ(folders(model.addonList()), Names{"Kept"});
+    EXPECT_EQ(model.operation()->errorText().toStdString(), "拒绝链接或特殊文件：" + registry.native());
+    EXPECT_TRUE(model.backups()->backupList().empty());
+    EXPECT_EQ(model.backups()->list()->rowCount(), 0);
+    EXPECT_EQ(folders(model.addons()->addonList()), Names{"Kept"});
     EXPECT_EQ(model.addons()->rowCount(), 1);
 }
 
@@ -314,29 +317,29 @@ TEST(AppModel, ScopePickerRestoresOnlyTheChosenScope) {
     const LocalBackup wtf = h.game.snapshot(BackupKind::wtf), addons = h.game.snapshot(BackupKind::addons);
     AppModel& model = h.open();
 
-    model.chooseScope(idOf(addons));
+    model.backups()->chooseScope(idOf(addons));
     EXPECT_EQ(h.outcome(), "备份中没有可选择的账号或角色目录，可使用整目录恢复。");
-    EXPECT_FALSE(model.hasScopeBackup());
+    EXPECT_FALSE(model.backups()->scopePicker()->shown());
 
-    model.chooseScope(idOf(wtf));
+    model.backups()->chooseScope(idOf(wtf));
     ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_TRUE(model.hasScopeBackup());
-    EXPECT_EQ(column(model.scopes(), "relativePath"),
+    EXPECT_FALSE(model.operation()->hasError()) << model.operation()->errorText().toStdString();
+    EXPECT_TRUE(model.backups()->scopePicker()->shown());
+    EXPECT_EQ(column(model.backups()->scopePicker()->scopes(), "relativePath"),
               (QStringList{"Account/ACC", "Account/ACC/Realm", "Account/ACC/Realm/Hero", "Account/ACC/Realm/Other"}));
-    EXPECT_EQ(model.scopeSelectionText(), "Account/ACC");
+    EXPECT_EQ(model.backups()->scopePicker()->selectionText(), "Account/ACC");
 
     const Path realm = h.game.wtf() / "Account/ACC/Realm";
     writeFile(realm / "Hero/AddOns.txt", "new");
     writeFile(realm / "Other/AddOns.txt", "new");
-    model.setScopeSelectionText(QStringLiteral("Account/ACC/Realm/Hero"));
-    model.setGameClosed(true);
-    model.confirmScope();
-    EXPECT_FALSE(model.hasScopeBackup());
+    model.backups()->scopePicker()->setSelectionText(QStringLiteral("Account/ACC/Realm/Hero"));
+    model.folders()->setGameClosed(true);
+    model.backups()->confirmScope();
+    EXPECT_FALSE(model.backups()->scopePicker()->shown());
     EXPECT_EQ(h.outcome(), "已恢复WTF 配置，恢复前的状态也已自动备份。");
     EXPECT_EQ(readFile(realm / "Hero/AddOns.txt"), "old");
     EXPECT_EQ(readFile(realm / "Other/AddOns.txt"), "new");
-    EXPECT_EQ(model.backups()->rowCount(), 3); // with the one taken before the restore
+    EXPECT_EQ(model.backups()->list()->rowCount(), 3); // with the one taken before the restore
 }
 
 // An exported configuration backup (proposed as kind-UUID.olvexbackup, possible while the game
@@ -350,23 +353,23 @@ TEST(AppModel, ExportedBackupImportsBack) {
     const Path out = h.game.dir / "out.olvexbackup";
     h.platform.nextChoice = toQString(out);
     h.platform.running = {kGame};
-    model.exportBackup(idOf(wtf));
+    model.backups()->exportBackup(idOf(wtf));
     ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_FALSE(model.operation()->hasError()) << model.operation()->errorText().toStdString();
     EXPECT_EQ(h.platform.proposedNames, QStringList{"wtf-" + idOf(wtf).toUpper() + ".olvexbackup"});
-    EXPECT_EQ(model.message(), "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。");
+    EXPECT_EQ(model.operation()->message(), "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。");
 
     writeFile(h.game.wtf() / "Account/ACC/Realm/Hero/AddOns.txt", "changed");
     writeFile(h.game.wtf() / "Config.wtf", "later");
     h.platform.running = {};
-    model.chooseConfiguration();
-    EXPECT_TRUE(model.hasImportCandidate());
-    model.setGameClosed(true);
-    model.confirmImport();
-    EXPECT_FALSE(model.hasImportCandidate());
+    model.backups()->chooseConfiguration();
+    EXPECT_TRUE(model.backups()->hasImportCandidate());
+    model.folders()->setGameClosed(true);
+    model.backups()->confirmImport();
+    EXPECT_FALSE(model.backups()->hasImportCandidate());
     EXPECT_EQ(h.outcome(), "配置已校验并导入，原配置已自动备份。");
     EXPECT_EQ(snapshotTree(h.game.wtf()), exported);
-    EXPECT_EQ(model.backups()->rowCount(), 2);
+    EXPECT_EQ(model.backups()->list()->rowCount(), 2);
 }
 
 // Moving backups aside and back needs neither a closed game nor the ticked box.
@@ -377,23 +380,23 @@ TEST(AppModel, RecycleRetainAndRecoverWorkWhileTheGameRuns) {
     h.game.snapshot(BackupKind::wtf);
     AppModel& model = h.open();
     h.platform.running = {kGame};
-    ASSERT_EQ(model.backupList().size(), 2u);
-    const LocalBackup first = model.backupList().front();
+    ASSERT_EQ(model.backups()->backupList().size(), 2u);
+    const LocalBackup first = model.backups()->backupList().front();
 
-    model.setRecycleCandidate(idOf(first));
-    model.confirmRecycle();
-    EXPECT_FALSE(model.hasRecycleCandidate());
+    model.backups()->setRecycleCandidate(idOf(first));
+    model.backups()->confirmRecycle();
+    EXPECT_FALSE(model.backups()->hasRecycleCandidate());
     EXPECT_EQ(h.outcome(), "备份已移入可恢复区，仍占磁盘空间。确认无需保留后可在文件管理器中清理。");
-    EXPECT_EQ(model.backups()->rowCount(), 1);
+    EXPECT_EQ(model.backups()->list()->rowCount(), 1);
     EXPECT_TRUE(fs::exists(h.game.root() / ".olvex-manager/recycled-backups" / first.id.text()));
 
-    model.retainRecent();
+    model.backups()->retainRecent();
     EXPECT_EQ(h.outcome(), "每类保留最近 5 份，其余已移入可恢复区（仍占磁盘空间）。");
-    EXPECT_EQ(model.backups()->rowCount(), 1);
+    EXPECT_EQ(model.backups()->list()->rowCount(), 1);
 
-    model.recoverRecycled();
+    model.backups()->recoverRecycled();
     EXPECT_EQ(h.outcome(), "已恢复可恢复区中的备份。");
-    EXPECT_EQ(model.backups()->rowCount(), 2);
+    EXPECT_EQ(model.backups()->list()->rowCount(), 2);
 }
 
 // The log keeps its last 100 lines in the store, stamped in UTC; the export is the header and
@@ -409,10 +412,10 @@ TEST(AppModel, LogKeepsTheLast100LinesAndExportsThemExactly) {
     }
     h.platform.store[key] = old;
     AppModel& model = h.open();
-    model.retainRecent(); // logs two lines
+    model.backups()->retainRecent(); // logs two lines
     ASSERT_TRUE(h.settle());
     const QStringList stored = h.platform.store.value(key).value_or(QStringList());
-    EXPECT_EQ(stored, model.events());
+    EXPECT_EQ(stored, model.operation()->events());
     ASSERT_EQ(stored.size(), 100);
     EXPECT_EQ(stored.mid(0, 98), old.mid(2));
     const QRegularExpression stamped(
@@ -427,21 +430,22 @@ TEST(AppModel, LogKeepsTheLast100LinesAndExportsThemExactly) {
     const Path file = h.game.dir / "log.txt";
     writeFile(file, "an older, longer export that must not survive in any part");
     h.platform.nextChoice = toQString(file);
-    model.exportLog();
+    model.operation()->exportLog();
     const std::string expected = (header + stored.join(QLatin1Char('\n'))).toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return readFile(file) == expected; }, 5000)) << readFile(file);
 
     FakePlatform empty;
     AppModel fresh(empty);
     empty.nextChoice = toQString(h.game.dir / "empty.txt");
-    fresh.exportLog();
+    fresh.operation()->exportLog();
     EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(h.game.dir / "empty.txt"); }, 5000));
     EXPECT_EQ(readFile(h.game.dir / "empty.txt"), header.toStdString());
 
     h.platform.nextChoice = toQString(h.game.dir / "missing/log.txt");
-    model.exportLog();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model.hasError(); }, 5000));
-    EXPECT_TRUE(model.errorText().endsWith("文件或目录不存在。")) << model.errorText().toStdString();
+    model.operation()->exportLog();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.operation()->hasError(); }, 5000));
+    EXPECT_TRUE(model.operation()->errorText().endsWith("文件或目录不存在。"))
+        << model.operation()->errorText().toStdString();
 }
 
 // Each rule that makes a program count as the game refuses a changing command once the box is
@@ -450,7 +454,7 @@ TEST(AppModel, GameRunningRefusesByEachRule) {
     Harness h({"_classic_", "_retail_"});
     h.game.addCharacter("ACC", "Realm", "Hero", "x", "_classic_");
     AppModel& model = h.open();
-    model.setGameClosed(true);
+    model.folders()->setGameClosed(true);
     const std::vector<std::pair<const char*, RunningApplication>> cases = {
         {"Windows executable", kGame},
         {"executable without extension", {std::nullopt, Path("/opt/game/WoWClassicB"), "Launcher"}},
@@ -461,20 +465,20 @@ TEST(AppModel, GameRunningRefusesByEachRule) {
     for (const auto& [rule, application] : cases) {
         SCOPED_TRACE(rule);
         h.platform.running = {kBrowser, application};
-        model.backup();
+        model.backups()->backup();
         EXPECT_EQ(h.outcome(), kGameRunning);
     }
-    EXPECT_TRUE(model.backupList().empty());
+    EXPECT_TRUE(model.backups()->backupList().empty());
 
     h.platform.running = {kBrowser};
-    model.backup();
+    model.backups()->backup();
     ASSERT_TRUE(h.settle());
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
-    EXPECT_EQ(model.backups()->rowCount(), 1);
+    EXPECT_FALSE(model.operation()->hasError()) << model.operation()->errorText().toStdString();
+    EXPECT_EQ(model.backups()->list()->rowCount(), 1);
 
-    model.setGameClosed(false);
+    model.folders()->setGameClosed(false);
     h.platform.processReads = 0;
-    model.backup();
+    model.backups()->backup();
     EXPECT_EQ(h.outcome(), kTickTheBox);
     EXPECT_EQ(h.platform.processReads, 0);
 }
@@ -489,7 +493,7 @@ TEST(AppModel, ProgressOfACopyReachesOneAndNeverFallsWithinAStage) {
                   std::string(10 << 20, 'x'));
     }
     AppModel& model = h.open();
-    model.setGameClosed(true);
+    model.folders()->setGameClosed(true);
     // The readings come at a steady rate; once a copy is complete the service waits at its next
     // volume flush (still within the copy's stage) until the model has read it, or 2 s.
     std::atomic<OperationControl*> control = nullptr;
@@ -513,18 +517,18 @@ TEST(AppModel, ProgressOfACopyReachesOneAndNeverFallsWithinAStage) {
     };
     std::vector<Reading> readings;
     int stages = 0;
-    QObject::connect(&model, &AppModel::stageChanged, [&] { ++stages; });
-    QObject::connect(&model, &AppModel::progressChanged, [&] {
-        readings.push_back({stages, model.stage(), model.progress()});
-        sawOne = model.progress() == 1.0;
+    QObject::connect(model.operation(), &OperationStatus::stageChanged, [&] { ++stages; });
+    QObject::connect(model.operation(), &OperationStatus::progressChanged, [&] {
+        readings.push_back({stages, model.operation()->stage(), model.operation()->progress()});
+        sawOne = model.operation()->progress() == 1.0;
     });
-    model.backup();
-    control = model.operation().get();
+    model.backups()->backup();
+    control = model.operation()->operation().get();
     const bool settled = h.settle();
     control = nullptr;
     sys::fault::disarm();
     ASSERT_TRUE(settled);
-    EXPECT_FALSE(model.hasError()) << model.errorText().toStdString();
+    EXPECT_FALSE(model.operation()->hasError()) << model.operation()->errorText().toStdString();
     for (size_t i = 1; i < readings.size(); ++i) {
         const Reading &previous = readings[i - 1], &current = readings[i];
         if (current.stage == previous.stage && previous.progress >= 0 && current.progress >= 0) {
@@ -548,16 +552,16 @@ TEST(AppModel, DroppedFilesPreviewOnlyOneZip) {
     for (const QList<QUrl>& urls :
          {QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/readme.txt"))}, QList<QUrl>{zipUrl, zipUrl},
           QList<QUrl>{QUrl(QStringLiteral("https://x/p.zip"))}}) {
-        model.dropFiles(urls);
-        EXPECT_EQ(model.errorText(), refusal);
-        model.dismissError();
+        model.packs()->dropFiles(urls);
+        EXPECT_EQ(model.operation()->errorText(), refusal);
+        model.operation()->dismissError();
     }
-    EXPECT_FALSE(model.busy());
-    model.dropFiles({zipUrl});
+    EXPECT_FALSE(model.operation()->busy());
+    model.packs()->dropFiles({zipUrl});
     ASSERT_TRUE(harness.settle());
-    EXPECT_EQ(model.errorText(), "");
-    ASSERT_TRUE(model.hasPreview());
-    EXPECT_EQ(model.preview()->addons, Names{"Dropped"});
+    EXPECT_EQ(model.operation()->errorText(), "");
+    ASSERT_TRUE(model.packs()->preview()->shown());
+    EXPECT_EQ(model.packs()->preview()->preview()->addons, Names{"Dropped"});
 }
 
 // Quitting while an operation runs cancels it and waits for its end; idle, it quits at once.
@@ -565,20 +569,20 @@ TEST(AppModel, QuitWaitsForTheRunningOperationToEnd) {
     Harness harness;
     harness.game.addCharacter("A", "R", "C", "x");
     AppModel& model = harness.open();
-    EXPECT_TRUE(model.requestQuit());
-    model.setGameClosed(true);
+    EXPECT_TRUE(model.operation()->requestQuit());
+    model.folders()->setGameClosed(true);
     harness.holdSpaceCheck = true;
-    model.backup();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.stage() == OperationStage::backingUp; }, 5000));
+    model.backups()->backup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.operation()->stage() == OperationStage::backingUp; }, 5000));
     bool ready = false;
-    QObject::connect(&model, &AppModel::quitReady, [&] { ready = true; });
-    EXPECT_FALSE(model.requestQuit());
-    EXPECT_TRUE(model.quitPending());
-    EXPECT_FALSE(model.canCancel());
+    QObject::connect(model.operation(), &OperationStatus::quitReady, [&] { ready = true; });
+    EXPECT_FALSE(model.operation()->requestQuit());
+    EXPECT_TRUE(model.operation()->quitPending());
+    EXPECT_FALSE(model.operation()->canCancel());
     harness.holdSpaceCheck = false;
     ASSERT_TRUE(QTest::qWaitFor([&] { return ready; }, 5000));
-    EXPECT_EQ(model.message(), "已取消，游戏文件保持操作前状态。");
-    EXPECT_TRUE(model.backupList().empty());
+    EXPECT_EQ(model.operation()->message(), "已取消，游戏文件保持操作前状态。");
+    EXPECT_TRUE(model.backups()->backupList().empty());
 }
 
 // A second Ctrl+O or click while the ZIP panel is open asks for no second panel on top.
@@ -587,9 +591,9 @@ TEST(AppModel, APanelIsNeverOpenedOverItself) {
     const Path zip = harness.game.pack("one.zip", {"One"});
     AppModel& model = harness.open();
     harness.platform.nextChoice = toQString(zip);
-    harness.platform.whilePanelOpen = [&] { model.chooseZIP(); };
-    model.chooseZIP();
+    harness.platform.whilePanelOpen = [&] { model.packs()->chooseZIP(); };
+    model.packs()->chooseZIP();
     ASSERT_TRUE(harness.settle());
     EXPECT_EQ(harness.platform.panelTitles, QStringList{"导入本地插件整合包"});
-    EXPECT_TRUE(model.hasPreview());
+    EXPECT_TRUE(model.packs()->preview()->shown());
 }

@@ -84,7 +84,7 @@ bool menuLaidOut(QQuickItem* root, const QString& first, const QString& last) {
 }
 
 bool settled(AppModel& model) {
-    return QTest::qWaitFor([&] { return !model.busy() && !model.refreshing(); }, 10000);
+    return QTest::qWaitFor([&] { return !model.operation()->busy() && !model.folders()->refreshing(); }, 10000);
 }
 
 // The loaded window over `platform`'s roots, its first scan and refresh done.
@@ -122,8 +122,8 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     FakePlatform platform;
     platform.roots = {game, dir / "gone"}; // a missing default root is the rule and goes unmentioned
     AppModel model(platform);
-    EXPECT_EQ(model.message(), "请选择游戏目录，开始管理本地插件。");
-    EXPECT_EQ(model.headerTitle(), "欢迎来到Tarnel");
+    EXPECT_EQ(model.operation()->message(), "请选择游戏目录，开始管理本地插件。");
+    EXPECT_EQ(model.folders()->headerTitle(), "欢迎来到Tarnel");
     QQmlApplicationEngine engine;
     QQuickWindow* window = loadMainWindow(engine, model);
     ASSERT_NE(window, nullptr);
@@ -142,7 +142,7 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     EXPECT_EQ(texts(root, "headerTitle"), QStringList{"进度怀旧服"});
     EXPECT_EQ(texts(root, "statusLine"), QStringList{"找到 2 个版本目录。扫描范围有限，其他位置请手动选择。"});
     EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList()); // written back even when empty
-    EXPECT_EQ(model.errorText(), "");
+    EXPECT_EQ(model.operation()->errorText(), "");
 
     click(window, findItems(root, "clientRow").at(1));
     ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "headerTitle") == QStringList{"正式服"}; }, 2000));
@@ -152,11 +152,11 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     ASSERT_EQ(rescan.size(), 1);
     click(window, rescan.first());
     ASSERT_TRUE(settled(model));
-    EXPECT_EQ(model.selection(), (game / "_retail_").native());
+    EXPECT_EQ(model.folders()->selection(), (game / "_retail_").native());
     std::filesystem::remove_all(game / "_retail_");
     click(window, rescan.first());
     ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "rowTitle") == QStringList{"进度怀旧服"}; }, 10000));
-    EXPECT_EQ(model.selection(), (game / "_classic_").native());
+    EXPECT_EQ(model.folders()->selection(), (game / "_classic_").native());
 
     // "选择游戏目录…" rescans with the folder saved, once however often chosen; cancelled, nothing.
     const auto choose = findItems(root, "chooseGameButton");
@@ -175,17 +175,17 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     EXPECT_EQ(texts(root, "rowSubtitle"), (QStringList{"World of Warcraft", "魔兽世界"}));
     platform.nextChoice.reset();
     click(window, choose.first());
-    EXPECT_FALSE(model.busy());
+    EXPECT_FALSE(model.operation()->busy());
     EXPECT_EQ(platform.writes, writes + 2);
 
     // Forgetting removes every copy; with nothing found the welcome texts come back.
     std::filesystem::remove_all(game);
     platform.store[AppModel::savedKey] = QStringList{chosen, "/other", chosen};
-    model.forgetRoot(chosen);
+    model.folders()->forgetRoot(chosen);
     ASSERT_TRUE(settled(model));
     EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{"/other"});
-    EXPECT_EQ(model.savedRoots(), QStringList{"/other"});
-    EXPECT_FALSE(model.hasSelection());
+    EXPECT_EQ(model.folders()->savedRoots(), QStringList{"/other"});
+    EXPECT_FALSE(model.folders()->hasSelection());
     EXPECT_EQ(texts(root, "headerTitle"), QStringList{"欢迎来到Tarnel"});
     EXPECT_EQ(texts(root, "headerSubtitle"), QStringList{"为国服玩家准备的原生 Linux 插件管理工具"});
     for (const char* name :
@@ -197,7 +197,7 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
         texts(root, "statusLine"),
         QStringList{"未扫描到游戏。请手动选择 World of Warcraft 或版本文件夹。 有 1 个已保存位置不存在或磁盘离线。"});
     platform.store[AppModel::savedKey] = std::nullopt; // a stored value that is not a string list: no saved roots
-    model.scan(chosen);
+    model.folders()->scan(chosen);
     ASSERT_TRUE(settled(model));
     EXPECT_EQ(platform.store.value(AppModel::savedKey), QStringList{chosen});
 }
@@ -225,10 +225,10 @@ TEST(MainWindow, ImportsPacksThroughTheSheetAndCleansUpRetiredAddons) {
     EXPECT_EQ(texts(ui.root, "previewCountLine"), QStringList{"3 个插件 · 0 个同名插件将替换"});
     EXPECT_FALSE(item(ui.root, "installButton")->isEnabled());
     QTest::keyClick(ui.window, Qt::Key_Escape); // but never a sheet
-    EXPECT_TRUE(model.hasPreview());
+    EXPECT_TRUE(model.packs()->preview()->shown());
     ui.click("sheetGameClosedCheck");
     ASSERT_TRUE(item(ui.root, "installButton")->isEnabled());
-    EXPECT_TRUE(model.gameClosed()); // the sheet's box and the window's are one confirmation
+    EXPECT_TRUE(model.folders()->gameClosed()); // the sheet's box and the window's are one confirmation
 
     platform.running = {{std::nullopt, Path("/opt/wine/drive_c/Wow.exe"), std::nullopt}};
     ui.click("installButton");
@@ -286,7 +286,7 @@ TEST(MainWindow, RestoresOneCharacterAndGuardsAPendingRecovery) {
     Window ui(model);
     ASSERT_NE(ui.window, nullptr);
     ui.click("gameClosedCheck");
-    ASSERT_TRUE(model.gameClosed());
+    ASSERT_TRUE(model.folders()->gameClosed());
 
     const auto openMenu = [&](const QString& heading) {
         QQuickItem* backup = row(ui.root, "backupRow", heading);
@@ -299,7 +299,7 @@ TEST(MainWindow, RestoresOneCharacterAndGuardsAPendingRecovery) {
     ui.click("restoreItem");
     ASSERT_EQ(texts(ui.root, "dialogTitle"), QStringList{"恢复插件？"});
     QTest::keyClick(ui.window, Qt::Key_Escape); // Esc dismisses a confirmation
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.hasRestoreCandidate(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.backups()->hasRestoreCandidate(); }, 2000));
 
     openMenu("WTF 配置 · ");
     ui.click("chooseScopeItem");

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.impl
+import Olvex
 
 // The heading of a section: a theme icon and a bold title.
 Row {
@@ -12,10 +12,10 @@ Row {
 
     spacing: 8
 
-    IconImage {
+    ThemeIcon {
         id: icon
 
-        sourceSize: Qt.size(20, 20)
+        size: 20
         color: heading.iconColor
         anchors.verticalCenter: parent.verticalCenter
     }
@@ -23,7 +23,6 @@ Row {
         id: label
 
         textFormat: Text.PlainText
-        font.family: Theme.fontFamily
         font.pixelSize: heading.pixelSize
         font.bold: true
         color: Theme.text

@@ -11,11 +11,10 @@ Sheet {
 
     objectName: "scopeSheet"
     width: 600
-    visible: sheet.appModel.hasScopeBackup
+    visible: sheet.appModel.backups.scopePicker.shown
 
     Text {
         text: "选择配置恢复范围"
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.title2
         font.bold: true
         color: Theme.text
@@ -24,7 +23,6 @@ Sheet {
         width: parent.width
         text: "仅覆盖所选的原路径，不改写账号或角色名。账号级恢复包含共享 SavedVariables，会影响该账号下其他角色；角色级恢复保留账号共享配置，可能无法单独还原插件的全部设置。"
         wrapMode: Text.Wrap
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.callout
         color: Theme.secondaryText
     }
@@ -45,7 +43,7 @@ Sheet {
             clip: true
             spacing: 2
             boundsBehavior: Flickable.StopAtBounds
-            model: sheet.appModel.scopes
+            model: sheet.appModel.backups.scopePicker.scopes
             ScrollIndicator.vertical: ScrollIndicator {
             }
             delegate: Rectangle {
@@ -68,7 +66,7 @@ Sheet {
                     id: hover
                 }
                 TapHandler {
-                    onTapped: sheet.appModel.scopeSelection = scopeRow.relativePath
+                    onTapped: sheet.appModel.backups.scopePicker.selection = scopeRow.relativePath
                 }
                 Text {
                     objectName: "scopeTitle"
@@ -80,7 +78,6 @@ Sheet {
                     text: scopeRow.title
                     textFormat: Text.PlainText
                     elide: Text.ElideMiddle
-                    font.family: Theme.fontFamily
                     font.pixelSize: Theme.body
                     color: scopeRow.selected ? "white" : Theme.text
                 }
@@ -109,8 +106,8 @@ Sheet {
                 objectName: "confirmScopeButton"
                 text: "备份并恢复所选范围"
                 prominent: true
-                enabled: sheet.appModel.hasScopeSelection
-                onClicked: sheet.appModel.confirmScope()
+                enabled: sheet.appModel.backups.scopePicker.hasSelection
+                onClicked: sheet.appModel.backups.confirmScope()
             }
         }
     }

@@ -1,7 +1,6 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Controls.impl
 import Olvex
 
 // The backups of the selected folder: manual backup, import, thinning and bringing back, and
@@ -33,15 +32,15 @@ SectionBox {
                 objectName: "backupButton"
                 text: "备份 WTF"
                 icon.name: "document-save-as"
-                enabled: section.appModel.hasSelection && section.appModel.gameClosed
-                onClicked: section.appModel.backup()
+                enabled: section.appModel.folders.hasSelection && section.appModel.folders.gameClosed
+                onClicked: section.appModel.backups.backup()
             }
             PlainButton {
                 objectName: "revealBackupsButton"
                 text: "在" + PlatformWords.fileBrowser + "中查看"
                 icon.name: "document-open-folder"
-                enabled: section.appModel.hasSelection
-                onClicked: section.appModel.revealBackups()
+                enabled: section.appModel.folders.hasSelection
+                onClicked: section.appModel.backups.revealBackups()
             }
         }
     }
@@ -55,8 +54,8 @@ SectionBox {
             objectName: "importWtfButton"
             text: "导入 WTF…"
             icon.name: "document-import"
-            enabled: section.appModel.hasSelection && section.appModel.gameClosed
-            onClicked: section.appModel.chooseConfiguration()
+            enabled: section.appModel.folders.hasSelection && section.appModel.folders.gameClosed
+            onClicked: section.appModel.backups.chooseConfiguration()
         }
         PlainButton {
             id: manageButton
@@ -64,7 +63,7 @@ SectionBox {
             objectName: "manageBackupsButton"
             text: "备份管理"
             icon.name: "overflow-menu"
-            enabled: section.appModel.hasSelection
+            enabled: section.appModel.folders.hasSelection
             onClicked: manageMenu.open()
 
             AppMenu {
@@ -75,13 +74,13 @@ SectionBox {
                 AppMenuItem {
                     objectName: "retainRecentItem"
                     text: "每类保留最近 5 份"
-                    enabled: !section.appModel.pendingRecovery
-                    onTriggered: section.appModel.retainRecent()
+                    enabled: !section.appModel.folders.pendingRecovery
+                    onTriggered: section.appModel.backups.retainRecent()
                 }
                 AppMenuItem {
                     objectName: "recoverRecycledItem"
                     text: "恢复已移除的备份"
-                    onTriggered: section.appModel.recoverRecycled()
+                    onTriggered: section.appModel.backups.recoverRecycled()
                 }
             }
         }
@@ -91,17 +90,16 @@ SectionBox {
     }
     Text {
         objectName: "noBackupsText"
-        visible: section.appModel.backups.count === 0
+        visible: section.appModel.backups.list.count === 0
         topPadding: 12
         bottomPadding: 12
         text: "暂无备份"
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.body
         color: Theme.secondaryText
     }
 
     Repeater {
-        model: section.appModel.backups
+        model: section.appModel.backups.list
         delegate: Column {
             id: backupRow
 
@@ -120,11 +118,11 @@ SectionBox {
                 width: parent.width
                 height: Math.max(rowTexts.height, actionsButton.height) + 5
 
-                IconImage {
+                ThemeIcon {
                     id: kindIcon
 
                     name: backupRow.symbol
-                    sourceSize: Qt.size(22, 22)
+                    size: 22
                     color: Theme.accent
                     anchors.verticalCenter: parent.verticalCenter
                 }
@@ -144,7 +142,6 @@ SectionBox {
                         text: backupRow.heading
                         textFormat: Text.PlainText
                         elide: Text.ElideRight
-                        font.family: Theme.fontFamily
                         font.pixelSize: Theme.headline
                         font.bold: true
                         color: Theme.text
@@ -176,28 +173,28 @@ SectionBox {
                         AppMenuItem {
                             objectName: "restoreItem"
                             text: "恢复…"
-                            enabled: section.appModel.gameClosed
-                            onTriggered: section.appModel.setRestoreCandidate(backupRow.backupId)
+                            enabled: section.appModel.folders.gameClosed
+                            onTriggered: section.appModel.backups.setRestoreCandidate(backupRow.backupId)
                         }
                         AppMenuItem {
                             objectName: "chooseScopeItem"
                             text: "选择账号 / 角色恢复…"
                             visible: backupRow.isConfiguration
                             height: backupRow.isConfiguration ? implicitHeight : 0
-                            enabled: section.appModel.gameClosed
-                            onTriggered: section.appModel.chooseScope(backupRow.backupId)
+                            enabled: section.appModel.folders.gameClosed
+                            onTriggered: section.appModel.backups.chooseScope(backupRow.backupId)
                         }
                         AppMenuItem {
                             objectName: "exportItem"
                             text: "导出…"
-                            onTriggered: section.appModel.exportBackup(backupRow.backupId)
+                            onTriggered: section.appModel.backups.exportBackup(backupRow.backupId)
                         }
                         AppMenuItem {
                             objectName: "recycleItem"
                             text: "移入可恢复区…"
                             destructive: true
-                            enabled: !section.appModel.pendingRecovery
-                            onTriggered: section.appModel.setRecycleCandidate(backupRow.backupId)
+                            enabled: !section.appModel.folders.pendingRecovery
+                            onTriggered: section.appModel.backups.setRecycleCandidate(backupRow.backupId)
                         }
                     }
                 }

@@ -25,7 +25,6 @@ Dialog {
     focus: true
     padding: 22
     topPadding: 20
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.body
 
     onRejected: dialog.dismissed()
@@ -47,7 +46,6 @@ Dialog {
         text: dialog.title
         textFormat: Text.PlainText
         wrapMode: Text.Wrap
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.title3
         font.bold: true
         color: Theme.text

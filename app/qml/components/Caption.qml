@@ -5,7 +5,6 @@ Text {
     width: parent ? parent.width : implicitWidth
     wrapMode: Text.Wrap
     textFormat: Text.PlainText
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.caption
     color: Theme.secondaryText
 }

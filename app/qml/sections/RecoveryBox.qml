@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.impl
 import Olvex
 
 // Shown while the selected folder holds an interrupted operation: what happened, what to keep
@@ -28,15 +27,14 @@ SectionBox {
             Row {
                 spacing: 8
 
-                IconImage {
+                ThemeIcon {
                     name: "dialog-warning"
-                    sourceSize: Qt.size(18, 18)
+                    size: 18
                     color: Theme.accent
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {
                     text: "发现上次中断的操作，请退出游戏后恢复。"
-                    font.family: Theme.fontFamily
                     font.pixelSize: Theme.headline
                     font.bold: true
                     color: Theme.text
@@ -55,8 +53,8 @@ SectionBox {
             anchors.verticalCenter: parent.verticalCenter
             text: "恢复中断操作"
             prominent: true
-            enabled: box.appModel.gameClosed
-            onClicked: box.appModel.recover()
+            enabled: box.appModel.folders.gameClosed
+            onClicked: box.appModel.folders.recover()
         }
     }
 }

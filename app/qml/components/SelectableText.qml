@@ -7,7 +7,6 @@ TextEdit {
     selectByMouse: true
     wrapMode: TextEdit.Wrap
     textFormat: TextEdit.PlainText
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.caption
     color: Theme.secondaryText
     selectionColor: Theme.accent

@@ -14,12 +14,12 @@ SectionBox {
 
     SectionHeading {
         objectName: "addonHeading"
-        text: section.appModel.addonHeading
+        text: section.appModel.addons.heading
         iconName: "view-list-details"
     }
 
     Repeater {
-        model: section.appModel.packs
+        model: section.appModel.packs.installed
         delegate: Column {
             required property string heading
             required property string caption
@@ -34,7 +34,6 @@ SectionBox {
                 text: parent.heading
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
-                font.family: Theme.fontFamily
                 font.pixelSize: Theme.headline
                 font.bold: true
                 color: Theme.text
@@ -46,7 +45,7 @@ SectionBox {
     }
 
     Repeater {
-        model: section.appModel.retiredAddons
+        model: section.appModel.packs.retired
         delegate: Item {
             id: retiredRow
 
@@ -77,8 +76,8 @@ SectionBox {
                 anchors.verticalCenter: parent.verticalCenter
                 visible: retiredRow.canRemove
                 text: "清理…"
-                enabled: section.appModel.gameClosed
-                onClicked: section.appModel.setRetiredCandidate(retiredRow.retiredId)
+                enabled: section.appModel.folders.gameClosed
+                onClicked: section.appModel.packs.setRetiredCandidate(retiredRow.retiredId)
             }
         }
     }
@@ -89,9 +88,8 @@ SectionBox {
         objectName: "addonSearch"
         width: parent.width
         placeholderText: "搜索名称、目录或作者"
-        text: section.appModel.addonQuery
-        onTextEdited: section.appModel.addonQuery = search.text
-        font.family: Theme.fontFamily
+        text: section.appModel.addons.query
+        onTextEdited: section.appModel.addons.query = search.text
         font.pixelSize: Theme.body
         leftPadding: 10
         selectByMouse: true
@@ -109,9 +107,8 @@ SectionBox {
     }
     Text {
         objectName: "noAddonsText"
-        visible: !section.appModel.hasAddons
+        visible: !section.appModel.addons.hasAddons
         text: "暂无本地插件"
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.body
         color: Theme.secondaryText
     }
@@ -148,7 +145,6 @@ SectionBox {
                         text: addonRow.title
                         textFormat: Text.PlainText
                         elide: Text.ElideRight
-                        font.family: Theme.fontFamily
                         font.pixelSize: Theme.headline
                         font.bold: true
                         color: Theme.text
@@ -170,7 +166,7 @@ SectionBox {
                     text: "打开目录"
                     icon.name: "document-open-folder"
                     Accessible.name: "打开目录：" + addonRow.title
-                    onClicked: section.appModel.revealFolder(addonRow.path)
+                    onClicked: section.appModel.folders.revealFolder(addonRow.path)
                 }
             }
             Rectangle {

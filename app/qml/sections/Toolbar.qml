@@ -23,13 +23,13 @@ Rectangle {
             objectName: "rescanButton"
             text: "重新扫描"
             icon.name: "view-refresh"
-            onClicked: toolbar.appModel.scan()
+            onClicked: toolbar.appModel.folders.scan()
         }
         PlainButton {
             objectName: "exportLogButton"
             text: "导出操作日志…"
             icon.name: "document-export"
-            onClicked: toolbar.appModel.exportLog()
+            onClicked: toolbar.appModel.operation.exportLog()
         }
         PlainButton {
             objectName: "settingsButton"

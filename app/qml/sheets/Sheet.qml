@@ -12,7 +12,6 @@ Popup {
     modal: true
     closePolicy: Popup.NoAutoClose
     padding: 24
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.body
 
     Overlay.modal: Rectangle {

@@ -43,7 +43,6 @@ Rectangle {
             text: row.title
             textFormat: Text.PlainText
             elide: Text.ElideRight
-            font.family: Theme.fontFamily
             font.pixelSize: Theme.headline
             font.bold: true
             color: row.selected ? "white" : Theme.text
@@ -54,7 +53,6 @@ Rectangle {
             text: row.gameFolder
             textFormat: Text.PlainText
             elide: Text.ElideMiddle
-            font.family: Theme.fontFamily
             font.pixelSize: Theme.caption
             color: row.selected ? Theme.accentSoftText : Theme.secondaryText
         }

@@ -34,7 +34,6 @@ Rectangle {
                 }
                 Text {
                     text: "Kelvarn"
-                    font.family: Theme.fontFamily
                     font.pixelSize: Theme.title2
                     font.bold: true
                     color: Theme.accent
@@ -43,7 +42,6 @@ Rectangle {
             }
             Text {
                 text: "Tarnel · 本地版"
-                font.family: Theme.fontFamily
                 font.pixelSize: Theme.caption
                 color: Theme.secondaryText
             }
@@ -57,7 +55,6 @@ Rectangle {
             Text {
                 Layout.leftMargin: 10
                 text: "游戏版本"
-                font.family: Theme.fontFamily
                 font.pixelSize: Theme.caption
                 font.bold: true
                 color: Theme.tertiaryText
@@ -71,11 +68,11 @@ Rectangle {
                 clip: true
                 spacing: 2
                 boundsBehavior: Flickable.StopAtBounds
-                model: sidebar.appModel.clients
+                model: sidebar.appModel.folders.clients
                 Accessible.name: "游戏版本"
                 delegate: ClientRow {
                     width: clientList.width
-                    onChosen: clientId => sidebar.appModel.selection = clientId
+                    onChosen: clientId => sidebar.appModel.folders.selection = clientId
                 }
                 ScrollIndicator.vertical: ScrollIndicator {
                 }
@@ -84,7 +81,7 @@ Rectangle {
 
         SavedRootsMenu {
             Layout.fillWidth: true
-            visible: sidebar.appModel.hasSavedRoots
+            visible: sidebar.appModel.folders.hasSavedRoots
             appModel: sidebar.appModel
         }
 
@@ -93,7 +90,7 @@ Rectangle {
             Layout.fillWidth: true
             text: "选择游戏目录…"
             icon.name: "folder-new"
-            onClicked: sidebar.appModel.chooseGame()
+            onClicked: sidebar.appModel.folders.chooseGame()
         }
     }
 

@@ -22,14 +22,14 @@ PlainButton {
         width: Math.max(button.width, 400)
 
         Instantiator {
-            model: button.appModel.savedRoots
+            model: button.appModel.folders.savedRoots
             delegate: AppMenuItem {
                 required property string modelData
 
                 objectName: "forgetRootItem"
                 text: "移除：" + modelData
                 font: menu.font
-                onTriggered: button.appModel.forgetRoot(modelData)
+                onTriggered: button.appModel.folders.forgetRoot(modelData)
             }
             onObjectAdded: (index, object) => menu.insertItem(index, object)
             onObjectRemoved: (index, object) => menu.removeItem(object)

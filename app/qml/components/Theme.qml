@@ -3,7 +3,6 @@ import QtQuick
 
 // Colours, type sizes and spacings shared by every view.
 QtObject {
-    readonly property string fontFamily: "Noto Sans CJK SC"
 
     readonly property color accent: "#E8770E"
     readonly property color accentPressed: "#C9650A"

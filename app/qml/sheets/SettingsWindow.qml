@@ -32,7 +32,6 @@ Window {
 
         Text {
             text: "本地优先，中文原生"
-            font.family: Theme.fontFamily
             font.pixelSize: Theme.title2
             font.bold: true
             color: Theme.text

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Controls.impl
 import Olvex
 
 // The detail column: the selected folder's header, the game-closed check,
@@ -42,17 +41,16 @@ Rectangle {
                     Text {
                         objectName: "headerTitle"
                         width: parent.width
-                        text: pane.appModel.headerTitle
+                        text: pane.appModel.folders.headerTitle
                         textFormat: Text.PlainText
                         elide: Text.ElideRight
-                        font.family: Theme.fontFamily
                         font.pixelSize: Theme.largeTitle
                         font.bold: true
                         color: Theme.text
                     }
                     SelectableText {
                         objectName: "headerSubtitle"
-                        text: pane.appModel.headerSubtitle
+                        text: pane.appModel.folders.headerSubtitle
                         font.pixelSize: Theme.callout
                     }
                 }
@@ -64,7 +62,7 @@ Rectangle {
                     anchors.topMargin: 10
                     width: 18
                     height: 18
-                    running: pane.appModel.busy
+                    running: pane.appModel.operation.busy
                 }
             }
 
@@ -77,9 +75,8 @@ Rectangle {
                     objectName: "gameClosedCheck"
                     width: parent.width
                     text: "我已完全退出魔兽世界（安装、备份和恢复前必须确认）"
-                    checked: pane.appModel.gameClosed
-                    onToggled: pane.appModel.gameClosed = closedCheck.checked
-                    font.family: Theme.fontFamily
+                    checked: pane.appModel.folders.gameClosed
+                    onToggled: pane.appModel.folders.gameClosed = closedCheck.checked
                     font.pixelSize: Theme.body
                     Accessible.name: closedCheck.text
                 }
@@ -87,11 +84,11 @@ Rectangle {
 
             RecoveryBox {
                 width: parent.width
-                visible: pane.appModel.pendingRecovery
+                visible: pane.appModel.folders.pendingRecovery
                 appModel: pane.appModel
             }
 
-            PackSection {
+            PackImportSection {
                 width: parent.width
                 appModel: pane.appModel
             }
@@ -126,9 +123,9 @@ Rectangle {
                 width: parent.width
                 height: status.height + 28
 
-                IconImage {
+                ThemeIcon {
                     name: "dialog-information"
-                    sourceSize: Qt.size(16, 16)
+                    size: 16
                     color: Theme.secondaryText
                     y: 1
                 }
@@ -138,10 +135,9 @@ Rectangle {
                     objectName: "statusLine"
                     x: 22
                     width: parent.width - 22
-                    text: pane.appModel.message
+                    text: pane.appModel.operation.message
                     textFormat: Text.PlainText
                     wrapMode: Text.Wrap
-                    font.family: Theme.fontFamily
                     font.pixelSize: Theme.callout
                     color: Theme.secondaryText
                 }

@@ -1,6 +1,6 @@
 import QtQuick
+import Olvex
 import QtQuick.Controls.Basic
-import QtQuick.Controls.impl
 
 // A push button with an optional leading icon from the desktop's icon theme (`icon.name`).
 // `prominent` fills it with the accent colour for the one main action of a place, or with red
@@ -15,7 +15,6 @@ Button {
     implicitHeight: 30
     leftPadding: 12
     rightPadding: 12
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.body
     hoverEnabled: true
     icon.width: 16
@@ -29,10 +28,10 @@ Button {
         spacing: 7
         opacity: control.enabled ? 1 : 0.4
 
-        IconImage {
+        ThemeIcon {
             visible: control.icon.name !== ""
             name: control.icon.name
-            sourceSize: Qt.size(control.icon.width, control.icon.height)
+            size: control.icon.width
             color: control.icon.color
             anchors.verticalCenter: parent.verticalCenter
         }

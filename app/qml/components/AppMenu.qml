@@ -6,7 +6,6 @@ Menu {
     id: menu
 
     padding: 5
-    font.family: Theme.fontFamily
     font.pixelSize: Theme.body
 
     background: Rectangle {

@@ -12,11 +12,10 @@ Sheet {
 
     objectName: "installSheet"
     width: 580
-    visible: sheet.appModel.hasPreview
+    visible: sheet.appModel.packs.preview.shown
 
     Text {
         text: "确认安装整合包"
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.title2
         font.bold: true
         color: Theme.text
@@ -24,45 +23,44 @@ Sheet {
     SelectableText {
         objectName: "previewArchiveName"
         width: parent.width
-        text: sheet.appModel.previewArchiveName
+        text: sheet.appModel.packs.preview.archiveName
         font.pixelSize: Theme.body
         color: Theme.text
     }
     Column {
         width: parent.width
         spacing: 4
-        visible: sheet.appModel.previewPackLine !== ""
+        visible: sheet.appModel.packs.preview.packLine !== ""
 
         SelectableText {
             objectName: "previewPackLine"
             width: parent.width
-            text: sheet.appModel.previewPackLine
+            text: sheet.appModel.packs.preview.packLine
             font.pixelSize: Theme.body
             color: Theme.text
         }
         Caption {
             objectName: "previewSourceLine"
-            text: sheet.appModel.previewSourceLine
+            text: sheet.appModel.packs.preview.sourceLine
         }
     }
     Caption {
         objectName: "previewRetiredLine"
         visible: text !== ""
-        text: sheet.appModel.previewRetiredLine
+        text: sheet.appModel.packs.preview.retiredLine
         color: Theme.accent
     }
     SelectableText {
         objectName: "previewTargetLine"
         width: parent.width
-        text: sheet.appModel.previewTargetLine
+        text: sheet.appModel.packs.preview.targetLine
         font.pixelSize: Theme.body
         color: Theme.text
     }
     Text {
         objectName: "previewCountLine"
-        text: sheet.appModel.previewCountLine
+        text: sheet.appModel.packs.preview.countLine
         textFormat: Text.PlainText
-        font.family: Theme.fontFamily
         font.pixelSize: Theme.body
         font.bold: true
         color: Theme.text
@@ -83,7 +81,7 @@ Sheet {
             anchors.margins: 1
             clip: true
             boundsBehavior: Flickable.StopAtBounds
-            model: sheet.appModel.previewAddons
+            model: sheet.appModel.packs.preview.addons
             ScrollIndicator.vertical: ScrollIndicator {
             }
             delegate: Item {
@@ -105,7 +103,6 @@ Sheet {
                     text: previewRow.name
                     textFormat: Text.PlainText
                     elide: Text.ElideRight
-                    font.family: Theme.fontFamily
                     font.pixelSize: Theme.body
                     color: Theme.text
                 }
@@ -116,7 +113,6 @@ Sheet {
                     anchors.rightMargin: 12
                     anchors.verticalCenter: parent.verticalCenter
                     text: previewRow.status
-                    font.family: Theme.fontFamily
                     font.pixelSize: Theme.callout
                     color: Theme.secondaryText
                 }
@@ -134,59 +130,25 @@ Sheet {
         objectName: "sheetGameClosedCheck"
         width: parent.width
         text: "我已退出游戏，并确认此包适用于所选版本"
-        checked: sheet.appModel.gameClosed
-        onToggled: sheet.appModel.gameClosed = closedCheck.checked
+        checked: sheet.appModel.folders.gameClosed
+        onToggled: sheet.appModel.folders.gameClosed = closedCheck.checked
         font: sheet.font
         Accessible.name: closedCheck.text
     }
-    Row {
+    ProgressRow {
         width: parent.width
-        spacing: 10
-        visible: sheet.appModel.busy
-
-        Spinner {
-            width: 16
-            height: 16
-            running: parent.visible
-            color: Theme.accent
-            anchors.verticalCenter: parent.verticalCenter
-        }
-        Text {
-            objectName: "sheetStageText"
-            text: sheet.appModel.operationText
-            font.family: Theme.fontFamily
-            font.pixelSize: Theme.body
-            color: Theme.text
-            anchors.verticalCenter: parent.verticalCenter
-        }
-        ProgressBar {
-            visible: sheet.appModel.progress >= 0
-            width: 140
-            value: sheet.appModel.progress
-            anchors.verticalCenter: parent.verticalCenter
-            Accessible.name: "进度"
-        }
-        Text {
-            visible: sheet.appModel.progress >= 0
-            text: sheet.appModel.progressText
-            font.family: Theme.fontFamily
-            font.pixelSize: Theme.callout
-            color: Theme.secondaryText
-            anchors.verticalCenter: parent.verticalCenter
-        }
-        PlainButton {
-            objectName: "sheetCancelOperationButton"
-            visible: sheet.appModel.canCancel
-            text: "取消操作"
-            onClicked: sheet.appModel.cancelOperation()
-            anchors.verticalCenter: parent.verticalCenter
-        }
+        visible: sheet.appModel.operation.busy
+        operation: sheet.appModel.operation
+        text: sheet.appModel.operation.operationText
+        stageObjectName: "sheetStageText"
+        cancelObjectName: "sheetCancelOperationButton"
+        barWidth: 140
     }
     SelectableText {
         objectName: "sheetError"
         width: parent.width
-        visible: sheet.appModel.hasError
-        text: sheet.appModel.error
+        visible: sheet.appModel.operation.hasError
+        text: sheet.appModel.operation.error
         color: Theme.danger
     }
     Item {
@@ -200,8 +162,8 @@ Sheet {
             PlainButton {
                 objectName: "cancelPreviewButton"
                 text: "取消"
-                enabled: !sheet.appModel.busy
-                onClicked: sheet.appModel.cancelPreview()
+                enabled: !sheet.appModel.operation.busy
+                onClicked: sheet.appModel.packs.cancelPreview()
             }
             PlainButton {
                 id: installButton
@@ -209,8 +171,8 @@ Sheet {
                 objectName: "installButton"
                 text: "备份并安装"
                 prominent: true
-                enabled: sheet.appModel.gameClosed && !sheet.appModel.busy
-                onClicked: sheet.appModel.install()
+                enabled: sheet.appModel.folders.gameClosed && !sheet.appModel.operation.busy
+                onClicked: sheet.appModel.packs.install()
             }
         }
     }
