@@ -23,18 +23,33 @@
 
 namespace olvex::cli {
 
+namespace {
+
+// A ":"-separated list of folders; nothing when the variable is unset.
+std::optional<std::vector<Path>> folderList(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<Path> folders;
+    std::istringstream list(value);
+    for (std::string folder; std::getline(list, folder, ':');) {
+        if (!folder.empty()) {
+            folders.emplace_back(folder);
+        }
+    }
+    return folders;
+}
+
+} // namespace
+
 Environment Environment::fromProcess() {
     Environment environment;
-    if (const char* roots = std::getenv("OLVEX_DEFAULT_ROOTS")) {
-        std::istringstream list(roots);
-        for (std::string root; std::getline(list, root, ':');) {
-            if (!root.empty()) {
-                environment.defaultRoots.emplace_back(root);
-            }
-        }
-    } else {
-        environment.defaultRoots = GameScanner::defaultRoots();
+    environment.user = UserEnvironment::fromProcess();
+    if (auto mounts = folderList("OLVEX_MOUNT_ROOTS")) {
+        environment.user.mountRoots = std::move(*mounts);
     }
+    environment.defaultRoots = folderList("OLVEX_DEFAULT_ROOTS");
     if (const char* proc = std::getenv("OLVEX_PROC_ROOT"); proc != nullptr && *proc != '\0') {
         environment.procRoot = proc;
     }
@@ -127,10 +142,24 @@ int countArgument(const std::string& word) {
 
 // --- Shared steps ----------------------------------------------------------------------
 
+// The scan of the default places (or the plain roots that replace them), unless left out, and
+// of the folders given.
+ScanReport scanned(const Context& context, bool defaults, const std::vector<Path>& given) {
+    if (!defaults) {
+        return GameScanner::scanReport(given);
+    }
+    if (const auto& plain = context.environment.defaultRoots) {
+        std::vector<Path> roots = *plain;
+        roots.insert(roots.end(), given.begin(), given.end());
+        return GameScanner::scanReport(roots);
+    }
+    return GameScanner::scanReport(context.environment.user, given);
+}
+
 // The same refusal as the window's: no program that counts as the game may run, whether it
 // runs from this version folder, from any version folder the default roots hold, or by name.
 void requireGameClosed(const Context& context, const GameClient& client) {
-    std::vector<GameClient> clients = GameScanner::scan(context.environment.defaultRoots);
+    std::vector<GameClient> clients = scanned(context, true, {}).clients;
     clients.push_back(client);
     requireGameNotRunning(runningApplications(context.environment.procRoot), clients);
 }
@@ -197,15 +226,11 @@ std::set<std::string> backupIds(const std::vector<LocalBackup>& backups) {
 
 int scan(const Context& context) {
     std::vector<Path> roots;
-    if (!context.invocation.noDefaultRoots) {
-        roots = context.environment.defaultRoots;
-    }
-    std::set<Path> given;
     for (const auto& word : context.invocation.arguments) {
         roots.push_back(absolutePath(word));
-        given.insert(roots.back());
     }
-    const ScanReport report = GameScanner::scanReport(roots);
+    const std::set<Path> given(roots.begin(), roots.end());
+    const ScanReport report = scanned(context, !context.invocation.noDefaultRoots, roots);
     if (context.invocation.json) {
         printJson(jsonOf(report));
         return 0;
@@ -215,7 +240,14 @@ int scan(const Context& context) {
     } else {
         std::cout << "找到 " << report.clients.size() << " 个版本目录：\n";
         for (const auto& client : report.clients) {
-            std::cout << "  " << shown(client.id()) << "  " << client.title() << '\n';
+            std::cout << "  " << shown(client.id()) << "  " << client.title() << "（"
+                      << shown(report.sourceOf(client).displayText()) << "）\n";
+        }
+    }
+    if (!report.unreadableFiles.empty()) {
+        std::cout << "有 " << report.unreadableFiles.size() << " 个启动器记录已损坏或无法读取，未检查：\n";
+        for (const auto& file : report.unreadableFiles) {
+            std::cout << "  " << shown(file) << '\n';
         }
     }
     if (!report.inaccessibleRoots.empty()) {
