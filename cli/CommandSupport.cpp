@@ -81,8 +81,20 @@ int countArgument(const std::string& word) {
     return count;
 }
 
+ScanReport scanned(const Context& context, bool defaults, const std::vector<Path>& given) {
+    if (!defaults) {
+        return GameScanner::scanReport(given);
+    }
+    if (const auto& plain = context.environment.defaultRoots) {
+        std::vector<Path> roots = *plain;
+        roots.insert(roots.end(), given.begin(), given.end());
+        return GameScanner::scanReport(roots);
+    }
+    return GameScanner::scanReport(context.environment.user, given);
+}
+
 void requireGameClosed(const Context& context, const GameClient& client) {
-    std::vector<GameClient> clients = GameScanner::scan(context.environment.defaultRoots);
+    std::vector<GameClient> clients = scanned(context, true, {}).clients;
     clients.push_back(client);
     requireGameNotRunning(runningApplications(context.environment.procRoot), clients);
 }

@@ -37,6 +37,9 @@ int countArgument(const std::string& word);
 // The same refusal as the window's: no program that counts as the game may run, whether it
 // runs from this version folder, from any version folder the default roots hold, or by name.
 void requireGameClosed(const Context& context, const GameClient& client);
+// The scan of the default places (or the plain roots that replace them), unless left out, and
+// of the folders given.
+ScanReport scanned(const Context& context, bool defaults, const std::vector<Path>& given);
 
 // Asks on standard error and reads one line from standard input; Ctrl-C ends the wait.
 bool confirmed(const Context& context, const std::string& question);

@@ -4,22 +4,36 @@
 #include <sstream>
 
 #include "CommandSupport.h"
-#include "discovery/GameScanner.h"
 
 namespace olvex::cli {
 
+namespace {
+
+// A ":"-separated list of folders; nothing when the variable is unset.
+std::optional<std::vector<Path>> folderList(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<Path> folders;
+    std::istringstream list(value);
+    for (std::string folder; std::getline(list, folder, ':');) {
+        if (!folder.empty()) {
+            folders.emplace_back(folder);
+        }
+    }
+    return folders;
+}
+
+} // namespace
+
 Environment Environment::fromProcess() {
     Environment environment;
-    if (const char* roots = std::getenv(kDefaultRootsVariable)) {
-        std::istringstream list(roots);
-        for (std::string root; std::getline(list, root, ':');) {
-            if (!root.empty()) {
-                environment.defaultRoots.emplace_back(root);
-            }
-        }
-    } else {
-        environment.defaultRoots = GameScanner::defaultRoots();
+    environment.user = UserEnvironment::fromProcess();
+    if (auto mounts = folderList(kMountRootsVariable)) {
+        environment.user.mountRoots = std::move(*mounts);
     }
+    environment.defaultRoots = folderList(kDefaultRootsVariable);
     if (const char* proc = std::getenv(kProcRootVariable); proc != nullptr && *proc != '\0') {
         environment.procRoot = proc;
     }

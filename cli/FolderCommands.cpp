@@ -15,15 +15,11 @@ namespace {
 
 int scan(const Context& context) {
     std::vector<Path> roots;
-    if (!context.invocation.noDefaultRoots) {
-        roots = context.environment.defaultRoots;
-    }
-    std::set<Path> given;
     for (const auto& word : context.invocation.arguments) {
         roots.push_back(absolutePath(word));
-        given.insert(roots.back());
     }
-    const ScanReport report = GameScanner::scanReport(roots);
+    const std::set<Path> given(roots.begin(), roots.end());
+    const ScanReport report = scanned(context, !context.invocation.noDefaultRoots, roots);
     if (context.invocation.json) {
         printJson(jsonOf(report));
         return 0;
@@ -33,7 +29,14 @@ int scan(const Context& context) {
     } else {
         std::cout << "找到 " << report.clients.size() << " 个版本目录：\n";
         for (const auto& client : report.clients) {
-            std::cout << "  " << shown(client.id()) << "  " << client.title() << '\n';
+            std::cout << "  " << shown(client.id()) << "  " << client.title() << "（"
+                      << shown(report.sourceOf(client).displayText()) << "）\n";
+        }
+    }
+    if (!report.unreadableFiles.empty()) {
+        std::cout << "有 " << report.unreadableFiles.size() << " 个启动器记录已损坏或无法读取，未检查：\n";
+        for (const auto& file : report.unreadableFiles) {
+            std::cout << "  " << shown(file) << '\n';
         }
     }
     if (!report.inaccessibleRoots.empty()) {
@@ -86,7 +89,7 @@ std::vector<CommandSpec> folderCommands() {
         {"scan",
          {{"根目录", ArgumentSpec::kAnyNumber}},
          {{&option::noDefaultRoots}},
-         "扫描默认位置和给出的目录，列出找到的版本目录",
+         "扫描默认位置（Lutris、Bottles、Steam、Wine 等）和给出的目录，列出找到的版本目录及其来源",
          scan},
         {"addons", {{"目录"}}, {{&option::search}}, "列出已安装的插件，可按名称、文件夹或作者搜索", addons},
     };

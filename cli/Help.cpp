@@ -60,6 +60,7 @@ std::vector<Block> generalHelp() {
     const std::string yes = option::yes.name;
     const Block::Terms environment{
         {kDefaultRootsVariable, "以冒号分隔的目录，代替默认扫描位置；设为空则不扫描默认位置。"},
+        {kMountRootsVariable, "以冒号分隔的目录，代替挂载磁盘的位置（/media/$USER、/run/media/$USER、/mnt）。"},
         {kProcRootVariable, "检测游戏进程时读取的 proc 目录（默认 /proc）。"},
     };
     blocks.insert(

@@ -47,7 +47,10 @@ Json jsonOf(const GameClient& client) {
 Json jsonOf(const ScanReport& report) {
     Json clients = Json::array();
     for (const auto& client : report.clients) {
-        clients.push_back(jsonOf(client));
+        const ClientSource source = report.sourceOf(client);
+        Json entry = jsonOf(client);
+        entry["source"] = Json{{"kind", source.kindName()}, {"name", source.name}, {"text", source.displayText()}};
+        clients.push_back(std::move(entry));
     }
     Json missing = Json::array();
     for (const auto& root : report.missingRoots) {
@@ -57,9 +60,14 @@ Json jsonOf(const ScanReport& report) {
     for (const auto& root : report.inaccessibleRoots) {
         inaccessible.push_back(root.native());
     }
+    Json unreadable = Json::array();
+    for (const auto& file : report.unreadableFiles) {
+        unreadable.push_back(file.native());
+    }
     return Json{{"clients", clients},
                 {"missingRoots", missing},
                 {"inaccessibleRoots", inaccessible},
+                {"unreadableFiles", unreadable},
                 {"reachedLimit", report.reachedLimit}};
 }
 

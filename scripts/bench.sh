@@ -35,6 +35,7 @@ rows=(
   "snapshot|cp -r + sync|WTF 备份：约 20,000 个文件的 WTF 目录（backupWTF）"
   "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
   "backup_details|du -sb|备份列表与大小：100 份未记录大小的备份，每次调用"
+  "scan|find|默认扫描：含 100,000 个文件夹的主目录（Lutris、Steam、Bottles 前缀与文档）"
   "digest_small|openssl dgst -sha256|SHA-256 摘要：12,000 个 0.2–24 KB 文件"
   "digest_large|openssl dgst -sha256|SHA-256 摘要：4 个 96 MiB 文件"
   "digest_mixed|openssl dgst -sha256|SHA-256 摘要：以上两者同一目录树"
@@ -156,6 +157,13 @@ listing_run() { # <benchmark prefix> <side> <baseline benchmark>
 }
 run_inventory() { listing_run inventory "$1" find_cat; }
 run_backup_details() { listing_run backup_details "$1" du; }
+# The scan only reads: every run reads the same home.
+prepare_scan() { "$build/bench/bench_scan" --home="$data/scan-home" --prepare=1; }
+run_scan() {
+  local filter=scan/ours
+  [ "$1" = base ] && filter=scan/find
+  "$build/bench/bench_scan" --home="$data/scan-home" --benchmark_filter="^$filter(/|\$)" --benchmark_format=json 2>/dev/null
+}
 # The digest rows read one tree, made once; making it also checks that both sides agree on
 # every file. The runs only read, so they share it.
 prepare_digest_tree() {

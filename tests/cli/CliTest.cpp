@@ -5,7 +5,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <pty.h>
 #include <regex>
 #include <sys/wait.h>
@@ -74,6 +76,9 @@ protected:
             ::setenv("TMPDIR", m_tmp.c_str(), 1);
             ::setenv("OLVEX_DEFAULT_ROOTS", (m_temp / "Games").c_str(), 1);
             procRoot.empty() ? ::unsetenv("OLVEX_PROC_ROOT") : ::setenv("OLVEX_PROC_ROOT", procRoot.c_str(), 1);
+            for (const auto& [name, value] : m_variables) {
+                value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+            }
             arguments.insert(arguments.begin(), OLVEX_EXECUTABLE);
             std::vector<char*> argv(arguments.size() + 1, nullptr);
             std::transform(arguments.begin(), arguments.end(), argv.begin(), [](auto& word) { return word.data(); });
@@ -101,6 +106,8 @@ protected:
     }
 
     TempDir m_temp;
+    // Set (or, without a value, unset) in the environment of the runs after the defaults above.
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_variables;
     const fs::path m_game = m_temp / "Games/World of Warcraft/_retail_";
     const fs::path m_addons = m_game / "Interface/AddOns";
     const fs::path m_tmp = m_temp / "tmp"; // preview staging folders must never stay here
@@ -111,9 +118,13 @@ protected:
 // backup id prefixes, the ids moved); what the service does to the folder is the core's business.
 TEST_F(Olvex, ScriptedRoundPrintsJsonAndReachesTheService) {
     const std::string missing = (m_temp / "offline").native();
-    EXPECT_EQ(parse(olvex({"scan", missing, "--json"})),
-              json::parse(R"({"clients":[{"path":")" + m_dir + R"(","folderName":"_retail_","title":"正式服"}],)" +
-                          R"("missingRoots":[")" + missing + R"("],"inaccessibleRoots":[],"reachedLimit":false})"));
+    EXPECT_EQ(
+        parse(olvex({"scan", missing, "--json"})),
+        json::parse(
+            R"({"clients":[{"path":")" + m_dir +
+            R"(","folderName":"_retail_","title":"正式服","source":{"kind":"picked","name":"","text":"手动选择"}}],)" +
+            R"("missingRoots":[")" + missing +
+            R"("],"inaccessibleRoots":[],"unreadableFiles":[],"reachedLimit":false})"));
     EXPECT_EQ(olvex({"scan", "--no-default-roots", missing}).out,
               "未扫描到游戏。请指定 World of Warcraft 或版本文件夹所在的目录。\n有 1 个指定位置不存在或磁盘离线：\n  " +
                   missing + "\n");
@@ -153,6 +164,46 @@ TEST_F(Olvex, ScriptedRoundPrintsJsonAndReachesTheService) {
                     R"(","folderName":"_retail_","title":"正式服"},)"
                     R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0,"leftovers":0})"));
     EXPECT_TRUE(fs::is_empty(m_tmp));
+}
+
+// With no roots and no replacement of the default places, the scan looks where the launchers of
+// the user (HOME) keep the game, and says for each version folder how it was found.
+TEST_F(Olvex, ScanFindsTheGameWhereTheUsersLaunchersKeepIt) {
+    const fs::path home = m_temp / "home", media = m_temp / "media";
+    writeFile(home / ".config/lutris/games/world-of-warcraft-1.yml",
+              "game:\n  prefix: ~/Games/world-of-warcraft\ngame_slug: world-of-warcraft\n");
+    writeFile(home / ".local/share/Steam/steamapps/libraryfolders.vdf", "\"libraryfolders\" { \"1\" \"/nowhere\" {");
+    const std::map<fs::path, std::pair<std::string, std::string>> expected{
+        {home / "Games/world-of-warcraft/drive_c/Program Files (x86)/World of Warcraft/_retail_",
+         {"正式服", "Lutris：world-of-warcraft"}},
+        {home / ".local/share/bottles/bottles/Battle.net/drive_c/Program Files (x86)/World of Warcraft/_classic_",
+         {"进度怀旧服", "Bottles：Battle.net"}},
+        {home / ".wine/drive_c/魔兽世界/_classic_era_", {"经典旧世 / 专家 / 赛季服", "Wine"}},
+        {media / "Windows/Program Files/World of Warcraft/_ptr_",
+         {"正式服测试服", "已挂载的磁盘：" + (media / "Windows").native()}},
+    };
+    for (const auto& [folder, shown] : expected) {
+        makeDirs(folder);
+    }
+    m_variables = {
+        {"HOME", home.native()},           {"OLVEX_DEFAULT_ROOTS", std::nullopt}, {"OLVEX_MOUNT_ROOTS", media.native()},
+        {"XDG_CONFIG_HOME", std::nullopt}, {"XDG_DATA_HOME", std::nullopt},       {"WINEPREFIX", std::nullopt}};
+    std::string text = "找到 4 个版本目录：\n";
+    json clients = json::array();
+    for (const auto& [folder, shown] : expected) {
+        text += "  " + folder.native() + "  " + shown.first + "（" + shown.second + "）\n";
+        clients.push_back(folder.native() + " " + shown.second);
+    }
+    const std::string vdf = (home / ".local/share/Steam/steamapps/libraryfolders.vdf").native();
+    EXPECT_EQ(olvex({"scan"}).out, text + "有 1 个启动器记录已损坏或无法读取，未检查：\n  " + vdf + "\n");
+    json answer = parse(olvex({"scan", "--json"}));
+    json found = json::array();
+    for (const auto& client : answer["clients"]) {
+        found.push_back(client["path"].get<std::string>() + " " + client["source"]["text"].get<std::string>());
+    }
+    EXPECT_EQ(found, clients);
+    EXPECT_EQ(answer["clients"][1]["source"], json::parse(R"({"kind":"wine","name":"","text":"Wine"})"));
+    EXPECT_EQ(answer["unreadableFiles"], json::array({vdf}));
 }
 
 TEST_F(Olvex, WrongUsageExitsTwoFailuresAndARunningGameExitOneWithTheMessageOnStandardError) {
