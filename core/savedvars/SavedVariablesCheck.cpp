@@ -74,7 +74,7 @@ struct Stop {
 // The bytes of the source, one chunk at a time, with the character under the cursor.
 class Input {
 public:
-    explicit Input(const SavedVariablesSource& source) : m_source(source), m_buffer(new char[kChunk]) { fill(); }
+    explicit Input(const SavedVariablesReader& source) : m_source(source), m_buffer(new char[kChunk]) { fill(); }
 
     int current() const { return m_position < m_size ? static_cast<unsigned char>(m_buffer[m_position]) : kEnd; }
     void advance() {
@@ -101,7 +101,7 @@ private:
         m_total += m_size;
     }
 
-    const SavedVariablesSource& m_source;
+    const SavedVariablesReader& m_source;
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_position = 0;
     std::size_t m_size = 0;
@@ -225,7 +225,7 @@ private:
 // Lua 5.1's lexer (llex.c) without the token values, which the check never needs.
 class Lexer {
 public:
-    explicit Lexer(const SavedVariablesSource& source) : m_in(source) {
+    explicit Lexer(const SavedVariablesReader& source) : m_in(source) {
         // The loader skips a first line that starts with "#" (a script's "#!"), keeping its
         // line break so that line numbers stay those of the file.
         if (m_in.current() == '#') {
@@ -562,7 +562,7 @@ struct Frame {
 
 class Parser {
 public:
-    explicit Parser(const SavedVariablesSource& source) : m_lexer(source) {}
+    explicit Parser(const SavedVariablesReader& source) : m_lexer(source) {}
 
     SavedVariablesVerdict run() {
         try {
@@ -685,6 +685,9 @@ private:
                     unexpected(token, true);
                 }
                 if (frames.empty()) {
+                    if (token == Token::comma) {
+                        unexpected(token, true); // `a = 1, 2`: a list of values
+                    }
                     return token;
                 }
                 if (frames.back().inKey) {
@@ -717,13 +720,13 @@ private:
 
 } // namespace
 
-SavedVariablesVerdict checkSavedVariables(const SavedVariablesSource& source) {
+SavedVariablesVerdict checkSavedVariables(const SavedVariablesReader& source) {
     return Parser(source).run();
 }
 
 SavedVariablesVerdict checkSavedVariablesText(std::string_view text) {
     std::size_t offset = 0;
-    const SavedVariablesSource source = [&](char* buffer, std::size_t capacity) {
+    const SavedVariablesReader source = [&](char* buffer, std::size_t capacity) {
         const std::size_t count = std::min(capacity, text.size() - offset);
         std::memcpy(buffer, text.data() + offset, count);
         offset += count;
@@ -732,19 +735,15 @@ SavedVariablesVerdict checkSavedVariablesText(std::string_view text) {
     return checkSavedVariables(source);
 }
 
-SavedVariablesVerdict checkSavedVariablesFile(const Path& file, const OperationControl* control) {
-    FileSafety::checkPath(file);
-    FileSafety::OpenedFile opened;
-    if (!FileSafety::openRegularFile(file.string(), opened, SystemOperation::open, SystemOperation::examine)) {
-        throw SystemError(SystemOperation::open, file.string(), ENOENT);
-    }
-    const SavedVariablesSource source = [&](char* buffer, std::size_t capacity) {
+SavedVariablesVerdict checkSavedVariablesOpened(int descriptor, const std::string& path,
+                                                const OperationControl* control) {
+    const SavedVariablesReader source = [&](char* buffer, std::size_t capacity) {
         if (control != nullptr) {
             control->check();
         }
-        const ssize_t count = sys::readSome(opened.descriptor.get(), buffer, capacity);
+        const ssize_t count = sys::readSome(descriptor, buffer, capacity);
         if (count < 0) {
-            throw SystemError(SystemOperation::read, file.string(), errno);
+            throw SystemError(SystemOperation::read, path, errno);
         }
         if (control != nullptr) {
             control->addProgress(count);
@@ -752,6 +751,15 @@ SavedVariablesVerdict checkSavedVariablesFile(const Path& file, const OperationC
         return static_cast<std::size_t>(count);
     };
     return checkSavedVariables(source);
+}
+
+SavedVariablesVerdict checkSavedVariablesFile(const Path& file, const OperationControl* control) {
+    FileSafety::checkPath(file);
+    FileSafety::OpenedFile opened;
+    if (!FileSafety::openRegularFile(file.native(), opened, SystemOperation::open, SystemOperation::examine)) {
+        throw SystemError(SystemOperation::open, file.native(), ENOENT);
+    }
+    return checkSavedVariablesOpened(opened.descriptor.get(), file.native(), control);
 }
 
 } // namespace olvex

@@ -60,16 +60,20 @@ struct SavedVariablesVerdict {
 inline constexpr int kSavedVariablesLevelLimit = 198;
 
 // Reads up to `capacity` bytes into `buffer`; 0 at the end. Throws on a read failure.
-using SavedVariablesSource = std::function<std::size_t(char* buffer, std::size_t capacity)>;
+using SavedVariablesReader = std::function<std::size_t(char* buffer, std::size_t capacity)>;
 
 // Checks the text `source` delivers, chunk by chunk. A text that ends inside a string, a
 // comment, a table or a statement is truncated (line: the last); any other error is malformed
 // (line: where the compiler would name it); zero bytes is empty.
-SavedVariablesVerdict checkSavedVariables(const SavedVariablesSource& source);
+SavedVariablesVerdict checkSavedVariables(const SavedVariablesReader& source);
 SavedVariablesVerdict checkSavedVariablesText(std::string_view text);
 // Opens the file without following a link (FileSafety) and checks it in 1 MiB reads, counting
 // them on the control's progress and heeding its cancellation. Failures to open or read throw
 // SystemError.
 SavedVariablesVerdict checkSavedVariablesFile(const Path& file, const OperationControl* control = nullptr);
+// The same for a file already opened (FileSafety::openRegularFile), read from its current
+// position; `path` is for messages.
+SavedVariablesVerdict checkSavedVariablesOpened(int descriptor, const std::string& path,
+                                                const OperationControl* control = nullptr);
 
 } // namespace olvex
