@@ -18,17 +18,33 @@ std::vector<std::string> wtfScopeChildren(const Path& folder) {
     return names;
 }
 
+namespace {
+
+// Whether `folder` lists a real folder `name`. Read from the listing, which fails loudly: a
+// folder that cannot be examined must never pass for a missing one, or its files would go
+// unchecked (and unrepaired) while the request reports success.
+bool hasFolder(const Path& folder, const std::string& name) {
+    for (const auto& entry : FileSafety::list(folder)) {
+        if (entry.name == name) {
+            return entry.type == DT_DIR;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::vector<SavedVariablesFolder> savedVariablesFolders(const Path& wtf, const std::string& scope) {
     std::vector<SavedVariablesFolder> folders;
     const Path accounts = wtf / "Account";
-    if (!FileSafety::isDirectory(accounts)) {
+    if (!FileSafety::exists(wtf) || !hasFolder(wtf, "Account")) {
         return folders;
     }
     auto inScope = [&](const std::string& relative) {
         return scope.empty() || relative == scope || relative.starts_with(scope + "/");
     };
     auto add = [&](const std::string& relative, SavedVariablesPlace place) {
-        if (inScope(relative) && FileSafety::isDirectory(wtf / relative / "SavedVariables")) {
+        if (inScope(relative) && hasFolder(wtf / relative, "SavedVariables")) {
             folders.push_back({relative + "/SavedVariables", std::move(place)});
         }
     };

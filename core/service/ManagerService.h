@@ -176,8 +176,10 @@ public:
     // The control of the request running now (absent between requests).
     OperationControl* control() const { return m_control; }
 
-    // Validity-checked listing of backups shared by the store, restore and transfer.
-    std::vector<LocalBackup> listBackups(const GameClient& client);
+    // Validity-checked listing of backups shared by the store, restore and transfer. A record
+    // that cannot be read is skipped, unless `strict`: then its read failure is raised, for
+    // requests whose outcome must not depend on a backup silently left out.
+    std::vector<LocalBackup> listBackups(const GameClient& client, bool strict = false);
     // Reads a backup's record from disk and requires it to equal the caller's copy.
     Path verifiedBackupFolder(const LocalBackup& backup, const GameClient& client);
 
@@ -217,7 +219,7 @@ private:
     std::int64_t freeBytes(const Path& folder);
     Date now() const { return m_clock(); }
 
-    SavedVariablesHealth savedVariablesHealthUnlocked(const GameClient& client);
+    SavedVariablesHealth savedVariablesHealthUnlocked(const GameClient& client, bool strict);
     SavedVariablesVerdict cachedVerdict(const Path& file, std::int64_t& bytes);
     std::optional<SavedVariablesSource> repairSource(const GameClient& client, const std::string& relativeToWtf,
                                                      std::vector<LocalBackup>& wtfBackups);

@@ -64,8 +64,9 @@ SavedVariablesVerdict ManagerService::cachedVerdict(const Path& file, std::int64
 std::optional<SavedVariablesSource> ManagerService::repairSource(const GameClient& client,
                                                                  const std::string& relativeToWtf,
                                                                  std::vector<LocalBackup>& wtfBackups) {
-    // Candidates are read without the request's progress; one that cannot be read (missing,
-    // a link, unreadable) is no candidate, and never fails the check of the live files.
+    // Candidates are read without the request's progress. A missing one, a link or a special
+    // file is no candidate; a failure to read one fails the request, since skipping it would
+    // silently name an older copy, or none, as the source.
     OperationControl* const control = std::exchange(m_control, nullptr);
     struct Restore {
         ManagerService& service;
@@ -83,8 +84,11 @@ std::optional<SavedVariablesSource> ManagerService::repairSource(const GameClien
             if (cachedVerdict(file, bytes).state == SavedVariablesState::healthy) {
                 return FileSafety::modificationDate(opened.status);
             }
-        } catch (const ManagerError&) {
-        } catch (const SystemError&) {
+        } catch (const ManagerError& refused) {
+            // A link or special file in place of the copy: never followed, and no candidate.
+            if (refused.message() != linkOrSpecialFile(file.native())) {
+                throw;
+            }
         }
         return std::nullopt;
     };
@@ -103,10 +107,12 @@ std::optional<SavedVariablesSource> ManagerService::repairSource(const GameClien
 SavedVariablesHealth ManagerService::savedVariablesHealth(const GameClient& client, OperationControl* control) {
     ControlScope current(*this, control);
     checkClient(client);
-    return savedVariablesHealthUnlocked(client);
+    // A backup whose record cannot be read is left out of the sources shown, as the backup
+    // list leaves it out; a repair lists strictly.
+    return savedVariablesHealthUnlocked(client, false);
 }
 
-SavedVariablesHealth ManagerService::savedVariablesHealthUnlocked(const GameClient& client) {
+SavedVariablesHealth ManagerService::savedVariablesHealthUnlocked(const GameClient& client, bool strict) {
     const Path wtf = targetFolder(BackupKind::wtf, client);
     if (m_control != nullptr) {
         m_control->report(OperationStage::validating);
@@ -146,7 +152,7 @@ SavedVariablesHealth ManagerService::savedVariablesHealthUnlocked(const GameClie
         }
         if (!wtfBackups) {
             wtfBackups.emplace();
-            for (auto& backup : listBackups(client)) {
+            for (auto& backup : listBackups(client, strict)) {
                 if (backup.kind == BackupKind::wtf) {
                     wtfBackups->push_back(std::move(backup));
                 }
@@ -169,7 +175,7 @@ std::vector<DamagedSavedVariables> ManagerService::repairSavedVariables(const Ga
     ControlScope current(*this, control);
     return locked(client, [&] {
         // Checked again under the lease: only what is damaged now, from a source healthy now.
-        const SavedVariablesHealth health = savedVariablesHealthUnlocked(client);
+        const SavedVariablesHealth health = savedVariablesHealthUnlocked(client, true);
         std::vector<DamagedSavedVariables> chosen;
         if (relativePaths.empty()) {
             std::copy_if(health.damaged.begin(), health.damaged.end(), std::back_inserter(chosen),
