@@ -6,6 +6,7 @@
 
 #include "CommandLine.h"
 #include "Commands.h"
+#include "Help.h"
 #include "Interrupt.h"
 #include "OlvexVersion.h"
 #include "Session.h"
