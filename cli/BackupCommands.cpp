@@ -67,7 +67,16 @@ int restore(const Context& context) {
     const GameClient client = clientArgument(context, 0);
     const LocalBackup backup = backupArgument(context, client, 1);
     const std::optional<std::string> scope = context.invocation.scope;
+    const std::optional<std::string> addon = context.invocation.addon;
     requireGameClosed(context, client);
+    if (addon) {
+        context.session.operation([&](ManagerService& s, OperationControl* control) {
+            s.restoreAddonSettings(backup, client, *addon, scope, control);
+        });
+        return finish(
+            context, "已恢复插件“" + shown(*addon) + "”的配置，其余文件未改动（恢复前的 WTF 已自动备份）。",
+            Json{{"backup", jsonOf(backup)}, {"scope", scope ? Json(*scope) : Json(nullptr)}, {"addon", *addon}});
+    }
     context.session.operation(
         [&](ManagerService& s, OperationControl* control) { s.restore(backup, client, scope, control); });
     return finish(context, outcome::restored(backup.kind),
@@ -143,8 +152,8 @@ std::vector<CommandSpec> backupCommands() {
         {"scopes", {{"目录"}, {"备份"}}, {}, "列出 WTF 备份中可单独恢复的账号、服务器和角色", scopes},
         {"restore",
          {{"目录"}, {"备份"}},
-         {{&option::scope}},
-         "恢复整个备份，或只恢复其中一个账号、服务器或角色",
+         {{&option::scope}, {&option::addon}},
+         "恢复整个备份，或只恢复其中一个账号、服务器或角色，或只恢复一个插件的配置",
          restore},
         {"export", {{"目录"}, {"备份"}, {"目标"}}, {}, "把备份连同摘要清单导出到一个尚不存在的文件夹", exportBackup},
         {"import", {{"目录"}, {"迁移包"}}, {}, "校验并导入导出的 WTF 配置（原配置自动备份）", importWTF},

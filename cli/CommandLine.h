@@ -26,6 +26,8 @@ struct Invocation {
     bool version = false;
     std::optional<std::string> search;
     std::optional<std::string> scope;
+    bool all = false;
+    std::optional<std::string> addon;
 };
 
 // Where an option may stand: alone (it answers without a command and is only recognised as
@@ -75,9 +77,18 @@ inline constexpr OptionSpec setAsideJournal{"--set-aside-journal",
                                             Reach::kListedCommands,
                                             &Invocation::setAsideJournal};
 
+inline constexpr OptionSpec repairAll{
+    "--all", nullptr, nullptr, "修复所有有完好副本的损坏配置文件。", Reach::kListedCommands, &Invocation::all};
+inline constexpr OptionSpec addon{"--addon",
+                                  nullptr,
+                                  "插件",
+                                  "只恢复这个插件的配置文件（<插件>.lua 及其 .lua.bak），其余文件不变。",
+                                  Reach::kListedCommands,
+                                  &Invocation::addon};
+
 // Every option, in the order the help lists them and the parser checks them.
-inline constexpr const OptionSpec* all[] = {&json,   &version, &help,           &yes,
-                                            &search, &scope,   &noDefaultRoots, &setAsideJournal};
+inline constexpr const OptionSpec* all[] = {&json,           &version,         &help,      &yes,  &search, &scope,
+                                            &noDefaultRoots, &setAsideJournal, &repairAll, &addon};
 } // namespace option
 
 // A positional argument: its name in the usage lines and how often it may be given.

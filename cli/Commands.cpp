@@ -45,7 +45,7 @@ Environment Environment::fromProcess() {
 const std::vector<CommandSpec>& commandTable() {
     static const std::vector<CommandSpec> table = [] {
         std::vector<CommandSpec> rows;
-        for (auto area : {folderCommands, packCommands, backupCommands, recoveryCommands}) {
+        for (auto area : {folderCommands, packCommands, backupCommands, settingsCommands, recoveryCommands}) {
             auto part = area();
             rows.insert(rows.end(), part.begin(), part.end());
         }

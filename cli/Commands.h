@@ -1,7 +1,7 @@
 #pragma once
 
 // Running a parsed command. The bodies live by area (FolderCommands, PackCommands,
-// BackupCommands, RecoveryCommands), each beside its rows of the command table; each asks the
+// BackupCommands, SettingsCommands, RecoveryCommands), each beside its rows of the command table; each asks the
 // service through the session, prints its answer (text for people, JSON with --json) and
 // raises the core's failures unchanged.
 
@@ -41,6 +41,7 @@ int runCommand(const Invocation& invocation, Session& session, InterruptWatcher&
 std::vector<CommandSpec> folderCommands();
 std::vector<CommandSpec> packCommands();
 std::vector<CommandSpec> backupCommands();
+std::vector<CommandSpec> settingsCommands();
 std::vector<CommandSpec> recoveryCommands();
 
 } // namespace olvex::cli

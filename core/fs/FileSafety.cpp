@@ -453,6 +453,15 @@ std::int64_t byteSize(const Path& url) {
     return sizeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
 }
 
+Date modificationDate(const struct ::stat& status) {
+#ifdef __APPLE__
+    const struct timespec& time = status.st_mtimespec;
+#else
+    const struct timespec& time = status.st_mtim;
+#endif
+    return Date::fromUnix(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9);
+}
+
 bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining) {
     return openRegularFile(AT_FDCWD, path, path, file, opening, examining);
 }

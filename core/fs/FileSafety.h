@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "base/Date.h"
 #include "base/Errors.h"
 #include "base/Path.h"
 #include "fs/Sys.h"
@@ -88,6 +89,8 @@ struct OpenedFile {
     sys::Fd descriptor;
     struct ::stat status {};
 };
+// The modification time an examination reported, as a Date.
+Date modificationDate(const struct ::stat& status);
 // Opens a file without following a link and without blocking on a FIFO (an entry swapped since
 // it was listed must neither lead elsewhere nor hang the reader), and examines what it opened.
 // False when nothing exists there. A link or anything but a regular file throws "拒绝链接或特殊

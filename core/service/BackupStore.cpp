@@ -170,9 +170,9 @@ void storeArea(const Path& folder) {
 
 } // namespace
 
-std::vector<LocalBackup> ManagerService::listBackups(const GameClient& client) {
+std::vector<LocalBackup> ManagerService::listBackups(const GameClient& client, bool strict) {
     std::vector<LocalBackup> records;
-    for (auto& stored : listStored(client)) {
+    for (auto& stored : listStored(client, strict)) {
         records.push_back(std::move(stored.record));
     }
     return records;

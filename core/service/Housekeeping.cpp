@@ -56,15 +56,6 @@ bool isWindowsGameProgram(const sys::DirEntry& entry) {
 }
 #endif
 
-Date modificationDate(const struct ::stat& st) {
-#ifdef __APPLE__
-    const struct timespec& time = st.st_mtimespec;
-#else
-    const struct timespec& time = st.st_mtim;
-#endif
-    return Date::fromUnix(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9);
-}
-
 } // namespace
 
 InstallationCheck ManagerService::installationCheck(const GameClient& client, std::int64_t incomingBytes) {
@@ -109,7 +100,7 @@ TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
         if (sys::lstat(staging.c_str(), &st) != 0) {
             continue;
         }
-        if (!(modificationDate(st) < olderThan)) {
+        if (!(FileSafety::modificationDate(st) < olderThan)) {
             continue;
         }
         // Only a folder with a lease file is a staging folder; and a lease that cannot be taken

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,7 @@
 #include "records/Backup.h"
 #include "records/GameClient.h"
 #include "records/Records.h"
+#include "savedvars/SavedVariablesHealth.h"
 #include "service/Deleter.h"
 
 namespace olvex {
@@ -39,6 +41,9 @@ class DamagedJournalError : public ManagerError {
 public:
     using ManagerError::ManagerError;
 };
+
+// A scope that the backup's listing did not produce (restore of a scope, of one add-on's settings).
+inline constexpr const char* kScopeNotInBackup = "配置选择不属于此备份，请重新选择账号、服务器或角色。";
 
 class ManagerService {
 public:
@@ -96,6 +101,30 @@ public:
                       OperationControl* control = nullptr);
     void importWTF(const Path& from, const GameClient& client, OperationControl* control = nullptr);
 
+    // --- Add-on settings (saved variables) --------------------------------------------
+    // Checks every saved-variables file of WTF (account and character level) and, for each
+    // damaged one, finds the copy a repair would take: the game's `.lua.bak` beside it when
+    // healthy, else the same file in the newest WTF backup that holds it healthy. A file whose
+    // size, modification time and inode are those of its last check is not read again. Reads
+    // only (no lease): a front end may run it after every refresh.
+    SavedVariablesHealth savedVariablesHealth(const GameClient& client, OperationControl* control = nullptr);
+    // Puts the source's copy in place of each named damaged file ("WTF/…" paths as the report
+    // gives them), or of every damaged file that has a source when none is named: one WTF
+    // transaction, so a WTF backup keeps the damaged files first and a crash is rolled back;
+    // every other file stays as it is. Fails, changing nothing, when a named file is healthy,
+    // unknown or has no source. Returns the files repaired with their sources.
+    std::vector<DamagedSavedVariables> repairSavedVariables(const GameClient& client,
+                                                            const std::vector<std::string>& relativePaths,
+                                                            OperationControl* control = nullptr);
+    // The add-ons whose saved variables a WTF backup holds, titled from the installed add-ons.
+    std::vector<SavedVariablesAddon> savedVariablesAddons(const LocalBackup& backup, const GameClient& client);
+    // Restores one add-on's settings from a WTF backup: in every SavedVariables folder (or those
+    // inside `scope`, a path of configurationScopes), `<插件>.lua` and `<插件>.lua.bak` become
+    // what the backup holds there (a file the backup lacks there is removed). One transaction;
+    // every other file stays as it is.
+    void restoreAddonSettings(const LocalBackup& backup, const GameClient& client, const std::string& addon,
+                              const std::optional<std::string>& scope, OperationControl* control = nullptr);
+
     // --- Installation check and housekeeping ------------------------------------------
     InstallationCheck installationCheck(const GameClient& client, std::int64_t incomingBytes);
     // Removes stale staging folders; one that cannot be measured or removed (a special file
@@ -147,8 +176,10 @@ public:
     // The control of the request running now (absent between requests).
     OperationControl* control() const { return m_control; }
 
-    // Validity-checked listing of backups shared by the store, restore and transfer.
-    std::vector<LocalBackup> listBackups(const GameClient& client);
+    // Validity-checked listing of backups shared by the store, restore and transfer. A record
+    // that cannot be read is skipped, unless `strict`: then its read failure is raised, for
+    // requests whose outcome must not depend on a backup silently left out.
+    std::vector<LocalBackup> listBackups(const GameClient& client, bool strict = false);
     // Reads a backup's record from disk and requires it to equal the caller's copy.
     Path verifiedBackupFolder(const LocalBackup& backup, const GameClient& client);
 
@@ -188,8 +219,21 @@ private:
     std::int64_t freeBytes(const Path& folder);
     Date now() const { return m_clock(); }
 
+    SavedVariablesHealth savedVariablesHealthUnlocked(const GameClient& client, bool strict);
+    SavedVariablesVerdict cachedVerdict(const Path& file, std::int64_t& bytes);
+    std::optional<SavedVariablesSource> repairSource(const GameClient& client, const std::string& relativeToWtf,
+                                                     std::vector<LocalBackup>& wtfBackups);
+
     struct Prepared;
     std::unique_ptr<Prepared> m_prepared;
+    // The last verdict of each saved-variables file checked, with what identified its content.
+    struct CachedVerdict {
+        std::int64_t size = 0;
+        Date modified;
+        std::uint64_t inode = 0;
+        SavedVariablesVerdict verdict;
+    };
+    std::map<std::string, CachedVerdict> m_savedVariablesCache;
     Capacity m_capacity;
     Hook m_beforeCommit;
     OperationControl* m_control = nullptr;

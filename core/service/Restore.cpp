@@ -3,34 +3,13 @@
 // so the state before it is backed up automatically and an interrupted restore is undone.
 
 #include <algorithm>
-#include <dirent.h>
 
 #include "base/Errors.h"
 #include "fs/FileSafety.h"
+#include "savedvars/WtfLayout.h"
 #include "service/ManagerService.h"
 
 namespace olvex {
-
-namespace {
-
-const char* const kScopeNotInBackup = "配置选择不属于此备份，请重新选择账号、服务器或角色。";
-
-// The sub-folders a scope level is made of: real folders only (a link or an entry whose type
-// cannot be read is no scope), no hidden folders, and never the account-wide SavedVariables,
-// which the account scope carries along. Sorted by code point (UTF-8 byte order), so ALICE
-// comes before bob as the game's own folder listing would not guarantee.
-std::vector<std::string> directoryChildren(const Path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : FileSafety::list(folder)) {
-        if (entry.type == DT_DIR && !entry.name.starts_with(".") && entry.name != "SavedVariables") {
-            names.push_back(entry.name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-} // namespace
 
 std::vector<ConfigurationScope> ManagerService::configurationScopes(const LocalBackup& backup,
                                                                     const GameClient& client) {
@@ -44,11 +23,11 @@ std::vector<ConfigurationScope> ManagerService::configurationScopes(const LocalB
         return {};
     }
     std::vector<ConfigurationScope> scopes;
-    for (const auto& account : directoryChildren(accounts)) {
+    for (const auto& account : wtfScopeChildren(accounts)) {
         scopes.push_back({"Account/" + account, "账号：" + account + "（含共享配置）"});
-        for (const auto& realm : directoryChildren(accounts / account)) {
+        for (const auto& realm : wtfScopeChildren(accounts / account)) {
             scopes.push_back({"Account/" + account + "/" + realm, "服务器：" + account + " / " + realm});
-            for (const auto& character : directoryChildren(accounts / account / realm)) {
+            for (const auto& character : wtfScopeChildren(accounts / account / realm)) {
                 scopes.push_back({"Account/" + account + "/" + realm + "/" + character,
                                   "角色：" + account + " / " + realm + " / " + character});
             }

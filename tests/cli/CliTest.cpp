@@ -239,7 +239,11 @@ TEST_F(Olvex, WrongUsageExitsTwoFailuresAndARunningGameExitOneWithTheMessageOnSt
         {{"backup-wtf", m_dir}, 1, running},
         {{"restore", m_dir, id}, 1, running},
         {{"import", m_dir, "/wtf.olvexbackup"}, 1, running},
-        {{"recover", m_dir}, 1, running}};
+        {{"recover", m_dir}, 1, running},
+        {{"repair", m_dir}, 2, "请指定要修复的文件（见 health），或使用 --all。"},
+        {{"repair", m_dir, "--all"}, 2, "标准输入不是终端，无法确认修复；核对 health 的结果后请加 --yes。"},
+        {{"repair", m_dir, "--all", "--yes"}, 1, running},
+        {{"restore", m_dir, id, "--addon", "Alpha"}, 1, running}};
     const auto before = snapshotTree(m_game);
     for (const auto& [arguments, status, message] : cases) {
         SCOPED_TRACE(message);
@@ -258,6 +262,58 @@ TEST_F(Olvex, WrongUsageExitsTwoFailuresAndARunningGameExitOneWithTheMessageOnSt
 }
 
 // Ctrl-C cancels until the commit point (status 130, folder unchanged), not after it.
+TEST_F(Olvex, HealthRepairAndAddonRestore) {
+    const std::string account = "WTF/Account/ACC/SavedVariables/";
+    const std::string hero = "WTF/Account/ACC/Realm/Hero/SavedVariables/";
+    writeFile(m_game / (account + "Alpha.lua"), "Alpha = { 1 }\n");
+    writeFile(m_game / (hero + "Beta.lua"), "Beta = 'ok'\n");
+    const std::string id = parse(olvex({"backup-wtf", m_dir, "--json"}))["backup"]["id"];
+    const std::string date = parse(olvex({"backups", m_dir, "--json"}))[0]["date"];
+    const std::string localDate = olvex({"backups", m_dir}).out.substr(38, 19); // after the id
+    writeFile(m_game / (account + "Alpha.lua"), "Alpha = {\n 1,");
+    writeFile(m_game / (hero + "Beta.lua"), "");
+    writeFile(m_game / (hero + "Gamma.lua"), "Gamma = 1 +");
+
+    auto health = olvex({"health", m_dir, "--json"});
+    ASSERT_EQ(health.status, 0) << health.err;
+    EXPECT_EQ(parse(health), json::parse(R"({"checkedFiles":3,"damaged":[)"
+                                         R"({"path":")" +
+                                         account +
+                                         R"(Alpha.lua","addon":"Alpha","state":"truncated",)"
+                                         R"("line":2,"source":")" +
+                                         id + R"(","sourceDate":")" + date +
+                                         R"("},)"
+                                         R"({"path":")" +
+                                         hero +
+                                         R"(Beta.lua","addon":"Beta","state":"empty",)"
+                                         R"("line":null,"source":")" +
+                                         id + R"(","sourceDate":")" + date +
+                                         R"("},)"
+                                         R"({"path":")" +
+                                         hero +
+                                         R"(Gamma.lua","addon":"Gamma","state":"malformed",)"
+                                         R"("line":1,"source":null,"sourceDate":null}]})"));
+
+    auto repaired = olvex({"repair", m_dir, hero + "Beta.lua", "--yes"});
+    EXPECT_EQ(repaired.out, hero + "Beta.lua  ← 备份 " + id.substr(0, 8) + "（" + localDate +
+                                "）\n已修复 1 个插件配置文件（修复前的 WTF 已自动备份）。\n")
+        << repaired.err;
+    EXPECT_EQ(readFile(m_game / (hero + "Beta.lua")), "Beta = 'ok'\n");
+    EXPECT_EQ(readFile(m_game / (account + "Alpha.lua")), "Alpha = {\n 1,");
+
+    // The add-on's settings alone come back from the backup; the rest stays as it is.
+    writeFile(m_game / (hero + "Beta.lua"), "Beta = 'changed'\n");
+    const auto before = snapshotTree(m_game / "WTF");
+    auto restored = olvex({"restore", m_dir, id, "--addon", "Alpha", "--json"});
+    EXPECT_EQ(parse(restored)["message"], "已恢复插件“Alpha”的配置，其余文件未改动（恢复前的 WTF 已自动备份）。");
+    auto expected = before;
+    expected["Account/ACC/SavedVariables/Alpha.lua"] = "Alpha = { 1 }\n";
+    EXPECT_EQ(snapshotTree(m_game / "WTF"), expected);
+    EXPECT_EQ(olvex({"health", m_dir}).out,
+              hero + "Gamma.lua  格式错误（第 1 行）  角色 ACC / Realm / Hero  修复来源：无完好副本\n"
+                     "1 个插件配置文件已损坏（共 3 个）\n");
+}
+
 TEST_F(Olvex, CtrlCCancelsBeforeTheCommitAndNotAfterIt) {
     writeFile(m_game / "WTF/Config.wtf", "SET a 1\n");
     ASSERT_EQ(olvex({"backup-wtf", m_dir}).status, 0); // the manager folder exists from here on

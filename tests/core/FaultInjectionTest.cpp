@@ -275,6 +275,20 @@ std::vector<FaultCase> faultCases() {
             .operation = [](FaultFixture& f) { f.service->restore(noted(f), f.client, "Account/ACCT/realm/hero1"); },
         },
         {
+            // One file from the game's .bak beside it, one from the backup that holds it whole.
+            .name = "repair of damaged saved variables",
+            .setup =
+                [](FaultFixture& f) {
+                    fillWtf(f.root / "WTF");
+                    writeFile(f.root / "WTF/Account/ACCT/SavedVariables/Keep.lua", "Keep = { 1 }\n");
+                    f.service->locked(f.client, [&] { f.service->snapshot(BackupKind::wtf, f.client, "测试"); });
+                    writeFile(f.root / "WTF/Account/ACCT/SavedVariables/Keep.lua", "Keep = { 1,");
+                    writeFile(f.root / "WTF/Account/ACCT/realm/hero1/SavedVariables/Bars.lua", "");
+                    writeFile(f.root / "WTF/Account/ACCT/realm/hero1/SavedVariables/Bars.lua.bak", "Bars = {}\n");
+                },
+            .operation = [](FaultFixture& f) { f.service->repairSavedVariables(f.client, {}); },
+        },
+        {
             .name = "import of an exported WTF backup",
             .setup =
                 [](FaultFixture& f) {

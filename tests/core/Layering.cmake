@@ -1,7 +1,7 @@
 # Fails when an include crosses the layers of core/ the wrong way, naming each offending file
 # and include. Run as: cmake -DSOURCE_DIR=<checkout> -P tests/core/Layering.cmake
 #
-#   base  <-  fs  <-  records  <-  archive, discovery, packs  <-  service  <-  app, cli
+#   base  <-  fs  <-  records  <-  archive, discovery, packs, savedvars  <-  service  <-  app, cli
 #
 # Each folder of core/ may include itself and the folders listed for it below; packs may use
 # archive (a pack is unpacked with it) but not discovery, which answers what is installed, not
@@ -16,7 +16,8 @@ set(allowed_records base fs records)
 set(allowed_archive base fs records archive)
 set(allowed_discovery base fs records discovery)
 set(allowed_packs base fs records archive packs)
-set(allowed_service base fs records archive discovery packs service)
+set(allowed_savedvars base fs records savedvars)
+set(allowed_service base fs records archive discovery packs savedvars service)
 set(system_calls open openat close read write pread pwrite fsync fdatasync sync syncfs statfs fstatfs statvfs
     stat lstat fstat fstatat rename renameat renameat2 unlink unlinkat rmdir mkdir mkdirat flock link linkat
     symlink readlink realpath opendir fdopendir readdir closedir copy_file_range ftruncate setpriority syscall kill)
