@@ -30,7 +30,8 @@ QFuture<ScanReport> startScan(const FolderController::Scanner& scanner, std::vec
 FolderController::FolderController(PlatformServices& platform, ServiceLink& link, OperationStatus& status,
                                    Scanner scanner, QObject* parent)
     : QObject(parent), m_platform(platform), m_link(link), m_status(status),
-      m_scanner(scanner ? std::move(scanner) : Scanner(&GameScanner::scanReport)) {}
+      m_scanner(scanner ? std::move(scanner)
+                        : Scanner(static_cast<ScanReport (*)(const std::vector<Path>&)>(&GameScanner::scanReport))) {}
 
 // --- Selection ---------------------------------------------------------------------------
 

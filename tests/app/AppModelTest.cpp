@@ -146,8 +146,9 @@ TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
 
 TEST(AppModel, ScanMessageNamesEachKindOfTroubleInOrder) {
     EXPECT_EQ(
-        scanMessage({{GameClient("/g/_retail_"), GameClient("/g/_classic_")}, {"/a", "/b"}, {"/x", "/y", "/z"}, true},
-                    {"/b", "/c"}),
+        scanMessage(
+            {{GameClient("/g/_retail_"), GameClient("/g/_classic_")}, {"/a", "/b"}, {"/x", "/y", "/z"}, true, {}, {}},
+            {"/b", "/c"}),
         "找到 2 个版本目录。扫描范围有限，其他位置请手动选择。 有 3 个位置无法访问，请检查权限。 "
         "已达到扫描深度或数量上限，请手动选择。 有 1 个已保存位置不存在或磁盘离线。");
 }
