@@ -83,10 +83,10 @@ int main(int argc, char* argv[]) {
     // Opened with a ZIP (the desktop's "open with"): its preview starts in the version folder the
     // first scan selects, with the same checks as a file dropped on the window.
     if (const QStringList files = commandLine.parser.positionalArguments(); !files.isEmpty()) {
-        const QUrl zip = QUrl::fromLocalFile(QFileInfo(files.first()).absoluteFilePath());
+        const QString zip = QFileInfo(files.first()).absoluteFilePath();
         QObject::connect(
             model.folders(), &olvex::FolderController::scanFinished, &model,
-            [&model, zip] { model.packs()->dropFiles({zip}); }, Qt::SingleShotConnection);
+            [&model, zip] { model.packs()->openFile(zip); }, Qt::SingleShotConnection);
     }
     QQmlApplicationEngine engine;
     if (olvex::loadMainWindow(engine, model) == nullptr) {

@@ -58,6 +58,21 @@ void PackController::dropFiles(const QList<QUrl>& urls) {
     chooseZIP(urls.first().toLocalFile());
 }
 
+void PackController::openFile(const QString& path) {
+    if (m_status.busy()) {
+        return;
+    }
+    if (!m_folders.selected()) {
+        m_status.setError(std::string("未找到游戏版本，无法预览打开的整合包。请先选择游戏目录，再重新打开。"));
+        return;
+    }
+    if (!path.endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive)) {
+        m_status.setError(std::string("只能打开本地 ZIP 整合包，所选文件不是 .zip 文件。"));
+        return;
+    }
+    chooseZIP(path);
+}
+
 QCoro::Task<> PackController::previewBody(QString zip, GameClient client) {
     auto control = m_status.operation().get();
     const Path path = toPath(zip);

@@ -57,6 +57,9 @@ public:
     // What the window hands over when files are dropped on it: exactly one local .zip file
     // starts its preview; anything else is refused in `error`.
     Q_INVOKABLE void dropFiles(const QList<QUrl>& urls);
+    // The file the application was opened with ("打开方式"): a .zip starts its preview as a
+    // dropped one does; anything else is refused in `error`, in words that speak of opening.
+    void openFile(const QString& path);
     Q_INVOKABLE void install();
     Q_INVOKABLE void cancelPreview();
     void removeRetired(const RetiredAddon& addon);

@@ -13,6 +13,29 @@ QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
+QString sizeText(std::int64_t bytes, const QLocale& locale) {
+    if (bytes < 1024) {
+        return locale.formattedDataSize(bytes); // "71 字节" in Chinese
+    }
+    // Chinese desktops count in 1024s and write the units in capitals: "1.7 KB", "3.2 MB".
+    static const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024;
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    return locale.toString(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+QString dateText(const QDateTime& date, const QLocale& locale) {
+    return locale.toString(date, QStringLiteral("yyyy年M月d日 HH:mm"));
+}
+
+QString dateTextWithSeconds(const QDateTime& date, const QLocale& locale) {
+    return locale.toString(date, QStringLiteral("yyyy年M月d日 HH:mm:ss"));
+}
+
 QHash<int, QByteArray> AddonRow::roleNames() {
     return {{AddonIdRole, "addonId"},
             {TitleRole, "title"},
@@ -70,7 +93,9 @@ QVariant PackRow::data(int role) const {
 PackRow pack(const ManagedPack& pack) {
     const PackManifest& manifest = pack.manifest;
     return {text(manifest.identifier), text(manifest.name) + QStringLiteral(" · ") + text(manifest.version),
-            QStringLiteral("来源声明：%1 · 管理 %2 个插件").arg(text(manifest.source)).arg(pack.addons.size())};
+            // One substitution pass: a source naming "%2" stays as written.
+            QStringLiteral("来源声明：%1 · 管理 %2 个插件")
+                .arg(text(manifest.source), QString::number(pack.addons.size()))};
 }
 
 QHash<int, QByteArray> RetiredRow::roleNames() {
@@ -106,7 +131,8 @@ QHash<int, QByteArray> BackupRow::roleNames() {
             {ReasonRole, "reason"},
             {SizeRole, "size"},
             {IsConfigurationRole, "isConfiguration"},
-            {SymbolRole, "symbol"}};
+            {SymbolRole, "symbol"},
+            {LabelRole, "label"}};
 }
 
 QVariant BackupRow::data(int role) const {
@@ -123,6 +149,8 @@ QVariant BackupRow::data(int role) const {
         return isConfiguration;
     case SymbolRole:
         return symbol;
+    case LabelRole:
+        return label;
     default:
         return {};
     }
@@ -134,11 +162,13 @@ BackupRow backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& l
     const bool configuration = backup.kind == BackupKind::wtf;
     return {backup,
             text(backup.id.text()),
-            text(title(backup.kind)) + QStringLiteral(" · ") + locale.toString(date, QLocale::ShortFormat),
+            text(title(backup.kind)) + QStringLiteral(" · ") + dateText(date, locale),
             text(backup.reason),
-            locale.formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat),
+            sizeText(bytes, locale),
             configuration,
-            configuration ? QStringLiteral("user-identity") : QStringLiteral("package")};
+            configuration ? QStringLiteral("user-identity") : QStringLiteral("package"),
+            text(title(backup.kind)) + QStringLiteral(" · ") + dateTextWithSeconds(date, locale) +
+                QStringLiteral(" · ") + text(backup.id.text()).left(8)};
 }
 
 QHash<int, QByteArray> ScopeRow::roleNames() {
@@ -206,8 +236,8 @@ PreviewTexts previewTexts(const ImportPreview& preview) {
     }
     texts.targetLine =
         QStringLiteral("目标：") + text(preview.client.title()) + QLatin1Char('\n') + toQString(preview.client.url());
-    texts.countLine =
-        QStringLiteral("%1 个插件 · %2 个同名插件将替换").arg(preview.addons.size()).arg(preview.replacing.size());
+    texts.countLine = QStringLiteral("%1 个插件 · %2 个同名插件将替换")
+                          .arg(QString::number(preview.addons.size()), QString::number(preview.replacing.size()));
     return texts;
 }
 

@@ -4,6 +4,7 @@
 // enum and every text already composed and every size and date formatted in the interface
 // locale. The view only places these values.
 
+#include <QDateTime>
 #include <QHash>
 #include <QLocale>
 #include <QString>
@@ -19,6 +20,11 @@
 namespace olvex::rows {
 
 QString text(const std::string& utf8);
+// A size as Chinese desktops write it: bytes below 1 KB, then KB, MB, GB in 1024s, one decimal.
+QString sizeText(std::int64_t bytes, const QLocale& locale);
+// A date as the window shows it, "2026年12月7日 16:41"; with seconds where two could share a minute.
+QString dateText(const QDateTime& date, const QLocale& locale);
+QString dateTextWithSeconds(const QDateTime& date, const QLocale& locale);
 
 struct AddonRow {
     enum Role { AddonIdRole = Qt::UserRole + 1, TitleRole, DetailsRole, DependenciesRole, PathRole };
@@ -51,11 +57,20 @@ struct RetiredRow {
 RetiredRow retired(const RetiredAddon& addon);
 
 struct BackupRow {
-    enum Role { BackupIdRole = Qt::UserRole + 1, HeadingRole, ReasonRole, SizeRole, IsConfigurationRole, SymbolRole };
+    enum Role {
+        BackupIdRole = Qt::UserRole + 1,
+        HeadingRole,
+        ReasonRole,
+        SizeRole,
+        IsConfigurationRole,
+        SymbolRole,
+        LabelRole, // names the backup alone among its list: the date to the second, and its id
+    };
     LocalBackup backup;
     QString backupId, heading, reason, size;
     bool isConfiguration = false;
     QString symbol;
+    QString label;
 
     static QHash<int, QByteArray> roleNames();
     QVariant data(int role) const;

@@ -17,6 +17,7 @@ class PlatformWords : public QObject {
     QML_SINGLETON
     Q_PROPERTY(QString fileBrowser READ fileBrowser CONSTANT)
     Q_PROPERTY(QString platform READ platform CONSTANT)
+    Q_PROPERTY(QString cloudSync READ cloudSync CONSTANT)
 
 public:
     using QObject::QObject;
@@ -25,6 +26,8 @@ public:
     static QString fileBrowser() { return QStringLiteral("文件管理器"); }
     // The operating system the application is native to.
     static QString platform() { return QStringLiteral("Linux"); }
+    // The service that would keep settings alike across computers; Linux has no one such service.
+    static QString cloudSync() { return QStringLiteral("云同步"); }
 };
 
 } // namespace olvex

@@ -142,7 +142,7 @@ ApplicationWindow {
 
     Shortcut {
         sequence: "Ctrl+R"
-        enabled: !window.appModel.packs.preview.shown && !window.appModel.backups.scopePicker.shown
+        enabled: !window.appModel.operation.busy && !window.appModel.packs.preview.shown && !window.appModel.backups.scopePicker.shown
         onActivated: window.appModel.folders.scan()
     }
     Shortcut {

@@ -217,30 +217,26 @@ bool mentions(std::string_view text, std::string_view word) {
 }
 
 // The one place that turns libarchive's English into what a player can act on: a Chinese
-// sentence about the file, with the library's own text after it for support.
+// sentence about the file. The library's own text is only read here, never shown.
 std::string archiveFailure(const std::string& name, std::string_view library) {
-    while (!library.empty() && std::isspace(static_cast<unsigned char>(library.back()))) {
-        library.remove_suffix(1);
-    }
     const std::string file = "ZIP 文件“" + name + "”";
-    const std::string detail = "详细信息：" + std::string(library);
     if (mentions(library, "Unrecognized archive format")) {
-        return file + "不是 ZIP 格式，或者已严重损坏。" + detail;
+        return file + "不是 ZIP 格式，或者已严重损坏。";
     }
     if (mentions(library, "Truncated") || mentions(library, "Premature end") ||
         mentions(library, "decompression failed (-5)")) {
-        return file + "不完整，可能没有下载完或复制时被截断。" + detail;
+        return file + "不完整，可能没有下载完或复制时被截断。";
     }
     if (mentions(library, "CRC")) {
-        return file + "已损坏：数据校验不符。" + detail;
+        return file + "已损坏：数据校验不符。";
     }
     if (mentions(library, "size")) {
-        return file + "已损坏：记录的大小与实际内容不符。" + detail;
+        return file + "已损坏：记录的大小与实际内容不符。";
     }
     if (mentions(library, "Unsupported")) {
-        return file + "使用了不支持的压缩方式或功能，请用常见的 ZIP 工具重新打包。" + detail;
+        return file + "使用了不支持的压缩方式或功能，请用常见的 ZIP 工具重新打包。";
     }
-    return file + "已损坏，无法读取。" + detail;
+    return file + "已损坏，无法读取。";
 }
 
 // One extraction. Every step returns null on success or the message of the failure; the

@@ -12,6 +12,7 @@
 
 #include "fs/Sys.h"
 #include "model/AppModel.h"
+#include "model/Rows.h"
 #include "packs/PackRegistry.h"
 #include "support/FakePlatform.h"
 #include "support/GameFixture.h"
@@ -597,4 +598,23 @@ TEST(AppModel, APanelIsNeverOpenedOverItself) {
     ASSERT_TRUE(harness.settle());
     EXPECT_EQ(harness.platform.panelTitles, QStringList{"导入本地插件整合包"});
     EXPECT_TRUE(model.packs()->preview()->shown());
+}
+
+// Data read from a pack is never taken for a pattern; sizes and dates read as Chinese desktops
+// write them.
+TEST(Rows, ComposeDataLiterallyAndWriteSizesAndDatesTheChineseWay) {
+    ManagedPack pack;
+    pack.manifest = {"id", "名", "1.0", "_retail_", "x%1y%2"};
+    pack.addons = {"A", "B", "C"};
+    EXPECT_EQ(rows::pack(pack).caption, "来源声明：x%1y%2 · 管理 3 个插件");
+
+    const QLocale chinese(QLocale::Chinese, QLocale::SimplifiedHanScript, QLocale::China);
+    for (const auto& [bytes, text] : std::vector<std::pair<std::int64_t, QString>>{
+             {1700, "1.7 KB"}, {3'355'443, "3.2 MB"}, {5'368'709'120, "5.0 GB"}}) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(rows::sizeText(bytes, chinese), text);
+    }
+    const QDateTime date(QDate(2026, 12, 7), QTime(16, 41, 5));
+    EXPECT_EQ(rows::dateText(date, chinese), "2026年12月7日 16:41");
+    EXPECT_EQ(rows::dateTextWithSeconds(date, chinese), "2026年12月7日 16:41:05");
 }

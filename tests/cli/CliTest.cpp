@@ -403,9 +403,8 @@ TEST_F(Olvex, RecoverSweepsAndADamagedJournalHasAConfirmedWayOut) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "恢复日志“" + journal.native() +
-                  "”已损坏：不是有效的 JSON（[json.exception.parse_error.101] parse error at line 1, "
-                  "column 1: syntax error while parsing value - unexpected end of input; expected '[', "
-                  "'{', or a literal）。无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF "
+                  "”已损坏：不是有效的 JSON（第 1 行第 1 "
+                  "列，应为'['、'{'或值）。无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF "
                   "目录（需要时从备份恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。\n核对后"
                   "可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n");
     result = olvex({"recover", m_dir, "--set-aside-journal", "--yes"});

@@ -243,19 +243,17 @@ TEST(ExtractZip, TheDestinationMustBeARealDirectoryAndLinksInsideAreNotFollowed)
     EXPECT_EQ(elsewhere.tree(), Tree{});
 }
 
-TEST(ExtractZip, ArchivesThatCannotBeReadSayWhyInChineseWithTheLibraryTextAfter) {
+TEST(ExtractZip, ArchivesThatCannotBeReadSayWhyInChineseWithoutTheLibraryText) {
     Sandbox box, intact;
     writeFile(box.zip(), "this is not a zip file");
-    EXPECT_EQ(box.extract(box.zip()),
-              "ZIP 文件“in.zip”不是 ZIP 格式，或者已严重损坏。详细信息：Unrecognized archive format");
+    EXPECT_EQ(box.extract(box.zip()), "ZIP 文件“in.zip”不是 ZIP 格式，或者已严重损坏。");
     EXPECT_EQ(box.extract(box.dest() / "missing.zip"), "找不到 ZIP 文件“missing.zip”。");
     EXPECT_EQ(box.tree(), Tree{});
     std::string noise(300'000, '\0'); // does not compress: the archive is as large as its content
     std::generate(noise.begin(), noise.end(), std::mt19937());
     writeZip(intact.zip(), {F("a.bin", noise), F("b.txt", "b")});
     writeFile(box.zip(), readFile(intact.zip()).substr(0, 200'000)); // cut inside the data of a.bin
-    EXPECT_EQ(box.extract(box.zip()),
-              "ZIP 文件“in.zip”不完整，可能没有下载完或复制时被截断。详细信息：ZIP decompression failed (-5)");
+    EXPECT_EQ(box.extract(box.zip()), "ZIP 文件“in.zip”不完整，可能没有下载完或复制时被截断。");
     EXPECT_EQ(box.tree().count("b.txt"), 0u);
     EXPECT_EQ(intact.extract(intact.zip()), "");
     EXPECT_EQ(intact.tree().size(), 2u);
@@ -373,13 +371,12 @@ TEST(ExtractZip, EveryCorpusArchiveGetsItsVerdict) {
         {"libarchive_test_read_format_zip_mac_metadata.zip", {"", "__MACOSX|__MACOSX/._file3|file3"}},
         {"libarchive_test_read_format_zip_malformed1.zip",
          {"ZIP 文件“libarchive_test_read_format_zip_malformed1.zip”使用了不支持的压缩方式或功能，请用常见的 ZIP "
-          "工具重新打包。详细信息：Unsupported ZIP compression method (48: ?\?)",
+          "工具重新打包。",
           "0000"}},
         {"libarchive_test_read_format_zip_sfx.zip", {"", "build.sh|file0"}},
         {"libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip",
          {"ZIP "
-          "文件“libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip”已损坏：记录的大小与实际内容不符。"
-          "详细信息：ZIP uncompressed data is wrong size (read 262150, expected 10)",
+          "文件“libarchive_test_read_format_zip_size_exceeds_declared_deflate.zip”已损坏：记录的大小与实际内容不符。",
           "first"}},
         {"libarchive_test_read_format_zip_uncompressed_size_off_by_4gib.zip", {kDeclared, ""}},
         {"libarchive_test_symlink_1.zip", {kUnsafe, "dir"}},

@@ -372,15 +372,10 @@ TEST(Recovery, ADamagedJournalIsNamedInChineseAndCanOnlyBeSetAside) {
     const std::string damaged = "恢复日志“" + journal.native() + "”已损坏：";
     const auto before = snapshotTree(game.root());
     const std::vector<std::tuple<std::string, std::function<void()>, std::string>> cases{
-        {"empty", [&] { writeFile(journal, ""); },
-         "文件是空的（[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while parsing "
-         "value - unexpected end of input; expected '[', '{', or a literal）"},
-        {"cut short", [&] { writeFile(journal, R"({"kind":"add)"); },
-         "内容不完整（[json.exception.parse_error.101] parse error at line 1, column 13: syntax error while parsing "
-         "value - invalid string: missing closing quote; last read: '\"add'）"},
+        {"empty", [&] { writeFile(journal, ""); }, "文件是空的"},
+        {"cut short", [&] { writeFile(journal, R"({"kind":"add)"); }, "内容不完整（第 1 行第 13 列）"},
         {"NUL-filled", [&] { writeFile(journal, std::string(64, '\0')); },
-         "不是有效的 JSON（[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while "
-         "parsing value - unexpected end of input; expected '[', '{', or a literal）"},
+         "不是有效的 JSON（第 1 行第 1 列，应为'['、'{'或值）"},
         {"sparse 4 GiB", [&] { writeFile(journal, "{}"), fs::resize_file(journal, 4ull << 30); }, "文件过大"},
     };
     for (const auto& [name, make, what] : cases) {

@@ -118,8 +118,7 @@ TEST(Import, RefusesEveryAlteredPackageAndReplacesWtfWithAnIntactOne) {
         {"manifest without files", manifest([](json::Json& m) { m.erase("files"); }), damaged + "缺少字段“files”。"},
         {"format as text", manifest([](json::Json& m) { m["format"] = "1"; }), damaged + "字段“format”不是整数。"},
         {"malformed manifest", [](const Path& p) { writeFile(p / "transfer.json", "{\"format\":1,"); },
-         damaged + "内容不完整（[json.exception.parse_error.101] parse error at line 1, column 13: syntax error while "
-                   "parsing object key - unexpected end of input; expected string literal）。"},
+         damaged + "内容不完整（第 1 行第 13 列，应为带引号的文本）。"},
         {"nested past any record", [](const Path& p) { writeFile(p / "transfer.json", std::string(1 << 24, '[')); },
          damaged + "嵌套层数超过 16 层。"},
     };

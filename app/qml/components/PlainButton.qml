@@ -21,6 +21,10 @@ Button {
     icon.height: 16
     icon.color: control.prominent ? "white" : Theme.text
     Accessible.name: control.text
+    // An assistive technology's "press" reaches the same handler as a click.
+    Accessible.onPressAction: control.clicked()
+    Keys.onReturnPressed: control.clicked()
+    Keys.onEnterPressed: control.clicked()
 
     // A row of its own rather than IconLabel: the label may carry a name read from a pack,
     // and it must always be drawn as plain text.
@@ -36,6 +40,7 @@ Button {
             anchors.verticalCenter: parent.verticalCenter
         }
         Text {
+            Accessible.ignored: true // the control names itself
             text: control.text
             textFormat: Text.PlainText
             font: control.font
@@ -48,8 +53,8 @@ Button {
         radius: 7
         color: control.prominent && control.destructive ? (control.down ? Qt.darker(Theme.danger, 1.15) : Theme.danger) : control.prominent ? (control.down ? Theme.accentPressed : (control.hovered ? Theme.accentHover : Theme.accent)) : (control.down ? Theme.controlPressed : (control.hovered ? Theme.controlHover : (control.borderless ? "transparent" : Theme.controlBackground)))
         opacity: control.prominent && !control.enabled ? 0.45 : 1
-        border.width: control.borderless || control.prominent ? 0 : 1
-        border.color: Theme.controlBorder
+        border.width: control.visualFocus ? 2 : (control.borderless || control.prominent ? 0 : 1)
+        border.color: control.visualFocus ? Theme.focusRing : Theme.controlBorder
         border.pixelAligned: true
     }
 }

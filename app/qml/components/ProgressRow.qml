@@ -30,6 +30,8 @@ Row {
     Text {
         id: stage
 
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         font.pixelSize: Theme.body
         color: Theme.text
         anchors.verticalCenter: parent.verticalCenter
@@ -45,6 +47,8 @@ Row {
         Accessible.name: "进度"
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         objectName: "progressPercent"
         visible: progressRow.operation.progress >= 0
         text: progressRow.operation.progressText
@@ -53,6 +57,8 @@ Row {
         anchors.verticalCenter: parent.verticalCenter
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         objectName: "quitNotice"
         visible: progressRow.showsQuitNotice && progressRow.operation.quitPending
         text: "操作结束后将自动退出。"

@@ -22,6 +22,8 @@ Row {
     Text {
         id: label
 
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         textFormat: Text.PlainText
         font.pixelSize: heading.pixelSize
         font.bold: true

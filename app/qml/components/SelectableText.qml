@@ -2,6 +2,8 @@ import QtQuick
 
 // Read-only text the user can select and copy (paths, versions, messages). Plain text only.
 TextEdit {
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
     width: parent ? parent.width : implicitWidth
     readOnly: true
     selectByMouse: true

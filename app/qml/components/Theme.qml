@@ -25,6 +25,7 @@ QtObject {
     readonly property color controlHover: "#F6F4F1"
     readonly property color controlBorder: "#D2CEC8"
     readonly property color controlPressed: "#ECE9E4"
+    readonly property color focusRing: "#1F6FEB"
     readonly property color scrim: "#59000000"
 
     // Type scale, in pixels.

@@ -29,6 +29,8 @@ SectionBox {
             spacing: 4
 
             Text {
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 objectName: "packHeading"
                 width: parent.width
                 text: parent.heading
@@ -50,6 +52,7 @@ SectionBox {
             id: retiredRow
 
             required property string retiredId
+            required property string name
             required property string caption
             required property bool canRemove
 
@@ -76,6 +79,7 @@ SectionBox {
                 anchors.verticalCenter: parent.verticalCenter
                 visible: retiredRow.canRemove
                 text: "清理…"
+                Accessible.name: "清理：" + retiredRow.name
                 enabled: section.appModel.folders.gameClosed
                 onClicked: section.appModel.packs.setRetiredCandidate(retiredRow.retiredId)
             }
@@ -106,6 +110,8 @@ SectionBox {
         text: "版本信息来自本地 TOC，不代表在线更新状态；未声明信息的目录也会列出。"
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         objectName: "noAddonsText"
         visible: !section.appModel.addons.hasAddons
         text: "暂无本地插件"
@@ -140,6 +146,8 @@ SectionBox {
                     spacing: 4
 
                     Text {
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         objectName: "addonTitle"
                         width: parent.width
                         text: addonRow.title

@@ -89,6 +89,8 @@ SectionBox {
         text: "导出后可跨电脑迁移 WTF。移除与保留策略均移入可恢复区；待恢复事务存在时禁止清理。"
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         objectName: "noBackupsText"
         visible: section.appModel.backups.list.count === 0
         topPadding: 12
@@ -109,6 +111,7 @@ SectionBox {
             required property string size
             required property bool isConfiguration
             required property string symbol
+            required property string label
 
             objectName: "backupRow"
             width: section.width - 2 * section.padding
@@ -137,6 +140,8 @@ SectionBox {
                     spacing: 2
 
                     Text {
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         objectName: "backupHeading"
                         width: parent.width
                         text: backupRow.heading
@@ -161,7 +166,7 @@ SectionBox {
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
                     text: "操作"
-                    Accessible.name: "操作：" + backupRow.heading
+                    Accessible.name: "操作：" + backupRow.label
                     onClicked: actions.open()
 
                     AppMenu {

@@ -16,6 +16,15 @@ Rectangle {
     Accessible.role: Accessible.ListItem
     Accessible.name: row.title + " " + row.gameFolder
     Accessible.selected: row.selected
+    Accessible.selectable: true
+    Accessible.focusable: true
+    Accessible.focused: row.ListView.isCurrentItem && row.ListView.view.activeFocus
+    Accessible.onPressAction: row.chosen(row.clientId)
+    border.width: row.ListView.isCurrentItem && row.ListView.view.activeFocus ? 2 : 0
+    border.color: Theme.focusRing
+    // The keyboard's place in the list starts at the chosen row and follows it.
+    onSelectedChanged: if (row.selected) row.ListView.view.currentIndex = row.index
+    Component.onCompleted: if (row.selected) row.ListView.view.currentIndex = row.index
     implicitHeight: texts.implicitHeight + 2 * 5 + 8
     radius: 7
     color: row.selected ? Theme.accent : (hover.hovered ? Theme.hover : "transparent")
@@ -38,6 +47,8 @@ Rectangle {
         spacing: 2
 
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "rowTitle"
             width: parent.width
             text: row.title
@@ -48,6 +59,8 @@ Rectangle {
             color: row.selected ? "white" : Theme.text
         }
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             objectName: "rowSubtitle"
             width: parent.width
             text: row.gameFolder

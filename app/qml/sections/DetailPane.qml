@@ -39,6 +39,8 @@ Rectangle {
                     spacing: 7
 
                     Text {
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         objectName: "headerTitle"
                         width: parent.width
                         text: pane.appModel.folders.headerTitle
@@ -76,9 +78,14 @@ Rectangle {
                     width: parent.width
                     text: "我已完全退出魔兽世界（安装、备份和恢复前必须确认）"
                     checked: pane.appModel.folders.gameClosed
-                    onToggled: pane.appModel.folders.gameClosed = closedCheck.checked
+                    // Checked however it is ticked: a click, Space, or an assistive technology's toggle.
+                    onCheckedChanged: pane.appModel.folders.gameClosed = closedCheck.checked
                     font.pixelSize: Theme.body
+                    ToolTip.visible: closedCheck.hovered || closedCheck.visualFocus
+                    ToolTip.delay: 600
+                    ToolTip.text: closedCheck.Accessible.description
                     Accessible.name: closedCheck.text
+                    Accessible.description: "安装整合包、备份 WTF、恢复备份（整目录或所选范围）、导入配置、清理旧整合包插件和恢复中断的操作前都须勾选。"
                 }
             }
 
@@ -109,11 +116,11 @@ Rectangle {
                     width: (parent.width - parent.spacing) / 2
                     title: "授权整合包源"
                     iconName: "network-workgroup"
-                    caption: "CurseForge 与 Wago 尚未接入，目前都不是授权的下载来源。"
+                    caption: "CurseForge 与 Wago 尚未作为授权下载来源接入。"
                 }
                 InfoCard {
                     width: (parent.width - parent.spacing) / 2
-                    title: "iCloud 同步"
+                    title: PlatformWords.cloudSync
                     iconName: "folder-cloud"
                     caption: "预留接口，尚未实现"
                 }
@@ -133,6 +140,9 @@ Rectangle {
                     id: status
 
                     objectName: "statusLine"
+                    // Announced when it changes: assistive technology follows a status bar's name.
+                    Accessible.role: Accessible.StatusBar
+                    Accessible.name: status.text
                     x: 22
                     width: parent.width - 22
                     text: pane.appModel.operation.message

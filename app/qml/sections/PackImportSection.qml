@@ -15,6 +15,8 @@ SectionBox {
         iconName: "package"
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         width: parent.width
         text: "导入你已合法获取的 ZIP。预览插件清单后安装，同名插件会完整替换，安装前自动备份。"
         wrapMode: Text.Wrap

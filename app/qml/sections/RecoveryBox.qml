@@ -34,6 +34,8 @@ SectionBox {
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: "发现上次中断的操作，请退出游戏后恢复。"
                     font.pixelSize: Theme.headline
                     font.bold: true

@@ -33,6 +33,8 @@ Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     text: "Kelvarn"
                     font.pixelSize: Theme.title2
                     font.bold: true
@@ -41,6 +43,8 @@ Rectangle {
                 }
             }
             Text {
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 text: "Tarnel · 本地版"
                 font.pixelSize: Theme.caption
                 color: Theme.secondaryText
@@ -53,6 +57,8 @@ Rectangle {
             spacing: 6
 
             Text {
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 Layout.leftMargin: 10
                 text: "游戏版本"
                 font.pixelSize: Theme.caption
@@ -70,6 +76,19 @@ Rectangle {
                 boundsBehavior: Flickable.StopAtBounds
                 model: sidebar.appModel.folders.clients
                 Accessible.name: "游戏版本"
+                // A list to the keyboard too: Up/Down/Home/End move, Enter or Space chooses.
+                activeFocusOnTab: true
+                keyNavigationEnabled: true
+                Accessible.role: Accessible.List
+                Keys.onPressed: event => {
+                    if (event.key === Qt.Key_Home || event.key === Qt.Key_End) {
+                        clientList.currentIndex = event.key === Qt.Key_Home ? 0 : clientList.count - 1;
+                        event.accepted = true;
+                    } else if ((event.key === Qt.Key_Return || event.key === Qt.Key_Enter || event.key === Qt.Key_Space) && clientList.currentItem) {
+                        sidebar.appModel.folders.selection = (clientList.currentItem as ClientRow).clientId;
+                        event.accepted = true;
+                    }
+                }
                 delegate: ClientRow {
                     width: clientList.width
                     onChosen: clientId => sidebar.appModel.folders.selection = clientId

@@ -1,8 +1,8 @@
 import QtQuick
 import Olvex
 
-// The window's toolbar. It stays usable while an operation runs (the log may be exported at any
-// time; a rescan asked for meanwhile is ignored by the model).
+// The window's toolbar. The log may be exported at any time; a rescan waits until no operation
+// runs.
 Rectangle {
     id: toolbar
 
@@ -23,6 +23,7 @@ Rectangle {
             objectName: "rescanButton"
             text: "重新扫描"
             icon.name: "view-refresh"
+            enabled: !toolbar.appModel.operation.busy
             onClicked: toolbar.appModel.folders.scan()
         }
         PlainButton {

@@ -40,6 +40,8 @@ Dialog {
     }
     header: Text {
         objectName: "dialogTitle"
+        Accessible.role: Accessible.Heading
+        Accessible.name: text
         leftPadding: 22
         rightPadding: 22
         topPadding: 22

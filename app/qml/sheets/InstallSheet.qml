@@ -15,6 +15,8 @@ Sheet {
     visible: sheet.appModel.packs.preview.shown
 
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         text: "确认安装整合包"
         font.pixelSize: Theme.title2
         font.bold: true
@@ -58,6 +60,8 @@ Sheet {
         color: Theme.text
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         objectName: "previewCountLine"
         text: sheet.appModel.packs.preview.countLine
         textFormat: Text.PlainText
@@ -95,6 +99,8 @@ Sheet {
                 height: 28
 
                 Text {
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     anchors.left: parent.left
                     anchors.leftMargin: 12
                     anchors.right: statusText.left
@@ -109,6 +115,8 @@ Sheet {
                 Text {
                     id: statusText
 
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     anchors.right: parent.right
                     anchors.rightMargin: 12
                     anchors.verticalCenter: parent.verticalCenter
@@ -131,7 +139,7 @@ Sheet {
         width: parent.width
         text: "我已退出游戏，并确认此包适用于所选版本"
         checked: sheet.appModel.folders.gameClosed
-        onToggled: sheet.appModel.folders.gameClosed = closedCheck.checked
+        onCheckedChanged: sheet.appModel.folders.gameClosed = closedCheck.checked
         font: sheet.font
         Accessible.name: closedCheck.text
     }

@@ -14,12 +14,16 @@ Sheet {
     visible: sheet.appModel.backups.scopePicker.shown
 
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         text: "选择配置恢复范围"
         font.pixelSize: Theme.title2
         font.bold: true
         color: Theme.text
     }
     Text {
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         width: parent.width
         text: "仅覆盖所选的原路径，不改写账号或角色名。账号级恢复包含共享 SavedVariables，会影响该账号下其他角色；角色级恢复保留账号共享配置，可能无法单独还原插件的全部设置。"
         wrapMode: Text.Wrap
@@ -44,6 +48,20 @@ Sheet {
             spacing: 2
             boundsBehavior: Flickable.StopAtBounds
             model: sheet.appModel.backups.scopePicker.scopes
+            Accessible.name: "恢复范围"
+            // A list to the keyboard too: Up/Down/Home/End move, Enter or Space chooses.
+            activeFocusOnTab: true
+            keyNavigationEnabled: true
+            Accessible.role: Accessible.List
+            Keys.onPressed: event => {
+                if (event.key === Qt.Key_Home || event.key === Qt.Key_End) {
+                    scopeList.currentIndex = event.key === Qt.Key_Home ? 0 : scopeList.count - 1;
+                    event.accepted = true;
+                } else if ((event.key === Qt.Key_Return || event.key === Qt.Key_Enter || event.key === Qt.Key_Space) && scopeList.currentItem) {
+                    sheet.appModel.backups.scopePicker.selection = scopeList.currentItem.relativePath;
+                    event.accepted = true;
+                }
+            }
             ScrollIndicator.vertical: ScrollIndicator {
             }
             delegate: Rectangle {
@@ -52,6 +70,7 @@ Sheet {
                 required property string relativePath
                 required property string title
                 required property bool selected
+                required property int index
 
                 objectName: "scopeRow"
                 width: scopeList.width
@@ -61,6 +80,14 @@ Sheet {
                 Accessible.role: Accessible.ListItem
                 Accessible.name: scopeRow.title
                 Accessible.selected: scopeRow.selected
+                Accessible.selectable: true
+                Accessible.focusable: true
+                Accessible.focused: scopeRow.ListView.isCurrentItem && scopeList.activeFocus
+                Accessible.onPressAction: sheet.appModel.backups.scopePicker.selection = scopeRow.relativePath
+                border.width: scopeRow.ListView.isCurrentItem && scopeList.activeFocus ? 2 : 0
+                border.color: Theme.focusRing
+                onSelectedChanged: if (scopeRow.selected) scopeList.currentIndex = scopeRow.index
+                Component.onCompleted: if (scopeRow.selected) scopeList.currentIndex = scopeRow.index
 
                 HoverHandler {
                     id: hover
@@ -69,6 +96,8 @@ Sheet {
                     onTapped: sheet.appModel.backups.scopePicker.selection = scopeRow.relativePath
                 }
                 Text {
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     objectName: "scopeTitle"
                     anchors.left: parent.left
                     anchors.leftMargin: 10

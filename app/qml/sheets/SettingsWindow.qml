@@ -31,6 +31,8 @@ Window {
         spacing: 14
 
         Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             text: "本地优先，中文原生"
             font.pixelSize: Theme.title2
             font.bold: true
@@ -42,7 +44,7 @@ Window {
             color: Theme.text
         }
         SelectableText {
-            text: "CurseForge 与 Wago 尚未作为授权下载来源接入；iCloud 同步尚未实现。"
+            text: "CurseForge 与 Wago 尚未作为授权下载来源接入；" + PlatformWords.cloudSync + "尚未实现。"
             font.pixelSize: Theme.body
             color: Theme.text
         }
