@@ -39,6 +39,8 @@ rows=(
   "digest_small|openssl dgst -sha256|SHA-256 摘要：12,000 个 0.2–24 KB 文件"
   "digest_large|openssl dgst -sha256|SHA-256 摘要：4 个 96 MiB 文件"
   "digest_mixed|openssl dgst -sha256|SHA-256 摘要：以上两者同一目录树"
+  "savedvars_cat|cat|插件配置检查：WTF 中 2,000 个 SavedVariables 文件共 300 MB（对照 cat 读取，读盘下限）"
+  "savedvars_luac|luac5.1 -p|插件配置检查：其中 1,990 个小文件共 120 MB（对照 Lua 5.1 编译器，它无法处理 10 个大文件）"
 )
 
 # Every benchmark binary, and nothing of the application.
@@ -184,6 +186,19 @@ digest_run() { # <tree> <side> <folder>
 run_digest_small() { digest_run "$data/digest-tree/small" "$@"; }
 run_digest_large() { digest_run "$data/digest-tree/large" "$@"; }
 run_digest_mixed() { digest_run "$data/digest-tree" "$@"; }
+
+# The saved-variables check reads one prepared WTF; the runs only read, so they share it.
+prepare_savedvars() { "$build/bench/bench_saved_variables" --data="$data/savedvars" --prepare=1; }
+prepare_savedvars_luac() { prepare_savedvars; }
+prepare_savedvars_cat() { prepare_savedvars; }
+savedvars_run() { # <benchmark> <baseline> <side>
+  local filter=$1/ours
+  [ "$3" = base ] && filter=$1/$2
+  "$build/bench/bench_saved_variables" --data="$data/savedvars" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
+run_savedvars_luac() { savedvars_run saved_variables_small luac "$1"; }
+run_savedvars_cat() { savedvars_run saved_variables cat "$1"; }
 
 # --- driver -------------------------------------------------------------------------------
 
