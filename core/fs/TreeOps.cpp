@@ -1,5 +1,6 @@
 #include "fs/TreeOps.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -45,7 +46,10 @@ bool kernelCopyRefused(int error) {
 
 struct Walker {
     const OperationControl* control;
-    Flush flush;
+    bool flushFiles;
+    // Folders whose entries the copy made (the destination, its parent and every folder
+    // created below), for the copy's flush decision.
+    std::vector<std::string> folders;
     // Cleared by the first refusal, so that a walk across such a volume asks once.
     bool kernelCopy = true;
     std::vector<char> buffer;
@@ -116,7 +120,7 @@ void copyFile(int sourceFolder, const std::string& sourceName, const std::string
         throw ManagerError(errno == EEXIST ? "复制目标已存在。" : "无法创建文件，请检查权限和磁盘空间。");
     }
     copyContent(in, out.get(), source, destination, walker);
-    if (walker.flush == Flush::eachFile && sys::fsync(out.get()) != 0) {
+    if (walker.flushFiles && sys::fsync(out.get()) != 0) {
         throw SystemError(SystemOperation::flush, destination, errno);
     }
 }
@@ -141,6 +145,7 @@ void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::
         if (sys::mkdirat(destination.get(), name, 0700) != 0 && errno != EEXIST) {
             throw SystemError(SystemOperation::createDirectory, to, errno);
         }
+        walker.folders.push_back(to);
         const sys::Fd destinationFolder =
             FileSafety::openFolderAt(destination.get(), entry.name, to, SystemOperation::createDirectory);
         copyBelow(sourceFolder, from, destinationFolder, to, walker, nullptr);
@@ -238,9 +243,12 @@ void checkTree(const Path& url) {
     checkBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
 }
 
-void directory(const Path& url) {
+namespace {
+// Creates the missing folders of the path, parents first, and returns the ones it created.
+std::vector<std::string> makeDirectories(const Path& url) {
     checkPath(url);
-    walkDown(absoluteText(url), [](const std::string& prefix, std::string_view) {
+    std::vector<std::string> created;
+    walkDown(absoluteText(url), [&](const std::string& prefix, std::string_view) {
         struct ::stat st {};
         if (sys::lstat(prefix.c_str(), &st) == 0) {
             if (!S_ISDIR(st.st_mode)) {
@@ -248,10 +256,27 @@ void directory(const Path& url) {
             }
         } else if (errno != ENOENT) {
             throw SystemError(SystemOperation::createDirectory, prefix, errno);
-        } else if (sys::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw SystemError(SystemOperation::createDirectory, prefix, errno);
+        } else if (sys::mkdir(prefix.c_str(), 0700) != 0) {
+            if (errno != EEXIST) {
+                throw SystemError(SystemOperation::createDirectory, prefix, errno);
+            }
+        } else {
+            created.push_back(prefix);
         }
     });
+    return created;
+}
+
+std::string parentText(const std::string& path) {
+    return Path(path).parent_path().native();
+}
+} // namespace
+
+void directory(const Path& url) {
+    // A new folder is durable once the folder holding it is flushed.
+    for (const std::string& made : makeDirectories(url)) {
+        detail::folderChanged(parentText(made), true);
+    }
 }
 
 namespace {
@@ -276,6 +301,8 @@ void removeItem(const Path& url, bool leftover) {
     } else if (sys::unlink(path.c_str()) != 0) {
         throw SystemError(SystemOperation::remove, path, errno);
     }
+    // Callers that need a removal durable outside an operation's flush flush the folder.
+    detail::folderChanged(parentText(path), false);
 }
 } // namespace
 
@@ -305,23 +332,40 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
               const Skip& skip) {
     const std::string from = absoluteText(source);
     const std::string to = absoluteText(destination);
-    if (flush == Flush::deferred && !wholeVolumeFlush(Path(to).parent_path())) {
-        flush = Flush::eachFile;
-    }
-    Walker walker{control, flush, true, {}};
+    // A deferred copy follows the decision of the operation's open flush; without one, or
+    // told to, it flushes what it wrote itself, folders included.
+    const detail::FolderFlush folders = flush == Flush::eachFile ? detail::FolderFlush::now : detail::folderFlush();
+    Walker walker{control, folders != detail::FolderFlush::none, {}, true, {}};
     if (control) {
         control->check();
     }
     checkPath(from);
     checkPath(to);
     struct ::stat st {};
+    walker.folders.push_back(parentText(to));
     if (sys::lstat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         copyFile(AT_FDCWD, from, from, AT_FDCWD, to, to, walker);
+    } else {
+        const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
+        for (const std::string& made : makeDirectories(to)) {
+            walker.folders.push_back(parentText(made));
+        }
+        walker.folders.push_back(to);
+        copyBelow(sourceFolder, from, openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory), to, walker,
+                  skip);
+    }
+    if (folders == detail::FolderFlush::none) {
         return;
     }
-    const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
-    directory(to);
-    copyBelow(sourceFolder, from, openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory), to, walker, skip);
+    std::sort(walker.folders.begin(), walker.folders.end());
+    walker.folders.erase(std::unique(walker.folders.begin(), walker.folders.end()), walker.folders.end());
+    for (const std::string& folder : walker.folders) {
+        if (folders == detail::FolderFlush::now) {
+            syncDirectory(folder);
+        } else {
+            VolumeFlush::current()->noteFolder(folder);
+        }
+    }
 }
 
 std::int64_t byteSize(const Path& url) {
@@ -341,9 +385,13 @@ std::int64_t byteSize(const Path& url) {
 }
 
 void move(const Path& from, const Path& to) {
-    if (sys::rename(absoluteText(from).c_str(), absoluteText(to).c_str()) != 0) {
+    const std::string source = absoluteText(from);
+    const std::string destination = absoluteText(to);
+    if (sys::rename(source.c_str(), destination.c_str()) != 0) {
         throw SystemError(SystemOperation::move, from.native(), errno);
     }
+    detail::folderChanged(parentText(source), false);
+    detail::folderChanged(parentText(destination), false);
 }
 
 } // namespace olvex::FileSafety

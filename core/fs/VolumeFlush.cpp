@@ -1,5 +1,6 @@
 #include "fs/VolumeFlush.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #ifdef __linux__
@@ -14,6 +15,8 @@ namespace olvex::FileSafety {
 using detail::absoluteText;
 
 namespace {
+
+thread_local VolumeFlush* t_current = nullptr;
 
 sys::Fd openFolder(const std::string& path) {
     sys::Fd folder(sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
@@ -48,16 +51,94 @@ bool wholeVolumeFlush(const Path& folder) {
 #endif
 }
 
-VolumeFlush::VolumeFlush(const Path& folder) : m_path(absoluteText(folder)), m_whole(wholeVolumeFlush(folder)) {
+VolumeFlush::VolumeFlush(const Path& folder) : m_path(absoluteText(folder)), m_outer(t_current) {
+    m_whole = m_outer != nullptr ? m_outer->m_whole : wholeVolumeFlush(folder);
     if (m_whole) {
         m_descriptor = openFolder(m_path);
+    }
+    t_current = this;
+}
+
+VolumeFlush::~VolumeFlush() {
+    close();
+}
+
+void VolumeFlush::close() noexcept {
+    if (!m_open) {
+        return;
+    }
+    m_open = false;
+    // Flushes end in the order they were opened; one that ends early (flushed) leaves the
+    // thread's innermost one in place.
+    if (t_current == this) {
+        t_current = m_outer;
+    } else {
+        for (VolumeFlush* inner = t_current; inner != nullptr; inner = inner->m_outer) {
+            if (inner->m_outer == this) {
+                inner->m_outer = m_outer;
+                break;
+            }
+        }
+    }
+}
+
+VolumeFlush* VolumeFlush::current() {
+    return t_current;
+}
+
+void VolumeFlush::noteFolder(const std::string& path) {
+    if (!m_whole && std::find(m_folders.begin(), m_folders.end(), path) == m_folders.end()) {
+        m_folders.push_back(path);
     }
 }
 
 void VolumeFlush::flush() {
-    if (m_whole && sys::syncfs(m_descriptor.get()) != 0) {
-        throw SystemError(SystemOperation::flush, m_path, errno);
+    close();
+    if (m_whole) {
+        if (sys::syncfs(m_descriptor.get()) != 0) {
+            throw SystemError(SystemOperation::flush, m_path, errno);
+        }
+        return;
+    }
+    for (const std::string& path : m_folders) {
+        // A folder gone since (removed, or renamed away with its parent noted) has nothing
+        // left to flush here.
+        sys::Fd folder(sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        if (!folder.valid()) {
+            if (errno == ENOENT) {
+                continue;
+            }
+            throw SystemError(SystemOperation::flush, path, errno);
+        }
+        if (sys::fsync(folder.get()) != 0) {
+            throw SystemError(SystemOperation::flush, path, errno);
+        }
+    }
+    m_folders.clear();
+}
+
+namespace detail {
+
+FolderFlush folderFlush() {
+    const VolumeFlush* open = VolumeFlush::current();
+    return open == nullptr ? FolderFlush::now : open->wholeVolume() ? FolderFlush::none : FolderFlush::noted;
+}
+
+void folderChanged(const std::string& path, bool flushNow) {
+    switch (folderFlush()) {
+    case FolderFlush::none:
+        return;
+    case FolderFlush::noted:
+        VolumeFlush::current()->noteFolder(path);
+        return;
+    case FolderFlush::now:
+        if (flushNow) {
+            syncDirectory(path);
+        }
+        return;
     }
 }
+
+} // namespace detail
 
 } // namespace olvex::FileSafety
