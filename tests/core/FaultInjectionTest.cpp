@@ -277,6 +277,8 @@ std::vector<FaultCase> faultCases() {
             .operation =
                 [](FaultFixture& f) { f.service->recycleBackup(fixedBackup(1, BackupKind::addons), f.client); },
             .state = storeState,
+            // It stops at once on any failure.
+            .noSecondFault = true,
         },
         {
             .name = "thinning to the newest backup",
@@ -296,6 +298,7 @@ std::vector<FaultCase> faultCases() {
                     ASSERT_FALSE(listed.empty());
                     EXPECT_EQ(listed.front(), fixedBackup(3, BackupKind::wtf));
                 },
+            .noSecondFault = true,
         },
         {
             .name = "bringing recycled backups back",
