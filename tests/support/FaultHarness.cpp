@@ -841,6 +841,7 @@ void runDoubleCrash(const FaultCase& faultCase, const Reference& reference, Faul
 std::pair<long, long> sweepPowerLoss(const FaultCase& faultCase, const Reference& reference, FaultFixture& fixture,
                                      const std::map<std::string, std::string>& notes, const DiskImage& initial,
                                      const std::vector<Mutation>& log, long calls, long first, bool failed,
+                                     const std::map<std::string, std::string>& backupsBefore,
                                      FaultRunSummary& summary) {
     const Path base = fixture.dir.path();
     {
@@ -899,7 +900,7 @@ std::pair<long, long> sweepPowerLoss(const FaultCase& faultCase, const Reference
             outcome.mustEndNew = removedDurably && !failed;
             outcome.mustEndOld =
                 !reference.journalBefore && (durable.count(journalEntry) != 0 || (removedDurably && failed));
-            verify(faultCase, reference, fixture, outcome, false, reference.backupsBefore);
+            verify(faultCase, reference, fixture, outcome, false, backupsBefore);
             ++summary.cases;
             if (::testing::Test::HasFailure()) {
                 return {calls + 2 - first, states};
@@ -911,7 +912,7 @@ std::pair<long, long> sweepPowerLoss(const FaultCase& faultCase, const Reference
 
 void runPowerLoss(const FaultCase& faultCase, const Reference& reference, FaultRunSummary& summary) {
     auto [points, states] = sweepPowerLoss(faultCase, reference, *reference.fixture, reference.notes, reference.initial,
-                                           reference.log, summary.calls, 1, false, summary);
+                                           reference.log, summary.calls, 1, false, reference.backupsBefore, summary);
     summary.sampling = "all " + std::to_string(points) + " points of power loss, " + std::to_string(states) +
                        " disk states, the distinct ones";
 }
@@ -932,6 +933,8 @@ void runFailedPowerLoss(const FaultCase& faultCase, const Reference& reference, 
         auto fixture = prepared(faultCase);
         const auto notes = fixture->notes;
         const DiskImage initial = capture(fixture->dir.path());
+        // Each fixture's setup may make its own backups, under their own ids.
+        const auto backupsBefore = completeBackups(*fixture);
         std::vector<Mutation> log;
         auto record = recordInto(log);
         Outcome outcome = runArmed(
@@ -962,15 +965,30 @@ void runFailedPowerLoss(const FaultCase& faultCase, const Reference& reference, 
             calls += static_cast<long>(sys::fault::trace().size());
             sys::fault::disarm();
         }
-        auto [pointsTried, statesTried] =
-            sweepPowerLoss(faultCase, reference, *fixture, notes, initial, log, calls, n, !outcome.succeeded, summary);
+        auto [pointsTried, statesTried] = sweepPowerLoss(faultCase, reference, *fixture, notes, initial, log, calls, n,
+                                                         !outcome.succeeded, backupsBefore, summary);
         tried += pointsTried;
         states += statesTried;
         return names;
     };
     std::string described;
     std::vector<std::pair<long, long>> flushFaults; // a first fault and a later flush of its run
-    for (size_t i : pickFirsts(points, reference.journalAt, "first faults", described, kFailedFirstLimit)) {
+    // Besides the sample, every call where durability is decided (statfs: how the operation
+    // flushes) and, after the journal, every flush and removal (the swap's and the commit's).
+    std::vector<size_t> firsts = pickFirsts(points, reference.journalAt, "first faults", described, kFailedFirstLimit);
+    long added = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const std::string& name = reference.trace[i];
+        const bool durability = name == "statfs" || (reference.journalAt != 0 && points[i] > reference.journalAt &&
+                                                     (name == "fsync" || name == "syncfs" || name == "unlink"));
+        if (durability && std::find(firsts.begin(), firsts.end(), i) == firsts.end()) {
+            firsts.push_back(i);
+            ++added;
+        }
+    }
+    std::sort(firsts.begin(), firsts.end());
+    described += " and " + std::to_string(added) + " more at statfs and after the journal at each flush and removal";
+    for (size_t i : firsts) {
         const long n = points[i];
         SCOPED_TRACE(faultCase.name + ": EIO at call " + std::to_string(n));
         const auto names = sweep(n, 0);
