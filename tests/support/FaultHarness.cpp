@@ -972,7 +972,11 @@ void runFailedPowerLoss(const FaultCase& faultCase, const Reference& reference, 
             fixture->renewService();
             sys::fault::arm({.recordTrace = true, .inject = recordInto(recovery)});
             try {
-                fixture->service->recover(fixture->client);
+                if (faultCase.recovery) {
+                    faultCase.recovery(*fixture);
+                } else {
+                    fixture->service->recover(fixture->client);
+                }
             } catch (const std::exception& error) {
                 ADD_FAILURE() << "recovery failed: " << error.what();
             }
