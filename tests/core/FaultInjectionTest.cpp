@@ -399,9 +399,8 @@ TEST_P(FaultInjection, EndsAsBeforeOrAsIntendedAndKeepsEveryBackup) {
     std::printf("[ fault    ] %s, %s, %s: %ld calls, %ld injected runs checked: %s\n", faultCase.name.c_str(),
                 rowName(row), summary.perFile ? "per file" : "volume", summary.calls, summary.cases,
                 summary.sampling.c_str());
-    if (row == FaultRow::secondFault && faultCase.noSecondFault) {
-        EXPECT_EQ(summary.cases, 0) << "a second fault found a call to hit";
-    } else {
+    // Only a case that may stop at once on any failure may run no second fault.
+    if (row != FaultRow::secondFault || !faultCase.noSecondFault) {
         EXPECT_GT(summary.cases, 0);
     }
 }

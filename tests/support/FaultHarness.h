@@ -101,7 +101,8 @@ struct FaultCase {
     std::function<void(FaultFixture&)> invariant = nullptr;
     // What the player does after the operation stopped. Default: the service's recovery.
     std::function<void(FaultFixture&)> recovery = nullptr;
-    // An operation that stops at once on any failure makes no call a second fault could hit.
+    // An operation that may stop at once on any failure may make no call a second fault could
+    // hit (which first faults the sample picks decides): its second-fault row may run none.
     bool noSecondFault = false;
 };
 
