@@ -29,7 +29,12 @@ std::mutex g_traceLock;
 std::vector<std::string> g_traceNames;
 std::function<void(long, const char*)> g_onCall;
 std::function<int(const Call&)> g_inject;
+std::atomic<bool> g_fuse{false};
 } // namespace
+
+void reportFuse(bool on) {
+    g_fuse = on;
+}
 
 void arm(const Plan& plan) {
     {
@@ -176,6 +181,13 @@ int syncfs(int fd) {
 #ifdef __linux__
 int statfs(const char* path, struct ::statfs* out) {
     OLVEX_SEAM("statfs", path, false, -1);
+#ifdef OLVEX_FAULT_INJECTION
+    if (fault::g_fuse) {
+        const int result = ::statfs(path, out);
+        out->f_type = 0x65735546;
+        return result;
+    }
+#endif
     return ::statfs(path, out);
 }
 #endif

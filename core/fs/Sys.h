@@ -159,6 +159,9 @@ struct Plan {
 };
 void arm(const Plan& plan);
 void disarm();
+// While set, statfs reports every volume as a FUSE mount, so that the file layer takes its
+// per-file flushes on any volume (arm and disarm leave it as it is).
+void reportFuse(bool on);
 long calls();
 // Name of each counted call since arm(), when recordTrace was set.
 std::vector<std::string> trace();

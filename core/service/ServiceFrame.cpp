@@ -2,10 +2,12 @@
 // transaction, the sweep of leftover work folders, the automatic backup and the journalled
 // transaction itself, and the free-space check that all of them run first.
 //
-// Durability. Copies made here and by transaction build steps may defer their flushes: before
-// the journal is written, the transaction flushes the volume once (syncfs, through a descriptor
-// opened before the build wrote anything), so the backup and the new content are on stable
-// storage before anything relies on them. A backup is built under a work name and renamed into
+// Durability. Copies made here and by transaction build steps defer their flushes to the
+// operation's VolumeFlush, which decides once how the volume is flushed: before the journal is
+// written, the transaction flushes what it wrote (one syncfs through a descriptor opened before
+// the build wrote anything, or, where only per-file flushes hold, each folder the build created
+// or changed, its files flushed as they were written), so the backup and the new content are on
+// stable storage before anything relies on them. A backup is built under a work name and renamed into
 // `backups` only once its payload is flushed and its record written. The journal is written
 // atomically with its folder entry flushed before the target is touched, and the swap's folder
 // entries are flushed before the journal is removed, so that a power loss leaves either the
@@ -314,7 +316,11 @@ void ManagerService::restoreTarget(const GameClient& client, const Path& target,
         }
         if (FileSafety::isDirectory(next) && FileSafety::isDirectory(target)) {
             // Stopped after the journal and before the set-aside: the target was never
-            // touched, and whatever the game wrote into it since stays.
+            // touched, and whatever the game wrote into it since stays. A rollback stopped
+            // after its renames looks the same: they are flushed before the journal goes,
+            // or a power loss could bring the new content back with `previous` gone.
+            FileSafety::syncDirectory(target.parent_path());
+            FileSafety::syncDirectory(*work);
             return;
         }
     }

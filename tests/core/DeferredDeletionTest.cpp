@@ -6,7 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
+#include <mutex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +30,57 @@ using namespace olvex::test;
 namespace {
 
 using Names = std::vector<std::string>;
+
+// Every wait here is bounded: a deletion that hangs fails the test, naming the wait, instead of
+// holding the run until the ctest timeout.
+constexpr auto kLimit = std::chrono::seconds(30);
+
+// Runs `wait` and ends the test process with a failure when it takes longer than kLimit (a
+// hung wait cannot be cancelled; only the process can end).
+template <typename Wait> auto within(const char* what, Wait&& wait) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!done.wait_for(lock, kLimit, [&] { return finished; })) {
+            std::fprintf(stderr, "Failure: still waiting for %s after %lld s\n", what,
+                         static_cast<long long>(kLimit.count()));
+            std::_Exit(1);
+        }
+    });
+    struct Finish {
+        std::mutex& mutex;
+        std::condition_variable& done;
+        bool& finished;
+        std::thread& watchdog;
+        ~Finish() {
+            {
+                std::lock_guard guard(mutex);
+                finished = true;
+            }
+            done.notify_all();
+            watchdog.join();
+        }
+    } finish{mutex, done, finished, watchdog};
+    return wait();
+}
+
+// waitpid with the same limit; the child is ended when it does not finish in time.
+int waitForChild(pid_t child) {
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << "the child process did not end within " << kLimit.count() << " s";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status;
+}
 
 // A version folder with two add-ons and a pack that adds a third.
 struct Install {
@@ -68,12 +125,12 @@ TEST(DeferredDeletion, FinishedComesFirstAndTheNextOperationWaitsForTheDeletion)
             reached.set_value();
         }
         if (deleter.load() == std::this_thread::get_id()) {
-            released.wait();
+            released.wait_for(kLimit);
         }
     }});
 
     EXPECT_EQ(install.run(service).back(), OperationStage::finished);
-    reached.get_future().wait();
+    ASSERT_EQ(reached.get_future().wait_for(kLimit), std::future_status::ready) << "the deletion never started";
     EXPECT_TRUE(fs::exists(install.game.addons() / "New/New.toc"));
     const Names manager = names(install.manager());
     ASSERT_EQ(manager.size(), 3u);
@@ -86,6 +143,7 @@ TEST(DeferredDeletion, FinishedComesFirstAndTheNextOperationWaitsForTheDeletion)
     EXPECT_EQ(next.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
         << "the next operation did not wait for the deletion";
     release.set_value();
+    ASSERT_EQ(next.wait_for(kLimit), std::future_status::ready) << "the next operation still waits";
     EXPECT_FALSE(next.get());
     EXPECT_EQ(names(install.manager()), (Names{"backups", "operation.lock"}));
     EXPECT_EQ(names(install.game.temporary()), Names{});
@@ -107,7 +165,7 @@ TEST(DeferredDeletion, ACrashDuringTheDeletionLeavesOnlyLeftoversThatTheNextSwee
             }
         }});
         reference.run(service);
-        service.waitForDeletions();
+        within("the deletion", [&] { service.waitForDeletions(); });
         sys::fault::disarm();
     }
     ASSERT_GT(crashAt, 0);
@@ -124,9 +182,9 @@ TEST(DeferredDeletion, ACrashDuringTheDeletionLeavesOnlyLeftoversThatTheNextSwee
         }
         ::_exit(0);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 86) << "the process did not end in the deletion";
+    const int status = waitForChild(child);
+    ASSERT_TRUE(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 86)
+        << "the process did not end in the deletion";
 
     EXPECT_TRUE(fs::exists(install.game.addons() / "New/New.toc"));
     ManagerService service({}, {}, install.game.temporary());
@@ -134,7 +192,7 @@ TEST(DeferredDeletion, ACrashDuringTheDeletionLeavesOnlyLeftoversThatTheNextSwee
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].filename().native().rfind("trash-", 0), 0u);
     EXPECT_TRUE(fs::exists(left[0] / "previous"));
-    EXPECT_FALSE(service.recover(install.client));
+    EXPECT_FALSE(within("the sweep", [&] { return service.recover(install.client); }));
     EXPECT_EQ(service.leftovers(install.client), std::vector<Path>{});
     EXPECT_EQ(names(install.manager()), (Names{"backups", "operation.lock"}));
 }

@@ -14,11 +14,16 @@
 //   doubleCrash  the process ends at call n, then the recovery of that ends at each of its
 //                calls m, and a third recovery runs clean.
 //   powerLoss    the power fails before call n: only what was flushed is kept (see below).
+//   failedPowerLoss  call n fails with EIO, and the power fails before each call m >= n of that
+//                failing run (its rollback and its flushes included).
+// The two power-loss rows run again per file (…PerFile): the file layer then flushes each file
+// and folder instead of the volume, and the model sees only those flushes.
 // Rows with many runs are sampled deterministically (the printed line says which and how
 // many): the single and power-loss rows run whole; the two-fault rows take every first fault
 // or crash after the journal is in place and a fixed stride of those before it, then a fixed
-// stride of the pairs; the persistent row a fixed stride of its runs. OLVEX_FAULT_SWEEP=full
-// runs every one.
+// stride of the pairs; the persistent row every one of its modes at a fixed stride of the calls;
+// the failed power-loss row the first faults as the two-fault rows do, and every later point of
+// each. OLVEX_FAULT_SWEEP=full runs every one.
 //
 // A failure must report its class. With one fault: before the operation's journal is in place
 // a plain error without the rollback prefix, and the target as before; after it
@@ -50,8 +55,9 @@
 // tree is compared with the disk). After a power loss nothing was reported, so only "as
 // before or as intended" and the backup and leftover checks apply: while the operation's
 // journal is durable, recovery must undo the change, and once its removal is durable the
-// target must be as intended. A recovery (a case whose journal existed before) must end as
-// intended in every row: stopped anywhere, the next recovery finishes it.
+// target must be as intended (undone, after a failed run). A crash or failure that leaves the
+// operation's journal on disk must be undone by recovery in every row. A recovery (a case whose journal existed before)
+// must end as intended in every row: stopped anywhere, the next recovery finishes it.
 
 #include <functional>
 #include <map>
@@ -93,6 +99,11 @@ struct FaultCase {
     bool intermediateStatesAllowed = false;
     // Extra checks after recovery.
     std::function<void(FaultFixture&)> invariant = nullptr;
+    // What the player does after the operation stopped. Default: the service's recovery.
+    std::function<void(FaultFixture&)> recovery = nullptr;
+    // An operation that may stop at once on any failure may make no call a second fault could
+    // hit (which first faults the sample picks decides): its second-fault row may run none.
+    bool noSecondFault = false;
 };
 
 // Test names and logs show a case by its name, not as a dump of its bytes.
@@ -100,13 +111,26 @@ inline void PrintTo(const FaultCase& faultCase, std::ostream* out) {
     *out << faultCase.name;
 }
 
-enum class FaultRow { single, secondFault, persistent, doubleCrash, powerLoss };
+// The power-loss rows run in both flush modes: as the volume decides (syncfs on the test's
+// volume) and per file, as on FUSE (statfs reports every volume as FUSE, sys::fault::reportFuse).
+// OLVEX_FAULT_FLUSH=perFile runs every row per file.
+enum class FaultRow {
+    single,
+    secondFault,
+    persistent,
+    doubleCrash,
+    powerLoss,
+    powerLossPerFile,
+    failedPowerLoss,
+    failedPowerLossPerFile
+};
 const char* rowName(FaultRow row);
 
 struct FaultRunSummary {
     long calls = 0;       // N of the clean run
     long cases = 0;       // injected runs checked
     std::string sampling; // which of the row's runs were chosen
+    bool perFile = false; // the file layer flushed each file and folder (no syncfs)
 };
 
 #ifdef OLVEX_FAULT_INJECTION

@@ -1,71 +1,24 @@
-#include "fs/FileSafety.h"
+#include "fs/TreeOps.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/vfs.h>
-#endif
 
 #include "base/Errors.h"
 #include "base/OperationControl.h"
-#include "base/Uuid.h"
 
 namespace olvex::FileSafety {
+
+using detail::absoluteText;
+using detail::examine;
+using detail::walkDown;
 
 namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
 
-std::string absoluteText(const Path& url) {
-    const std::string& text = url.native();
-    if (!text.empty() && text.front() == '/') {
-        return text;
-    }
-    // Relative paths are taken from the working folder, joined as text and never resolved.
-    return (std::filesystem::current_path() / url).native();
-}
-
-// Examines one item without following it. Returns false when it does not exist.
-bool examine(const std::string& path, struct ::stat& st) {
-    if (sys::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
-            throw ManagerError(linkOrSpecialFile(path));
-        }
-        return true;
-    }
-    if (errno == ENOENT) {
-        return false;
-    }
-    if (errno == ENAMETOOLONG) {
-        throw ManagerError(pathTooLong(path));
-    }
-    throw ManagerError("无法检查路径：" + path);
-}
-
-// Calls visit(prefix, component) for each component of an absolute path from the root down,
-// `prefix` being the path up to and including that component.
-template <typename Visit> void walkDown(const std::string& text, Visit visit) {
-    std::string prefix;
-    for (std::string_view component : pathComponents(text)) {
-        prefix += '/';
-        prefix += component;
-        visit(prefix, component);
-    }
-}
-
-// A folder opened to flush it, never through a link.
-sys::Fd openFolder(const std::string& path) {
-    sys::Fd folder(sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!folder.valid()) {
-        throw SystemError(SystemOperation::flush, path, errno);
-    }
-    return folder;
-}
-
-// The type of a listed entry that is to be walked: the listing's own, examined only where the
-// file system reports none. A link or special file is refused; DT_UNKNOWN when it is gone.
 unsigned char walkedType(int folder, const sys::DirEntry& entry, const std::string& path) {
     unsigned char type = entry.type;
     if (type == DT_UNKNOWN) {
@@ -93,7 +46,10 @@ bool kernelCopyRefused(int error) {
 
 struct Walker {
     const OperationControl* control;
-    Flush flush;
+    bool flushFiles;
+    // Folders whose entries the copy made (the destination, its parent and every folder
+    // created below), for the copy's flush decision.
+    std::vector<std::string> folders;
     // Cleared by the first refusal, so that a walk across such a volume asks once.
     bool kernelCopy = true;
     std::vector<char> buffer;
@@ -164,7 +120,7 @@ void copyFile(int sourceFolder, const std::string& sourceName, const std::string
         throw ManagerError(errno == EEXIST ? "复制目标已存在。" : "无法创建文件，请检查权限和磁盘空间。");
     }
     copyContent(in, out.get(), source, destination, walker);
-    if (walker.flush == Flush::eachFile && sys::fsync(out.get()) != 0) {
+    if (walker.flushFiles && sys::fsync(out.get()) != 0) {
         throw SystemError(SystemOperation::flush, destination, errno);
     }
 }
@@ -189,6 +145,7 @@ void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::
         if (sys::mkdirat(destination.get(), name, 0700) != 0 && errno != EEXIST) {
             throw SystemError(SystemOperation::createDirectory, to, errno);
         }
+        walker.folders.push_back(to);
         const sys::Fd destinationFolder =
             FileSafety::openFolderAt(destination.get(), entry.name, to, SystemOperation::createDirectory);
         copyBelow(sourceFolder, from, destinationFolder, to, walker, nullptr);
@@ -276,45 +233,6 @@ void removeBelow(const sys::Fd& folder, const std::string& path, bool leftover) 
 
 } // namespace
 
-std::vector<std::string_view> pathComponents(std::string_view path) {
-    std::vector<std::string_view> components;
-    while (!path.empty()) {
-        const size_t slash = path.find('/');
-        std::string_view component = path.substr(0, slash);
-        if (!component.empty()) {
-            components.push_back(component);
-        }
-        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-    }
-    return components;
-}
-
-void checkPath(const Path& url) {
-    walkDown(absoluteText(url), [](const std::string& prefix, std::string_view component) {
-        if (component == "." || component == "..") {
-            throw ManagerError("路径中不允许 . 或 ..");
-        }
-        struct ::stat st {};
-        examine(prefix, st);
-    });
-}
-
-bool isDirectory(const Path& url) {
-    struct ::stat st {};
-    return sys::lstat(absoluteText(url).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool exists(const Path& url) {
-    struct ::stat st {};
-    if (sys::lstat(absoluteText(url).c_str(), &st) == 0) {
-        return true;
-    }
-    if (errno == ENOENT) {
-        return false;
-    }
-    throw SystemError(SystemOperation::examine, url.native(), errno);
-}
-
 void checkTree(const Path& url) {
     checkPath(url);
     std::string path = absoluteText(url);
@@ -325,35 +243,12 @@ void checkTree(const Path& url) {
     checkBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
 }
 
-sys::Fd openFolderAt(int parent, const std::string& name, const std::string& path, SystemOperation failing) {
-    sys::Fd folder(sys::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (folder.valid()) {
-        return folder;
-    }
-    int error = errno;
-    if (error == ENOTDIR || error == ELOOP) {
-        // Linux reports a link met by a no-follow folder opening as "not a folder": only an
-        // examination tells a link or special file, refused, from a plain file.
-        struct ::stat st {};
-        if (sys::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
-            !S_ISDIR(st.st_mode)) {
-            throw ManagerError(linkOrSpecialFile(path));
-        }
-    }
-    throw SystemError(failing, path, error);
-}
-
-std::vector<sys::DirEntry> entriesAt(int folder, const std::string& path) {
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(folder, entries) != 0) {
-        throw SystemError(SystemOperation::list, path, errno);
-    }
-    return entries;
-}
-
-void directory(const Path& url) {
+namespace {
+// Creates the missing folders of the path, parents first, and returns the ones it created.
+std::vector<std::string> makeDirectories(const Path& url) {
     checkPath(url);
-    walkDown(absoluteText(url), [](const std::string& prefix, std::string_view) {
+    std::vector<std::string> created;
+    walkDown(absoluteText(url), [&](const std::string& prefix, std::string_view) {
         struct ::stat st {};
         if (sys::lstat(prefix.c_str(), &st) == 0) {
             if (!S_ISDIR(st.st_mode)) {
@@ -361,10 +256,27 @@ void directory(const Path& url) {
             }
         } else if (errno != ENOENT) {
             throw SystemError(SystemOperation::createDirectory, prefix, errno);
-        } else if (sys::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw SystemError(SystemOperation::createDirectory, prefix, errno);
+        } else if (sys::mkdir(prefix.c_str(), 0700) != 0) {
+            if (errno != EEXIST) {
+                throw SystemError(SystemOperation::createDirectory, prefix, errno);
+            }
+        } else {
+            created.push_back(prefix);
         }
     });
+    return created;
+}
+
+std::string parentText(const std::string& path) {
+    return Path(path).parent_path().native();
+}
+} // namespace
+
+void directory(const Path& url) {
+    // A new folder is durable once the folder holding it is flushed.
+    for (const std::string& made : makeDirectories(url)) {
+        detail::folderChanged(parentText(made), true);
+    }
 }
 
 namespace {
@@ -389,6 +301,8 @@ void removeItem(const Path& url, bool leftover) {
     } else if (sys::unlink(path.c_str()) != 0) {
         throw SystemError(SystemOperation::remove, path, errno);
     }
+    // Callers that need a removal durable outside an operation's flush flush the folder.
+    detail::folderChanged(parentText(path), false);
 }
 } // namespace
 
@@ -418,23 +332,40 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
               const Skip& skip) {
     const std::string from = absoluteText(source);
     const std::string to = absoluteText(destination);
-    if (flush == Flush::deferred && !wholeVolumeFlush(Path(to).parent_path())) {
-        flush = Flush::eachFile;
-    }
-    Walker walker{control, flush, true, {}};
+    // A deferred copy follows the decision of the operation's open flush; without one, or
+    // told to, it flushes what it wrote itself, folders included.
+    const detail::FolderFlush folders = flush == Flush::eachFile ? detail::FolderFlush::now : detail::folderFlush();
+    Walker walker{control, folders != detail::FolderFlush::none, {}, true, {}};
     if (control) {
         control->check();
     }
     checkPath(from);
     checkPath(to);
     struct ::stat st {};
+    walker.folders.push_back(parentText(to));
     if (sys::lstat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         copyFile(AT_FDCWD, from, from, AT_FDCWD, to, to, walker);
+    } else {
+        const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
+        for (const std::string& made : makeDirectories(to)) {
+            walker.folders.push_back(parentText(made));
+        }
+        walker.folders.push_back(to);
+        copyBelow(sourceFolder, from, openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory), to, walker,
+                  skip);
+    }
+    if (folders == detail::FolderFlush::none) {
         return;
     }
-    const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
-    directory(to);
-    copyBelow(sourceFolder, from, openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory), to, walker, skip);
+    std::sort(walker.folders.begin(), walker.folders.end());
+    walker.folders.erase(std::unique(walker.folders.begin(), walker.folders.end()), walker.folders.end());
+    for (const std::string& folder : walker.folders) {
+        if (folders == detail::FolderFlush::now) {
+            syncDirectory(folder);
+        } else {
+            VolumeFlush::current()->noteFolder(folder);
+        }
+    }
 }
 
 std::int64_t byteSize(const Path& url) {
@@ -453,150 +384,14 @@ std::int64_t byteSize(const Path& url) {
     return sizeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
 }
 
-Date modificationDate(const struct ::stat& status) {
-#ifdef __APPLE__
-    const struct timespec& time = status.st_mtimespec;
-#else
-    const struct timespec& time = status.st_mtim;
-#endif
-    return Date::fromUnix(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9);
-}
-
-bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining) {
-    return openRegularFile(AT_FDCWD, path, path, file, opening, examining);
-}
-
-bool openRegularFile(int folder, const std::string& name, const std::string& path, OpenedFile& file,
-                     SystemOperation opening, SystemOperation examining) {
-    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    file.descriptor.reset(folder == AT_FDCWD ? sys::open(name.c_str(), kFlags)
-                                             : sys::openat(folder, name.c_str(), kFlags));
-    if (!file.descriptor.valid()) {
-        if (errno == ENOENT) {
-            return false;
-        }
-        if (errno == ELOOP) {
-            throw ManagerError(linkOrSpecialFile(path));
-        }
-        throw SystemError(opening, path, errno);
-    }
-    if (sys::fstat(file.descriptor.get(), &file.status) != 0) {
-        throw SystemError(examining, path, errno);
-    }
-    if (!S_ISREG(file.status.st_mode)) {
-        throw ManagerError(linkOrSpecialFile(path));
-    }
-    return true;
-}
-
-std::vector<sys::DirEntry> list(const Path& url) {
-    checkPath(url);
-    std::vector<sys::DirEntry> entries;
-    if (sys::listDirectory(absoluteText(url).c_str(), entries) != 0) {
-        throw SystemError(SystemOperation::list, url.native(), errno);
-    }
-    return entries;
-}
-
-std::optional<std::string> readBounded(const Path& url, std::int64_t limit, const std::string& tooLarge) {
-    checkPath(url);
-    const std::string path = absoluteText(url);
-    OpenedFile file;
-    if (!openRegularFile(path, file, SystemOperation::read, SystemOperation::read)) {
-        return std::nullopt;
-    }
-    if (file.status.st_size > limit) {
-        throw ManagerError(tooLarge);
-    }
-    std::string data;
-    data.reserve(static_cast<size_t>(file.status.st_size));
-    // One byte past the limit tells a file that grew since it was examined.
-    if (sys::readUpTo(file.descriptor.get(), static_cast<size_t>(limit) + 1, data) != 0) {
-        throw SystemError(SystemOperation::read, path, errno);
-    }
-    if (static_cast<std::int64_t>(data.size()) > limit) {
-        throw ManagerError(tooLarge);
-    }
-    return data;
-}
-
-std::string readFile(const Path& url, std::int64_t limit, const std::string& tooLarge) {
-    std::optional<std::string> data = readBounded(url, limit, tooLarge);
-    if (!data) {
-        throw SystemError(SystemOperation::read, absoluteText(url), ENOENT);
-    }
-    return std::move(*data);
-}
-
-void writeFileAtomically(const Path& url, const std::string& data) {
-    checkPath(url);
-    std::string path = absoluteText(url);
-    Path folder = Path(path).parent_path();
-    std::string temporary = (folder / (".olvex-tmp-" + Uuid::random().text())).native();
-    sys::Fd file(sys::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
-    if (!file.valid()) {
-        throw SystemError(SystemOperation::create, temporary, errno);
-    }
-    auto fail = [&](SystemOperation operation, const std::string& where) {
-        int error = errno;
-        file.reset();
-        ::unlink(temporary.c_str());
-        throw SystemError(operation, where, error);
-    };
-    if (sys::writeAll(file.get(), data.data(), data.size()) != 0) {
-        fail(SystemOperation::write, path);
-    }
-    if (sys::fsync(file.get()) != 0) {
-        fail(SystemOperation::flush, path);
-    }
-    file.reset();
-    if (sys::rename(temporary.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        ::unlink(temporary.c_str());
-        throw SystemError(SystemOperation::move, path, error);
-    }
-    syncDirectory(folder);
-}
-
 void move(const Path& from, const Path& to) {
-    if (sys::rename(absoluteText(from).c_str(), absoluteText(to).c_str()) != 0) {
+    const std::string source = absoluteText(from);
+    const std::string destination = absoluteText(to);
+    if (sys::rename(source.c_str(), destination.c_str()) != 0) {
         throw SystemError(SystemOperation::move, from.native(), errno);
     }
-}
-
-void syncDirectory(const Path& url) {
-    const std::string path = absoluteText(url);
-    const sys::Fd folder = openFolder(path);
-    if (sys::fsync(folder.get()) != 0) {
-        throw SystemError(SystemOperation::flush, path, errno);
-    }
-}
-
-bool wholeVolumeFlush(const Path& folder) {
-#ifdef __linux__
-    // FUSE passes syncfs to the server only in recent kernels and servers; there each file is
-    // flushed on its own. A volume that cannot be examined is treated the same way: slower,
-    // never less safe.
-    constexpr long kFuse = 0x65735546;
-    struct ::statfs info {};
-    return sys::statfs(absoluteText(folder).c_str(), &info) == 0 && static_cast<long>(info.f_type) != kFuse;
-#else
-    // Elsewhere sys::fsync is the full flush (F_FULLFSYNC on macOS) and there is no syncfs.
-    (void)folder;
-    return false;
-#endif
-}
-
-VolumeFlush::VolumeFlush(const Path& folder) : m_path(absoluteText(folder)), m_whole(wholeVolumeFlush(folder)) {
-    if (m_whole) {
-        m_descriptor = openFolder(m_path);
-    }
-}
-
-void VolumeFlush::flush() {
-    if (m_whole && sys::syncfs(m_descriptor.get()) != 0) {
-        throw SystemError(SystemOperation::flush, m_path, errno);
-    }
+    detail::folderChanged(parentText(source), false);
+    detail::folderChanged(parentText(destination), false);
 }
 
 } // namespace olvex::FileSafety
