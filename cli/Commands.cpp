@@ -521,9 +521,12 @@ int setAsideJournal(const Context& context, const GameClient& client) {
                                        "请先核对插件和 WTF 目录，需要时从备份恢复。输入 y 或 是 继续：")) {
         throw ManagerError("已放弃，恢复日志未改动。");
     }
-    const Path aside = context.session.change([client](ManagerService& s) { return s.setAsideJournal(client); });
-    return finish(context, "已把恢复日志移到“" + shown(aside) + "”。请核对插件和 WTF 目录，需要时从备份恢复。",
-                  Json{{"setAside", aside.native()}});
+    const JournalSetAside aside =
+        context.session.change([client](ManagerService& s) { return s.setAsideJournal(client); });
+    return finish(context,
+                  "已把恢复日志移到“" + shown(aside.aside) + "”。它无法执行的原因：" + shown(aside.reason) +
+                      "\n请核对插件和 WTF 目录，需要时从备份恢复。",
+                  Json{{"setAside", aside.aside.native()}, {"reason", aside.reason}});
 }
 
 int recover(const Context& context) {

@@ -32,7 +32,10 @@
 //   - every folder in backups/ is a whole backup, and every backup made by the operation
 //     holds exactly the target as it was before;
 //   - every backup that existed before is complete in exactly one of backups/ and
-//     recycled-backups/.
+//     recycled-backups/;
+//   - nothing the player had is deleted: every file of a target as it was before is found
+//     again, with its content, in the target or in a backup of its kind (what a rollback could
+//     not prove it made is kept as such a backup, and exempt from the check above).
 //
 // Power-loss model. The reference run records each mutation (file creation and truncation,
 // write with its offset and bytes, rename, unlink, mkdir, rmdir) and each flush (fsync of a
