@@ -1,7 +1,9 @@
 #pragma once
 
-// The bodies of the olvex commands. Each asks the service through the session, prints its
-// answer (text for people, JSON with --json) and raises the core's failures unchanged.
+// Running a parsed command. The bodies live by area (FolderCommands, PackCommands,
+// BackupCommands, RecoveryCommands), each beside its rows of the command table; each asks the
+// service through the session, prints its answer (text for people, JSON with --json) and
+// raises the core's failures unchanged.
 
 #include <vector>
 
@@ -10,6 +12,9 @@
 #include "Session.h"
 
 namespace olvex::cli {
+
+inline constexpr const char* kDefaultRootsVariable = "OLVEX_DEFAULT_ROOTS";
+inline constexpr const char* kProcRootVariable = "OLVEX_PROC_ROOT";
 
 // What the process environment sets for the command line: the default scan roots
 // (OLVEX_DEFAULT_ROOTS, a ":"-separated list, replaces the scanner's; set but empty means
@@ -25,5 +30,11 @@ struct Environment {
 // raised: UsageError, CancellationError, or the core's own.
 int runCommand(const Invocation& invocation, Session& session, InterruptWatcher& interrupts,
                const Environment& environment);
+
+// Each area's rows of the command table, in the order of the help.
+std::vector<CommandSpec> folderCommands();
+std::vector<CommandSpec> packCommands();
+std::vector<CommandSpec> backupCommands();
+std::vector<CommandSpec> recoveryCommands();
 
 } // namespace olvex::cli

@@ -1,6 +1,6 @@
 # What `cmake --install` puts where (GNUInstallDirs): both programs in bin/, and for the desktop
 # the entry and the AppStream metadata named by the application id, the icon as scalable SVG and
-# rendered PNG sizes, the manual page of olvex (made from its --help) and its bash completion.
+# rendered PNG sizes, the manual page of olvex and its bash completion (both written from its declaration of options).
 # The application's own QML module is linked into olvex-manager (its files are resources under
 # qrc:/Olvex), so no QML file is installed; the Qt Quick modules it imports come from the system.
 include(GNUInstallDirs)
@@ -37,16 +37,23 @@ endif()
 if(OLVEX_BUILD_CLI)
     install(TARGETS olvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-    # The page is written from the built program's help, so the two cannot drift apart. A
-    # sanitizer build's leak check would fail the build for nothing; the page only needs the text.
+    # The page and the completion are written by olvex-reference from the declaration of commands
+    # and options that olvex parses with, so they cannot drift from what it accepts. A sanitizer
+    # build's leak check would fail the build for nothing.
     set(man ${OLVEX_DATA_DIR}/olvex.1)
+    set(completion ${OLVEX_DATA_DIR}/olvex.bash-completion)
     add_custom_command(OUTPUT ${man} ${man}.gz
         COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
-                sh ${OLVEX_PACKAGING_DIR}/help-to-man.sh $<TARGET_FILE:olvex> ${PROJECT_VERSION} ${man}
-        DEPENDS olvex ${OLVEX_PACKAGING_DIR}/help-to-man.sh
+                $<TARGET_FILE:olvex-reference> manual ${PROJECT_VERSION} ${man}
+        COMMAND gzip -9nkf ${man}
+        DEPENDS olvex-reference
         VERBATIM)
-    add_custom_target(olvex_manual ALL DEPENDS ${man}.gz)
+    add_custom_command(OUTPUT ${completion}
+        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+                $<TARGET_FILE:olvex-reference> completion ${completion}
+        DEPENDS olvex-reference
+        VERBATIM)
+    add_custom_target(olvex_reference_files ALL DEPENDS ${man}.gz ${completion})
     install(FILES ${man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    install(FILES ${OLVEX_PACKAGING_DIR}/olvex.bash-completion
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME olvex)
+    install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME olvex)
 endif()

@@ -32,14 +32,14 @@ std::vector<ManagedPack> ManagerService::installedPacks(const GameClient& client
 
 ImportPreview ManagerService::preview(const Path& zip, const GameClient& client, OperationControl* control) {
     ControlScope scope(*this, control);
-    if (control != nullptr) {
-        control->report(OperationStage::extracting);
-    }
     checkClient(client);
     // An installation that the version folder's lease would refuse is refused before the ZIP is
     // unpacked, not after.
     if (ClientLock::isHeld(managerFolder(client))) {
         throw LeaseHeldError();
+    }
+    if (control != nullptr) {
+        control->report(OperationStage::extracting);
     }
     discardPreview();
     // The player's own choice of file is resolved once (a link to a ZIP is that ZIP); what it

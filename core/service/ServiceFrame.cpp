@@ -483,7 +483,14 @@ void ManagerService::finishKeptTargets(const GameClient& client) {
             continue;
         }
         const Path kept = manager / entry.name;
+        const Path destination = backupFolder(client, *Uuid::parse(entry.name.substr(kRollbackPrefix.size())));
         FileSafety::checkPath(kept / "payload");
+        FileSafety::checkPath(destination);
+        if (FileSafety::exists(destination)) {
+            // Its move into the store was flushed on the store's side only: a power loss kept
+            // both names of the one folder, and the store's is the one that counts.
+            continue;
+        }
         if (FileSafety::exists(kept / "payload")) {
             storeKept(client, kept);
         } else {

@@ -180,6 +180,7 @@ std::vector<FaultCase> faultCases() {
                               R"({"kind":"addons","backup":")" + backup.id.text() + R"(","work":")" + work + "\"}");
                 },
             .operation = [](FaultFixture& f) { f.service->recover(f.client); },
+            .madeByTheTransaction = {"Gamma/Gamma.toc"},
         },
         {
             .name = "pack installation over an add-on folder with a registry",

@@ -673,7 +673,10 @@ Reference runReference(const FaultCase& faultCase) {
         const Path target = ManagerService::targetFolder(kind, fixture.client);
         if (fs::is_directory(target)) {
             reference.targetsBefore[rawValue(kind)] = treeState(target, "");
-            reference.filesBefore[rawValue(kind)] = filesIn(target);
+            auto& files = reference.filesBefore[rawValue(kind)] = filesIn(target);
+            for (const auto& made : faultCase.madeByTheTransaction) {
+                files.erase(made);
+            }
         }
     }
     sys::fault::arm({.recordTrace = true, .inject = recordInto(reference.log)});

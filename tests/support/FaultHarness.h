@@ -61,6 +61,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "fs/Sys.h"
 #include "service/ManagerService.h"
@@ -96,6 +97,9 @@ struct FaultCase {
     bool intermediateStatesAllowed = false;
     // Extra checks after recovery.
     std::function<void(FaultFixture&)> invariant = nullptr;
+    // For a recovery case: the files of the target (relative to it) that the interrupted
+    // transaction itself wrote there, which its rollback may take back into its work folder.
+    std::vector<std::string> madeByTheTransaction = {};
 };
 
 // Test names and logs show a case by its name, not as a dump of its bytes.
