@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <future>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "Interrupt.h"
@@ -67,7 +68,14 @@ public:
     template <typename F> auto operation(F&& body) {
         m_interrupts.beginChanges();
         StageDisplay display;
-        OperationControl control([&display](OperationStage stage) { display.stage(stage); });
+        // An installation goes on where its preview ended ("正在校验"): a stage is shown once
+        // however the command's operations share it out.
+        OperationControl control([this, &display](OperationStage stage) {
+            if (stage != m_lastStage) {
+                m_lastStage = stage;
+                display.stage(stage);
+            }
+        });
         struct Attachment {
             InterruptWatcher& interrupts;
             ~Attachment() { interrupts.detach(); }
@@ -87,6 +95,7 @@ private:
     static constexpr std::chrono::milliseconds kDeletionNotice{1000};
 
     InterruptWatcher& m_interrupts;
+    std::optional<OperationStage> m_lastStage; // written on the service's thread, one operation at a time
     // Declared before the executor so that the executor's worker stops first.
     ManagerService m_service;
     SerialExecutor m_executor;

@@ -85,9 +85,8 @@ void ManagerService::discardPreview() {
 // transaction swaps the copy into place after backing up the current folder.
 void ManagerService::install(const Uuid& token, OperationControl* control) {
     ControlScope scope(*this, control);
-    // The preview has shown "validating" already; the installation's next stage is its own.
     if (control != nullptr) {
-        control->check();
+        control->report(OperationStage::validating);
     }
     if (!m_prepared || m_prepared->preview.token != token) {
         throw ManagerError("导入预览已过期，请重新选择 ZIP。");

@@ -246,9 +246,9 @@ TEST(PackInstall, CancelledOrFailedInstallKeepsTheFolderAndThePreviewForARetry) 
     OperationControl observed([&](OperationStage stage) { stages.push_back(stage); });
     game.service.install(preview.token, &observed);
     EXPECT_TRUE(fs::exists(game.addons() / "New/New.toc"));
-    // The preview reported "validating" already: the installation goes on from there.
-    EXPECT_EQ(stages, (std::vector<OperationStage>{OperationStage::preparing, OperationStage::backingUp,
-                                                   OperationStage::committing, OperationStage::finished}));
+    EXPECT_EQ(stages, (std::vector<OperationStage>{OperationStage::validating, OperationStage::preparing,
+                                                   OperationStage::backingUp, OperationStage::committing,
+                                                   OperationStage::finished}));
     EXPECT_EQ(failure([&] { game.service.install(preview.token); }), kExpired);
 }
 
