@@ -137,8 +137,40 @@ Json jsonOf(const ConfigurationScope& scope) {
     return Json{{"relativePath", scope.relativePath}, {"title", scope.title}};
 }
 
+namespace {
+
+// The JSON writer escapes only what JSON requires (below U+0020). DEL, the C1 controls (U+009B
+// starts a terminal command like ESC [) and the line and paragraph separators are escaped too,
+// as the text output escapes them; none of them can stand outside a string in JSON.
+std::string escapedControls(const std::string& dumped) {
+    std::string out;
+    out.reserve(dumped.size());
+    for (size_t i = 0; i < dumped.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(dumped[i]);
+        const auto next = i + 1 < dumped.size() ? static_cast<unsigned char>(dumped[i + 1]) : 0;
+        char escape[8];
+        if (byte == 0x7F) {
+            out += "\\u007f";
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(next));
+            out += escape;
+            ++i;
+        } else if (byte == 0xE2 && next == 0x80 && i + 2 < dumped.size() &&
+                   (static_cast<unsigned char>(dumped[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(dumped[i + 2]) == 0xA9)) {
+            out += static_cast<unsigned char>(dumped[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += dumped[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 void printJson(const Json& value) {
-    std::cout << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+    std::cout << escapedControls(value.dump(2, ' ', false, Json::error_handler_t::replace)) << '\n';
 }
 
 StageDisplay::StageDisplay() : m_terminal(::isatty(STDERR_FILENO) == 1), m_lastLine(std::chrono::steady_clock::now()) {}

@@ -60,20 +60,22 @@ int main(int argc, char** argv) {
     const Environment environment = Environment::fromProcess();
     InterruptWatcher interrupts;
     Session session(interrupts);
-    try {
-        return runCommand(invocation, session, interrupts, environment);
-    } catch (const UsageError& failure) {
-        return usageFailure(failure.what());
-    } catch (const olvex::CancellationError&) {
-        std::cerr << olvex::outcome::kCancelled << '\n';
-        return kCancelled;
-    } catch (const olvex::DamagedJournalError& failure) {
-        std::cerr << olvex::text::visible(failure.message()) << '\n'
-                  << "核对后可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n";
-        return kFailure;
-    } catch (const std::exception& failure) {
-        // Messages quote names from packs, .toc files and folders: never raw to the terminal.
-        std::cerr << olvex::text::visible(olvex::describe(failure)) << '\n';
-        return kFailure;
-    }
+    return session.finish([&] {
+        try {
+            return runCommand(invocation, session, interrupts, environment);
+        } catch (const UsageError& failure) {
+            return usageFailure(failure.what());
+        } catch (const olvex::CancellationError&) {
+            std::cerr << olvex::outcome::kCancelled << '\n';
+            return kCancelled;
+        } catch (const olvex::DamagedJournalError& failure) {
+            std::cerr << olvex::text::visible(failure.message()) << '\n'
+                      << "核对后可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n";
+            return kFailure;
+        } catch (const std::exception& failure) {
+            // Messages quote names from packs, .toc files and folders: never raw to the terminal.
+            std::cerr << olvex::text::visible(olvex::describe(failure)) << '\n';
+            return kFailure;
+        }
+    }());
 }

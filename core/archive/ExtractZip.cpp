@@ -321,7 +321,7 @@ private:
                 return m_message.c_str();
             }
         } catch (const ManagerError&) {
-            return notRegular();
+            return notRegular(archivePath);
         } catch (const SystemError& failure) {
             const int error = failure.error();
             m_message = failure.operation() == SystemOperation::examine
@@ -336,7 +336,12 @@ private:
         return nullptr;
     }
 
-    const char* notRegular() {
+    const char* notRegular(const char* archivePath) {
+        struct ::stat st {};
+        if (sys::lstat(archivePath, &st) == 0 && S_ISDIR(st.st_mode)) {
+            m_message = "“" + m_name + "”是文件夹，不是 ZIP 文件，请选择 ZIP 文件本身。";
+            return m_message.c_str();
+        }
         m_message = "“" + m_name + "”不是普通文件（链接、管道或设备都不能作为 ZIP 读取），请选择 ZIP 文件本身。";
         return m_message.c_str();
     }

@@ -152,7 +152,7 @@ void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::
     }
 }
 
-std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path) {
+std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true) {
     std::int64_t total = 0;
     for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
         const std::string child = path + "/" + entry.name;
@@ -170,10 +170,14 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path) {
                 continue;
             }
             if (!S_ISDIR(st.st_mode)) {
+                if (!refuseSpecial) {
+                    continue;
+                }
                 throw ManagerError(linkOrSpecialFile(child));
             }
         }
-        total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child);
+        total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
+                           refuseSpecial);
     }
     return total;
 }
@@ -196,6 +200,8 @@ void makeWritable(int folder, const std::string& name) {
         sys::fchmodat(folder, name.c_str(), (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
     }
 }
+
+bool removeFolderAt(int parent, const std::string& name, const std::string& path, bool leftover);
 
 // Empties an opened folder. Entries are removed by name in that folder, so a folder below that
 // is swapped for a link is never entered: its opening refuses it.
@@ -220,15 +226,33 @@ void removeBelow(const sys::Fd& folder, const std::string& path, bool leftover) 
             if (leftover) {
                 makeWritable(folder.get(), entry.name);
             }
-            removeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
-                        leftover);
-            if (sys::unlinkat(folder.get(), name, AT_REMOVEDIR) != 0) {
-                throw SystemError(SystemOperation::remove, child, errno);
+            if (!removeFolderAt(folder.get(), entry.name, child, leftover)) {
+                continue;
             }
         } else if (sys::unlinkat(folder.get(), name, 0) != 0 && errno != ENOENT) {
             throw SystemError(SystemOperation::remove, child, errno);
         }
     }
+}
+
+// Removes the folder `name` of `parent` with all it holds. Another process removing the same
+// tree at the same time (two sweeps of one leftover) takes entries away under it: what is
+// already gone counts as removed, not as a failure. False when the folder was gone already.
+bool removeFolderAt(int parent, const std::string& name, const std::string& path, bool leftover) {
+    try {
+        removeBelow(FileSafety::openFolderAt(parent, name, path, SystemOperation::list), path, leftover);
+    } catch (const SystemError& failure) {
+        if (failure.error() == ENOENT && failure.path() == path) {
+            return false;
+        }
+        throw;
+    }
+    const int removed =
+        parent == AT_FDCWD ? sys::rmdir(path.c_str()) : sys::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    if (removed != 0 && errno != ENOENT) {
+        throw SystemError(SystemOperation::remove, path, errno);
+    }
+    return true;
 }
 
 } // namespace
@@ -294,10 +318,7 @@ void removeItem(const Path& url, bool leftover) {
         if (leftover) {
             makeWritable(AT_FDCWD, path);
         }
-        removeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, leftover);
-        if (sys::rmdir(path.c_str()) != 0) {
-            throw SystemError(SystemOperation::remove, path, errno);
-        }
+        removeFolderAt(AT_FDCWD, path, path, leftover);
     } else if (sys::unlink(path.c_str()) != 0) {
         throw SystemError(SystemOperation::remove, path, errno);
     }
@@ -366,6 +387,15 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
             VolumeFlush::current()->noteFolder(folder);
         }
     }
+}
+
+std::int64_t regularFileBytes(const Path& folder) {
+    const std::string path = absoluteText(folder);
+    checkPath(path);
+    if (!isDirectory(path)) {
+        return 0;
+    }
+    return sizeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, false);
 }
 
 std::int64_t byteSize(const Path& url) {

@@ -53,6 +53,9 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
 // Sum of file lengths below the path (0 when missing). Examines the path and every entry as
 // checkTree does, with the same refusals, so a caller that sizes a tree needs no separate check.
 std::int64_t byteSize(const Path& url);
+// For what is about to be removed: the lengths of the regular files below a folder (0 when it is
+// missing or no folder). Links and special files count as nothing; none is followed.
+std::int64_t regularFileBytes(const Path& folder);
 
 // Renames an item within one volume. Fails with SystemError.
 void move(const Path& from, const Path& to);

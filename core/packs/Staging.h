@@ -20,9 +20,11 @@ Path resolvedTemporaryFolder(const Path& temporary);
 Path newStagingFolder(const Path& resolvedTemporary);
 // Whether a name in the temporary folder is a staging folder's: the prefix and a UUID.
 bool isStagingName(std::string_view name);
-// How old a staging folder must be before housekeeping counts it as left behind: a day, so a
-// preview that a user leaves open for hours is never swept from under them.
-inline constexpr std::int64_t kStagingMaxAgeSeconds = 86'400;
+// How old a staging folder must be before housekeeping may remove it. A preview that is still
+// open holds its lease, which housekeeping never takes from it, however old the folder; one
+// whose lease nobody holds belongs to no running preview. The minute only covers a preview in
+// the instant between creating its lease file and locking it.
+inline constexpr std::int64_t kStagingMaxAgeSeconds = 60;
 inline Date stagingCutoff(Date now) {
     return Date{now.sinceReference - static_cast<double>(kStagingMaxAgeSeconds)};
 }

@@ -25,7 +25,33 @@ struct TemporaryCleanup {
         std::string reason;
     };
     std::int64_t removedBytes = 0;
+    int removedFolders = 0;
     std::vector<Skipped> skipped;
+};
+
+// A folder in the backup store that holds a payload but whose record cannot be used (missing,
+// unreadable, damaged, or naming another backup). It is never listed as a backup and never
+// touched; the player is told of it so that they can decide what to keep.
+struct DamagedBackup {
+    Path folder;
+    std::string reason;
+    friend bool operator==(const DamagedBackup&, const DamagedBackup&) = default;
+};
+
+// What a version folder needs its player to know beyond its listings: the command line's
+// status and the window's recovery box show it.
+struct FolderAttention {
+    // Another process holds the folder's lease: an operation is running there now, and what it
+    // is working on is not left over.
+    bool operationRunning = false;
+    // A recovery journal exists.
+    bool pendingRecovery = false;
+    // Why that journal cannot be carried out and what to do, finished text; empty when recovery
+    // can roll it back.
+    std::string recoveryProblem;
+    // Leftovers of finished work not yet deleted (empty while an operation runs).
+    std::vector<Path> leftovers;
+    std::vector<DamagedBackup> damagedBackups;
 };
 
 // One restorable sub-tree (account, realm or character) of a WTF backup.

@@ -80,7 +80,8 @@ RecordRead readRecord(const Path& file) {
 // The valid backups, newest first. A record that cannot be read is skipped, like a damaged
 // one; `strict` raises that read failure instead, for thinning: a backup it cannot see is one
 // it cannot set aside, and it must not report success having skipped one.
-std::vector<StoredBackup> listStored(const GameClient& client, bool strict = false) {
+std::vector<StoredBackup> listStored(const GameClient& client, bool strict = false,
+                                     std::vector<DamagedBackup>* damaged = nullptr) {
     ManagerService::checkClient(client);
     const Path store = storeFolder(client);
     FileSafety::checkPath(store);
@@ -107,16 +108,44 @@ std::vector<StoredBackup> listStored(const GameClient& client, bool strict = fal
         if (read.failure && strict) {
             std::rethrow_exception(read.failure);
         }
+        // Only a folder with a payload was a backup once; without one it is a partial backup
+        // or foreign, and not worth the player's attention.
+        auto note = [&](std::string reason) {
+            if (damaged != nullptr && isFolder(payload)) {
+                damaged->push_back({folder, std::move(reason)});
+            }
+        };
         if (!read.bytes) {
+            if (read.failure) {
+                try {
+                    std::rethrow_exception(read.failure);
+                } catch (const std::exception& failure) {
+                    note(describe(failure));
+                }
+            } else {
+                note(FileSafety::exists(metadata) ? kRecordTooLarge : "备份记录缺失。");
+            }
             continue;
         }
         LocalBackup record;
         try {
             record = localBackupFromJson(json::decode(*read.bytes));
         } catch (const std::exception&) {
+            if (damaged != nullptr) {
+                // Read again for the message that names the file and what is wrong in it.
+                try {
+                    readBackupRecord(metadata);
+                } catch (const std::exception& failure) {
+                    note(describe(failure));
+                }
+            }
             continue;
         }
-        if (record.id != *id || !isFolder(payload)) {
+        if (record.id != *id) {
+            note("备份记录的编号与文件夹名不符。");
+            continue;
+        }
+        if (!isFolder(payload)) {
             continue;
         }
         stored.push_back({std::move(record), folder});
@@ -199,6 +228,13 @@ std::vector<BackupDetails> ManagerService::backupDetails(const GameClient& clien
         details.push_back({std::move(stored.record), bytes});
     }
     return details;
+}
+
+std::vector<DamagedBackup> ManagerService::damagedBackups(const GameClient& client) {
+    std::vector<DamagedBackup> damaged;
+    listStored(client, false, &damaged);
+    std::sort(damaged.begin(), damaged.end(), [](const auto& a, const auto& b) { return a.folder < b.folder; });
+    return damaged;
 }
 
 LocalBackup ManagerService::backupWTF(const GameClient& client, OperationControl* control) {

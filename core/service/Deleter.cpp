@@ -3,6 +3,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "fs/FileSafety.h"
 #include "fs/ThreadPriority.h"
@@ -66,19 +67,30 @@ void Deleter::work() {
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
-            run(job);
+            const bool deleted = run(job);
+            lock.lock();
+            if (!deleted && !job.lease) {
+                try {
+                    m_failures.push_back(job.folder);
+                } catch (const std::bad_alloc&) {
+                    // Still a leftover: the status shows it.
+                }
+            }
         }
-        lock.lock();
     }
     m_running = false;
     m_idle.notify_all();
 }
 
-void Deleter::run(Job& job) {
+bool Deleter::run(Job& job) {
     try {
         if (!job.lease) {
-            FileSafety::removeLeftover(job.folder);
-            return;
+            // Another process's sweep may be deleting it already: it is left to that one.
+            const DeletionLock deleting(job.folder);
+            if (!deleting.heldElsewhere()) {
+                FileSafety::removeLeftover(job.folder);
+            }
+            return true;
         }
         for (const auto& entry : FileSafety::list(job.folder)) {
             // The lease goes last: housekeeping knows a staging folder by it.
@@ -87,9 +99,16 @@ void Deleter::run(Job& job) {
             }
         }
         FileSafety::remove(job.folder);
+        return true;
     } catch (...) {
         // Left for the sweep (manager folder) or housekeeping (staging folders) to remove.
+        return false;
     }
+}
+
+std::vector<Path> Deleter::takeFailures() {
+    std::lock_guard guard(m_mutex);
+    return std::exchange(m_failures, {});
 }
 
 // --- The service's side --------------------------------------------------------------------
@@ -100,6 +119,10 @@ void ManagerService::waitForDeletions() {
 
 bool ManagerService::waitForDeletions(std::chrono::milliseconds limit) {
     return m_deleter.waitFor(limit);
+}
+
+std::vector<Path> ManagerService::failedDeletions() {
+    return m_deleter.takeFailures();
 }
 
 void ManagerService::startDeletions() noexcept {

@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "fs/ClientLock.h"
 #include "records/GameClient.h"
@@ -41,6 +42,9 @@ public:
     void wait();
     // wait() for at most `limit`; true when everything was deleted in time.
     bool waitFor(std::chrono::milliseconds limit);
+    // The leftovers whose deletion failed since the last call (they stay for the next sweep),
+    // so that a front can say so after the result. Staging folders are housekeeping's.
+    std::vector<Path> takeFailures();
 
 private:
     struct Job {
@@ -49,12 +53,14 @@ private:
     };
     void enqueue(Job job) noexcept;
     void work();
-    static void run(Job& job);
+    // False when the deletion failed.
+    static bool run(Job& job);
 
     std::mutex m_mutex;
     std::condition_variable m_idle;
     std::deque<Job> m_jobs;
     bool m_running = false;
+    std::vector<Path> m_failures;
 };
 
 } // namespace olvex

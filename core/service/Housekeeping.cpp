@@ -97,14 +97,15 @@ TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
         }
         const Path staging = folder / entry.name;
         struct ::stat st {};
-        if (sys::lstat(staging.c_str(), &st) != 0) {
+        if (sys::lstat(staging.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             continue;
         }
         if (!(FileSafety::modificationDate(st) < olderThan)) {
             continue;
         }
         // Only a folder with a lease file is a staging folder; and a lease that cannot be taken
-        // belongs to a preview still retained, here or in another running copy.
+        // belongs to a preview still retained, here or in another running copy. A lease file
+        // that is no file (a link, a pipe) or cannot be locked is named: the folder stays.
         std::optional<ClientLock> lease;
         try {
             const Path lockFile = stagingLease(staging) / "operation.lock";
@@ -113,15 +114,20 @@ TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
                 continue;
             }
             lease.emplace(stagingLease(staging));
-        } catch (const std::exception&) {
+        } catch (const LeaseHeldError&) {
+            continue;
+        } catch (const std::exception& failure) {
+            result.skipped.push_back({staging, describe(failure)});
             continue;
         }
-        // One folder that cannot be cleaned (a special file planted inside, a permission) must
-        // not keep every other stale folder on the disk for ever.
+        // One folder that cannot be cleaned (a permission) must not keep every other stale
+        // folder on the disk for ever. What an unpacked pack may hold that is neither folder nor
+        // file (a link, a pipe) is removed itself, never followed.
         try {
-            const std::int64_t size = FileSafety::byteSize(staging);
+            const std::int64_t size = FileSafety::regularFileBytes(staging);
             FileSafety::remove(staging);
             result.removedBytes += size;
+            ++result.removedFolders;
         } catch (const std::exception& failure) {
             result.skipped.push_back({staging, describe(failure)});
         }

@@ -34,9 +34,10 @@
 
 namespace olvex {
 
-// A recovery journal that cannot be read (empty, cut short, overwritten or far too large).
-// Still a ManagerError with the whole message; its own type lets a front end offer its way
-// out (setting the journal aside) beside the message.
+// A recovery journal that cannot be carried out: it cannot be read (empty, cut short, overwritten
+// or far too large), or the backup it needs is missing or damaged. Still a ManagerError with the
+// whole message; its own type lets a front end offer its way out (setting the journal aside)
+// beside the message.
 class DamagedJournalError : public ManagerError {
 public:
     using ManagerError::ManagerError;
@@ -44,6 +45,12 @@ public:
 
 // A scope that the backup's listing did not produce (restore of a scope, of one add-on's settings).
 inline constexpr const char* kScopeNotInBackup = "配置选择不属于此备份，请重新选择账号、服务器或角色。";
+
+// A journal moved aside, and why it could not be carried out.
+struct JournalSetAside {
+    Path aside;
+    std::string reason;
+};
 
 class ManagerService {
 public:
@@ -70,10 +77,15 @@ public:
     // recovery folders, whether or not there was a journal. True when a journal was rolled back.
     bool recover(const GameClient& client);
     bool hasPendingRecovery(const GameClient& client);
-    // Moves a damaged journal aside under a dated name in the manager folder (never deletes
-    // it) and returns its new path. Refuses when there is no journal, or when the journal
-    // still reads: that one is rolled back by recover, not set aside.
-    Path setAsideJournal(const GameClient& client);
+    // Moves a journal that cannot be carried out (damaged, or naming a missing or damaged
+    // backup) aside under a dated name in the manager folder (never deletes it) and returns its
+    // new path with why it could not be carried out. Refuses when there is no journal, or when
+    // recovery can roll it back: that one is rolled back by recover, not set aside.
+    JournalSetAside setAsideJournal(const GameClient& client);
+    // What the folder's player must know beyond the listings: an operation running in another
+    // process, a pending journal and why it cannot be carried out, leftovers, damaged backup
+    // records. Takes no lease and changes nothing.
+    FolderAttention attention(const GameClient& client);
     // Work and recovery folders, set-aside old content and temporary files that finished work
     // left and that could not be removed yet (each later operation tries again).
     std::vector<Path> leftovers(const GameClient& client);
@@ -81,6 +93,10 @@ public:
     // waits too). With a limit: true when they were done in time.
     void waitForDeletions();
     bool waitForDeletions(std::chrono::milliseconds limit);
+    // What finished operations replaced and could not be deleted since the last call (after
+    // waitForDeletions): each stays a leftover that later operations retry; the fronts say so
+    // after the result.
+    std::vector<Path> failedDeletions();
 
     // --- Inventory --------------------------------------------------------------------
     std::vector<InstalledAddon> installedAddons(const GameClient& client);
@@ -88,6 +104,9 @@ public:
     // --- Backup store -----------------------------------------------------------------
     std::vector<LocalBackup> backups(const GameClient& client);
     std::vector<BackupDetails> backupDetails(const GameClient& client);
+    // Folders in the store with a payload whose record cannot be used: never listed, never
+    // touched, named so that the player can decide.
+    std::vector<DamagedBackup> damagedBackups(const GameClient& client);
     LocalBackup backupWTF(const GameClient& client, OperationControl* control = nullptr);
     void retainBackups(int count, const GameClient& client);
     void recycleBackup(const LocalBackup& backup, const GameClient& client);
@@ -212,8 +231,19 @@ private:
 
     void startDeletions() noexcept;
     void sweep(const GameClient& client);
-    void restoreTarget(const GameClient& client, const Path& target, const Uuid& backup, BackupKind kind,
+    static std::optional<Path> workOf(const GameClient& client, const std::optional<Uuid>& work);
+    void restoreTarget(const GameClient& client, const Path& target, const std::optional<Uuid>& backup, BackupKind kind,
                        const std::optional<Path>& work);
+    // The payload of the backup a journal names, checked against the journal; DamagedJournalError
+    // when it is missing or damaged.
+    static Path journalPayload(const GameClient& client, const Uuid& backup, BackupKind kind);
+    // A rollback never deletes what it cannot prove this system made: such an item (a target)
+    // is moved whole into the backup store instead, as a backup of its kind whose reason says so.
+    void keepAsBackup(const GameClient& client, BackupKind kind, const Path& item);
+    void storeKept(const GameClient& client, const Path& kept);
+    void finishKeptTargets(const GameClient& client);
+    // Why the pending journal cannot be carried out (empty when it can, or there is none).
+    std::string recoveryProblem(const GameClient& client);
     [[noreturn]] void rollBack(const GameClient& client, const Path& target, const Path& work,
                                const std::exception_ptr& commitFailure);
     std::int64_t freeBytes(const Path& folder);

@@ -25,4 +25,22 @@ inline std::string restored(BackupKind kind) {
 inline constexpr const char* kExported = "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。";
 inline constexpr const char* kImported = "配置已校验并导入，原配置已自动备份。";
 
+// Said after a result whose replaced old files could not all be deleted; each folder follows.
+inline constexpr const char* kOldFilesKept = "被替换的旧文件未能全部删除，仍占用磁盘空间（之后的操作会再试）：";
+// Said when the player stops waiting for the background deletion.
+inline constexpr const char* kDeletionLeft = "已停止等待后台删除；未删完的旧文件会在之后的操作中删除。";
+
+// The result of a clean-up of stale staging folders; the skipped folders, each with why, follow
+// it on lines of their own.
+inline std::string cleanedUp(int removedFolders, const std::string& freed, std::size_t skipped) {
+    std::string text = removedFolders > 0
+                           ? "已清理 " + std::to_string(removedFolders) + " 个遗留的临时文件夹，释放 " + freed + "。"
+                       : skipped > 0 ? "未清理任何临时文件夹。"
+                                     : "没有需要清理的临时文件夹。";
+    if (skipped > 0) {
+        text += "有 " + std::to_string(skipped) + " 个临时文件夹无法清理，已跳过：";
+    }
+    return text;
+}
+
 } // namespace olvex::outcome

@@ -6,6 +6,7 @@
 
 #include "base/Errors.h"
 #include "fs/FileSafety.h"
+#include "fs/Sys.h"
 #include "packs/AddonLayout.h"
 #include "packs/FileDigests.h"
 #include "packs/Install.h"
@@ -31,18 +32,27 @@ std::vector<ManagedPack> ManagerService::installedPacks(const GameClient& client
 
 ImportPreview ManagerService::preview(const Path& zip, const GameClient& client, OperationControl* control) {
     ControlScope scope(*this, control);
+    checkClient(client);
+    // An installation that the version folder's lease would refuse is refused before the ZIP is
+    // unpacked, not after.
+    if (ClientLock::isHeld(managerFolder(client))) {
+        throw LeaseHeldError();
+    }
     if (control != nullptr) {
         control->report(OperationStage::extracting);
     }
-    checkClient(client);
     discardPreview();
+    // The player's own choice of file is resolved once (a link to a ZIP is that ZIP); what it
+    // names is then opened without following anything further.
+    std::string resolved;
+    const Path archive = sys::realpath(zip.c_str(), resolved) ? Path(resolved) : zip;
 
     const Path staging = newStagingFolder(resolvedTemporaryFolder(m_temporaryFolder));
     FileSafety::directory(staging);
     return FileSafety::removeOnFailure(staging, [&] {
         auto prepared = std::make_unique<Prepared>();
         prepared->lease = std::make_unique<ClientLock>(stagingLease(staging));
-        extractPack(zip, staging, control);
+        extractPack(archive, staging, control);
         const Path addonRoot = locatePackAddons(staging, client);
         const std::vector<std::string> addons = addonNames(addonRoot);
         const Path live = targetFolder(BackupKind::addons, client);

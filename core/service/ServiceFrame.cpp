@@ -83,6 +83,15 @@ constexpr std::int64_t kJournalLimit = 65'536;
 const char* const kJournalAdvice = "无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF 目录（需要时从备份"
                                    "恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。";
 
+// What a player can do about a journal that reads but names a backup that is gone or damaged:
+// the failed attempt changed nothing, but the backup that would undo the change is not there.
+const char* const kUnusableJournalAdvice = "无法据此自动恢复，本次没有改动任何文件。请核对插件和 WTF 目录（需要时从"
+                                           "其他备份恢复），然后把恢复日志移到一旁再继续；请勿删除 .olvex-manager。";
+
+// A target that a rollback moves into the backup store waits under this prefix, with its record,
+// until it is in the store.
+const std::string kRollbackPrefix = "rollback-";
+
 Path journalFile(const GameClient& client) {
     return ManagerService::managerFolder(client) / "active.json";
 }
@@ -145,6 +154,28 @@ void syncIfPresent(const Path& folder) {
     }
 }
 
+// What the rollback of a journal will do, decided from what is on disk the same way for the
+// rollback itself and for the report of whether it can be carried out.
+enum class Rollback { fromPrevious, untouched, keepTarget, fromBackup };
+
+Rollback rollbackFor(const Path& target, const std::optional<Uuid>& backup, const std::optional<Path>& work) {
+    if (work) {
+        const Path previous = *work / "previous";
+        const Path next = *work / "next";
+        FileSafety::checkPath(previous);
+        FileSafety::checkPath(next);
+        if (FileSafety::isDirectory(previous)) {
+            return Rollback::fromPrevious;
+        }
+        // Stopped after the journal and before the set-aside: the target was never touched,
+        // and whatever is there (also what the game made since, when there was none) stays.
+        if (FileSafety::isDirectory(next) && (!backup || FileSafety::isDirectory(target))) {
+            return Rollback::untouched;
+        }
+    }
+    return backup ? Rollback::fromBackup : Rollback::keepTarget;
+}
+
 } // namespace
 
 ManagerService::ManagerService(Capacity availableBytes, Hook beforeCommit, Path temporaryFolder, Clock clock)
@@ -204,6 +235,12 @@ void ManagerService::sweep(const GameClient& client) {
             continue;
         }
         try {
+            // One that another process deletes now (its background deletion runs after its
+            // lease) is left to that process.
+            const DeletionLock deleting(manager / entry.name);
+            if (deleting.heldElsewhere()) {
+                continue;
+            }
             // Never through a link: a leftover that holds one is left for the player to see.
             FileSafety::checkTree(manager / entry.name);
             FileSafety::removeLeftover(manager / entry.name);
@@ -220,7 +257,8 @@ std::vector<Path> ManagerService::leftovers(const GameClient& client) {
         return found;
     }
     for (const auto& entry : FileSafety::list(manager)) {
-        if (isLeftover(entry.name)) {
+        // A folder that a process is deleting right now is not left over.
+        if (isLeftover(entry.name) && !DeletionLock::isHeld(manager / entry.name)) {
             found.push_back(manager / entry.name);
         }
     }
@@ -236,19 +274,18 @@ bool ManagerService::recover(const GameClient& client) {
     });
 }
 
-Path ManagerService::setAsideJournal(const GameClient& client) {
+JournalSetAside ManagerService::setAsideJournal(const GameClient& client) {
     return leased(client, [&] {
         const Path journal = journalFile(client);
         FileSafety::checkPath(journal);
         if (!FileSafety::exists(journal)) {
             throw ManagerError("没有恢复日志，无需移开。");
         }
-        // A journal that still reads is the only record of which backup undoes a half-done
+        // A journal that can still be carried out is the only record of how to undo a half-done
         // change: it is rolled back, never set aside.
-        try {
-            readJournal(journal);
+        const std::string problem = recoveryProblem(client);
+        if (problem.empty()) {
             throw ManagerError("恢复日志完好，请直接恢复，不要移开它。");
-        } catch (const DamagedJournalError&) {
         }
         const std::string stem = "active.json.damaged-" + fileDate(now());
         Path aside = managerFolder(client) / stem;
@@ -257,8 +294,43 @@ Path ManagerService::setAsideJournal(const GameClient& client) {
         }
         FileSafety::move(journal, aside);
         FileSafety::syncDirectory(managerFolder(client));
-        return aside;
+        return JournalSetAside{aside, problem};
     });
+}
+
+std::string ManagerService::recoveryProblem(const GameClient& client) {
+    const Path journalPath = journalFile(client);
+    FileSafety::checkPath(journalPath);
+    if (!FileSafety::exists(journalPath)) {
+        return {};
+    }
+    try {
+        const Journal journal = readJournal(journalPath);
+        const Path target = targetFolder(journal.kind, client);
+        if (rollbackFor(target, journal.backup, workOf(client, journal.work)) == Rollback::fromBackup) {
+            journalPayload(client, *journal.backup, journal.kind);
+        }
+    } catch (const DamagedJournalError& unusable) {
+        return unusable.message();
+    }
+    return {};
+}
+
+FolderAttention ManagerService::attention(const GameClient& client) {
+    checkClient(client);
+    FolderAttention report;
+    const Path manager = managerFolder(client);
+    report.operationRunning = FileSafety::isDirectory(manager) && ClientLock::isHeld(manager);
+    report.pendingRecovery = hasPendingRecovery(client);
+    // While another process works here, its journal and work folders are its own business.
+    if (!report.operationRunning) {
+        if (report.pendingRecovery) {
+            report.recoveryProblem = recoveryProblem(client);
+        }
+        report.leftovers = leftovers(client);
+    }
+    report.damagedBackups = damagedBackups(client);
+    return report;
 }
 
 bool ManagerService::hasPendingRecovery(const GameClient& client) {
@@ -275,65 +347,80 @@ bool ManagerService::recoverUnlocked(const GameClient& client) {
         return false;
     }
     const Journal journal = readJournal(journalPath);
+    // A rollback stopped while it moved a target into the backup store finishes that first.
+    finishKeptTargets(client);
     Path target = targetFolder(journal.kind, client);
     FileSafety::checkTree(target);
-    if (journal.backup) {
-        restoreTarget(client, target, *journal.backup, journal.kind,
-                      journal.work ? std::optional(managerFolder(client) / ("work-" + journal.work->text()))
-                                   : std::nullopt);
-    } else {
-        FileSafety::remove(target);
-        syncIfPresent(target.parent_path());
-    }
+    restoreTarget(client, target, journal.backup, journal.kind, workOf(client, journal.work));
     removeJournal(client);
     FileSafety::syncDirectory(managerFolder(client));
     return true;
 }
 
-void ManagerService::restoreTarget(const GameClient& client, const Path& target, const Uuid& backup, BackupKind kind,
-                                   const std::optional<Path>& work) {
-    if (work) {
+std::optional<Path> ManagerService::workOf(const GameClient& client, const std::optional<Uuid>& work) {
+    return work ? std::optional(managerFolder(client) / ("work-" + work->text())) : std::nullopt;
+}
+
+Path ManagerService::journalPayload(const GameClient& client, const Uuid& backup, BackupKind kind) {
+    try {
+        Path folder = backupFolder(client, backup);
+        FileSafety::checkTree(folder);
+        LocalBackup record = readBackupRecord(folder / "metadata.json");
+        if (record.id != backup || record.kind != kind) {
+            throw ManagerError("恢复日志与备份不匹配。");
+        }
+        Path payload = folder / "payload";
+        if (!FileSafety::isDirectory(payload)) {
+            throw ManagerError("恢复备份丢失，已停止操作。");
+        }
+        return payload;
+    } catch (const std::exception& failure) {
+        // Retrying cannot help a journal whose backup is gone or damaged: the player decides,
+        // and the way out that a damaged journal has is open to this one too.
+        throw DamagedJournalError(describe(failure) + kUnusableJournalAdvice);
+    }
+}
+
+void ManagerService::restoreTarget(const GameClient& client, const Path& target, const std::optional<Uuid>& backup,
+                                   BackupKind kind, const std::optional<Path>& work) {
+    switch (rollbackFor(target, backup, work)) {
+    case Rollback::untouched:
+        // A rollback stopped after its renames looks the same: they are flushed before the journal
+        // goes, or a power loss could bring the new content back with `previous` gone.
+        syncIfPresent(target.parent_path());
+        syncIfPresent(*work);
+        return;
+    case Rollback::fromPrevious: {
+        // The old target, set aside whole: it goes back by rename. New content already in
+        // place goes back to where it was built (also a rename), so that at every point of
+        // this either the old target or a whole copy of it is there. Something else in its
+        // place (the new content was never moved there) is nothing this transaction can show
+        // it made: it is kept as a backup.
         const Path previous = *work / "previous";
         const Path next = *work / "next";
-        FileSafety::checkPath(previous);
-        FileSafety::checkPath(next);
-        if (FileSafety::isDirectory(previous)) {
-            // The old target, set aside whole: it goes back by rename. New content already in
-            // place goes back to where it was built (also a rename), so that at every point
-            // of this either the old target or a whole copy of it is there.
-            FileSafety::directory(target.parent_path());
-            if (FileSafety::exists(target)) {
-                if (FileSafety::exists(next)) {
-                    FileSafety::remove(target);
-                } else {
-                    FileSafety::move(target, next);
-                }
+        FileSafety::directory(target.parent_path());
+        if (FileSafety::exists(target)) {
+            if (FileSafety::exists(next)) {
+                keepAsBackup(client, kind, target);
+            } else {
+                FileSafety::move(target, next);
             }
-            FileSafety::move(previous, target);
-            FileSafety::syncDirectory(target.parent_path());
-            FileSafety::syncDirectory(*work);
-            return;
         }
-        if (FileSafety::isDirectory(next) && FileSafety::isDirectory(target)) {
-            // Stopped after the journal and before the set-aside: the target was never
-            // touched, and whatever the game wrote into it since stays. A rollback stopped
-            // after its renames looks the same: they are flushed before the journal goes,
-            // or a power loss could bring the new content back with `previous` gone.
-            FileSafety::syncDirectory(target.parent_path());
-            FileSafety::syncDirectory(*work);
-            return;
-        }
+        FileSafety::move(previous, target);
+        FileSafety::syncDirectory(target.parent_path());
+        FileSafety::syncDirectory(*work);
+        return;
     }
-    Path folder = backupFolder(client, backup);
-    FileSafety::checkTree(folder);
-    LocalBackup record = readBackupRecord(folder / "metadata.json");
-    if (record.id != backup || record.kind != kind) {
-        throw ManagerError("恢复日志与备份不匹配。");
+    case Rollback::keepTarget:
+        // There was no target before the change, but nothing proves that what is there now is
+        // this transaction's (the game may have made it meanwhile): it is kept as a backup.
+        keepAsBackup(client, kind, target);
+        syncIfPresent(target.parent_path());
+        return;
+    case Rollback::fromBackup:
+        break;
     }
-    Path payload = folder / "payload";
-    if (!FileSafety::isDirectory(payload)) {
-        throw ManagerError("恢复备份丢失，已停止操作。");
-    }
+    const Path payload = journalPayload(client, *backup, kind);
     // The copy below needs the target's size once more: first make room with what is no
     // longer needed (new content never put in place, copies of earlier attempts).
     const Path manager = managerFolder(client);
@@ -351,11 +438,71 @@ void ManagerService::restoreTarget(const GameClient& client, const Path& target,
         FileSafety::copyTree(payload, staging, nullptr, FileSafety::Flush::deferred);
         volume.flush();
         FileSafety::directory(target.parent_path());
-        FileSafety::remove(target);
+        keepAsBackup(client, kind, target);
         FileSafety::move(staging, target);
         FileSafety::syncDirectory(target.parent_path());
     });
     FileSafety::removeQuietly(staging);
+}
+
+// Moved, never copied: the item is renamed into a folder that already holds its record, and
+// that folder into the store. A stop between the two leaves a "rollback-" folder, which the
+// next recovery (the journal is still there) moves into the store or, when the item never got
+// into it, removes: it holds nothing but the record made here.
+void ManagerService::keepAsBackup(const GameClient& client, BackupKind kind, const Path& item) {
+    FileSafety::checkPath(item);
+    if (!FileSafety::exists(item)) {
+        return;
+    }
+    const Path manager = managerFolder(client);
+    const LocalBackup record{Uuid::random(), now(), kind,
+                             "回滚时移出的" + title(kind) + "（无法确认由被中断的操作写入，已保留）", std::nullopt};
+    const Path kept = manager / (kRollbackPrefix + record.id.text());
+    FileSafety::removeOnFailure(kept, [&] {
+        FileSafety::directory(kept);
+        FileSafety::syncDirectory(manager);
+        FileSafety::writeFileAtomically(kept / "metadata.json", json::encode(toJson(record)));
+    });
+    FileSafety::move(item, kept / "payload");
+    FileSafety::syncDirectory(kept);
+    syncIfPresent(item.parent_path());
+    storeKept(client, kept);
+}
+
+void ManagerService::storeKept(const GameClient& client, const Path& kept) {
+    const Path destination =
+        backupFolder(client, *Uuid::parse(kept.filename().native().substr(kRollbackPrefix.size())));
+    const bool existed = FileSafety::isDirectory(destination.parent_path());
+    FileSafety::directory(destination.parent_path());
+    if (!existed) {
+        FileSafety::syncDirectory(managerFolder(client));
+    }
+    FileSafety::move(kept, destination);
+    FileSafety::syncDirectory(destination.parent_path());
+    FileSafety::syncDirectory(managerFolder(client));
+}
+
+void ManagerService::finishKeptTargets(const GameClient& client) {
+    const Path manager = managerFolder(client);
+    for (const auto& entry : FileSafety::list(manager)) {
+        if (!hasUuidSuffix(entry.name, kRollbackPrefix)) {
+            continue;
+        }
+        const Path kept = manager / entry.name;
+        const Path destination = backupFolder(client, *Uuid::parse(entry.name.substr(kRollbackPrefix.size())));
+        FileSafety::checkPath(kept / "payload");
+        FileSafety::checkPath(destination);
+        if (FileSafety::exists(destination)) {
+            // Its move into the store was flushed on the store's side only: a power loss kept
+            // both names of the one folder, and the store's is the one that counts.
+            continue;
+        }
+        if (FileSafety::exists(kept / "payload")) {
+            storeKept(client, kept);
+        } else {
+            FileSafety::remove(kept);
+        }
+    }
 }
 
 LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, const std::string& reason) {
@@ -428,6 +575,7 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
     FileSafety::directory(work);
     Path next = work / "next";
     std::exception_ptr commitFailure;
+    bool backedUp = false;
     try {
         // Opened before the build writes anything, so that the flush below reports every
         // write-back failure of the new content.
@@ -437,6 +585,7 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
         Journal journal{kind, std::nullopt, workId};
         if (FileSafety::exists(target)) {
             journal.backup = snapshot(kind, client, reason).id;
+            backedUp = true;
         }
         // The new content (and the backup, flushed already) must be durable before the
         // journal makes the swap possible.
@@ -474,6 +623,12 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
             // the old target must be durably in `previous`, where recovery looks for it.
             FileSafety::syncDirectory(work);
             FileSafety::syncDirectory(target.parent_path());
+            if (!backedUp) {
+                // A target the game made after the decision that there was none to back up was
+                // set aside all the same; it is the player's, so it is kept as a backup while the
+                // journal still covers the move (never deleted with the work folder).
+                keepAsBackup(client, kind, work / "previous");
+            }
             removeJournal(client);
         } catch (...) {
             commitFailure = std::current_exception();

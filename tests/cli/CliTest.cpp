@@ -2,7 +2,9 @@
 // messages on standard error, Ctrl-C, the confirmation on a terminal.
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -10,6 +12,7 @@
 #include <optional>
 #include <pty.h>
 #include <regex>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -162,7 +165,8 @@ TEST_F(Olvex, ScriptedRoundPrintsJsonAndReachesTheService) {
         parse(olvex({"status", m_dir, "--json"})),
         json::parse(R"({"client":{"path":")" + m_dir +
                     R"(","folderName":"_retail_","title":"正式服"},)"
-                    R"("pendingRecovery":false,"addons":3,"packs":1,"backups":3,"retiredAddons":0,"leftovers":0})"));
+                    R"("operationRunning":false,"pendingRecovery":false,"recoveryProblem":null,"addons":3,"packs":1,)"
+                    R"("backups":3,"retiredAddons":0,"leftovers":0,"damagedBackups":[]})"));
     EXPECT_TRUE(fs::is_empty(m_tmp));
 }
 
@@ -398,7 +402,7 @@ TEST_F(Olvex, RecoverSweepsAndADamagedJournalHasAConfirmedWayOut) {
 
     writeFile(journal, std::string(16, '\0'));
     EXPECT_TRUE(
-        olvex({"status", m_dir}).out.starts_with("中断的操作：有。请先运行 olvex recover 恢复操作前的状态。\n"));
+        olvex({"status", m_dir}).out.starts_with("中断的操作：有，但无法自动恢复：恢复日志“" + journal.native()));
     result = olvex({"recover", m_dir});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
@@ -415,9 +419,159 @@ TEST_F(Olvex, RecoverSweepsAndADamagedJournalHasAConfirmedWayOut) {
                  [](const fs::path& path) { return path.filename().native().starts_with("active.json.damaged-"); });
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readFile(aside[0]), std::string(16, '\0'));
-    EXPECT_EQ(result.out, "已把恢复日志移到“" + aside[0].native() + "”。请核对插件和 WTF 目录，需要时从备份恢复。\n");
+    EXPECT_TRUE(result.out.starts_with("已把恢复日志移到“" + aside[0].native() + "”。它无法执行的原因：恢复日志“"))
+        << result.out;
+    EXPECT_TRUE(result.out.ends_with("\n请核对插件和 WTF 目录，需要时从备份恢复。\n")) << result.out;
     EXPECT_TRUE(olvex({"status", m_dir}).out.starts_with("中断的操作：无\n"));
     EXPECT_NE(olvex({"help", "recover"}).out.find("--set-aside-journal"), std::string::npos);
+}
+
+// A journal without "backup" once made recover delete the target: what recovery cannot prove it
+// made is kept as a backup. A journal whose backup is gone is named by status with what to do,
+// and the way out takes it.
+TEST_F(Olvex, RecoveryKeepsWhatItCannotProveItMadeAndEveryStuckJournalHasAWayOut) {
+    writeFile(m_game / "WTF/Config.wtf", "SET mine 1\n");
+    const fs::path manager = m_game / ".olvex-manager", journal = manager / "active.json";
+    writeFile(journal, R"({"kind":"wtf","work":")" + Uuid::random().text() + "\"}");
+    auto result = olvex({"recover", m_dir});
+    EXPECT_EQ(result.out, "已恢复中断操作之前的状态。\n") << result.err;
+    const json backups = parse(olvex({"backups", m_dir, "--json"}));
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0]["reason"], "回滚时移出的WTF 配置（无法确认由被中断的操作写入，已保留）");
+    EXPECT_EQ(readFile(manager / "backups" / backups[0]["id"].get<std::string>() / "payload/Config.wtf"),
+              "SET mine 1\n");
+
+    const std::string missing = Uuid::random().text();
+    writeFile(journal, R"({"kind":"addons","backup":")" + missing + "\"}");
+    const std::string problem =
+        "无法读取“" + (manager / "backups" / missing / "metadata.json").native() + "”：文件或目录不存在。";
+    EXPECT_TRUE(olvex({"status", m_dir}).out.starts_with("中断的操作：有，但无法自动恢复：" + problem))
+        << olvex({"status", m_dir}).out;
+    result = olvex({"recover", m_dir});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.starts_with(problem)) << result.err;
+    EXPECT_TRUE(result.err.ends_with("可运行“olvex recover 目录 --set-aside-journal”把它改名移到一旁（不会删除）。\n"))
+        << result.err;
+    result = olvex({"recover", m_dir, "--set-aside-journal", "--yes"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("它无法执行的原因：" + problem), std::string::npos) << result.out;
+    EXPECT_FALSE(fs::exists(journal));
+}
+
+// status while another process works on the folder says so and calls none of its folders left
+// over; a backup whose record is damaged is named with its folder; the lease file must be a file.
+TEST_F(Olvex, StatusNamesARunningOperationDamagedRecordsAndARefusedLeaseFile) {
+    writeFile(m_game / "WTF/Config.wtf", "SET a 1\n");
+    ASSERT_EQ(olvex({"backup-wtf", m_dir}).status, 0);
+    const fs::path manager = m_game / ".olvex-manager";
+    const fs::path work = manager / ("work-" + Uuid::random().text());
+    writeFile(work / "next/x", "the running operation's");
+    const fs::path damaged = manager / "backups" / Uuid::random().text();
+    writeFile(damaged / "metadata.json", "{");
+    writeFile(damaged / "payload/Config.wtf", "SET old 1\n");
+    {
+        ClientLock held(manager);
+        const auto result = olvex({"status", m_dir});
+        EXPECT_TRUE(result.out.starts_with("中断的操作：另一个管理器正在操作此游戏目录，操作结束后再查看。\n"))
+            << result.out;
+        EXPECT_EQ(result.out.find("未能删除"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("备份记录已损坏（未列出，文件夹保留）：" + damaged.native() + "：备份记录“"),
+                  std::string::npos)
+            << result.out;
+        const json answer = parse(olvex({"status", m_dir, "--json"}));
+        EXPECT_EQ(answer["operationRunning"], true);
+        EXPECT_EQ(answer["leftovers"], 0);
+        EXPECT_EQ(answer["damagedBackups"][0]["path"], damaged.native());
+    }
+    EXPECT_NE(olvex({"status", m_dir}).out.find("未能删除的临时文件（下次操作时会再试）：" + work.native()),
+              std::string::npos);
+    fs::remove(manager / "operation.lock");
+    ASSERT_EQ(::mkfifo((manager / "operation.lock").c_str(), 0600), 0);
+    const auto refused = olvex({"recover", m_dir});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "拒绝链接或特殊文件：" + (manager / "operation.lock").native() + "\n");
+    EXPECT_TRUE(fs::exists(work));
+}
+
+// The old files an installation could not delete are named after the result; "正在校验" shows
+// once; Ctrl-C while olvex waits for the background deletion ends the wait at once, saying so.
+TEST_F(Olvex, InstallSaysWhatItCouldNotDeleteAndCtrlCEndsTheWaitForTheDeletion) {
+    writeFile(m_addons / "Alpha/old.lua", "old");
+    ASSERT_EQ(std::system(("chattr +i '" + (m_addons / "Alpha/old.lua").native() + "' 2>/dev/null").c_str()), 0)
+        << "the file system cannot make a file undeletable";
+    auto result = olvex({"install", m_dir, zip(m_temp / "p.zip", {"Alpha"}), "--yes"});
+    std::vector<fs::path> trash;
+    std::copy_if(fs::directory_iterator(m_game / ".olvex-manager"), {}, std::back_inserter(trash),
+                 [](const fs::path& path) { return path.filename().native().starts_with("trash-"); });
+    for (const auto& folder : trash) {
+        std::system(("chattr -R -i '" + folder.native() + "'").c_str());
+    }
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.ends_with("\n已安装 1 个插件。同名插件已替换，其余插件和 WTF 配置已保留。\n")) << result.out;
+    ASSERT_EQ(trash.size(), 1u);
+    EXPECT_TRUE(result.err.ends_with("被替换的旧文件未能全部删除，仍占用磁盘空间（之后的操作会再试）：\n  " +
+                                     trash[0].native() + "\n"))
+        << result.err;
+    size_t validating = 0;
+    for (size_t at = 0; (at = result.err.find("正在校验", at)) != std::string::npos; ++at) {
+        ++validating;
+    }
+    EXPECT_EQ(validating, 1u) << result.err;
+
+    for (int i = 0; i < 15'000; ++i) {
+        writeFile(m_addons / "Alpha/many" / std::to_string(i), "");
+    }
+    result = olvex({"install", m_dir, zip(m_temp / "p.zip", {"Alpha"}), "--yes"}, "", "正在后台删除旧文件");
+    EXPECT_TRUE(result.acted);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.err.ends_with("已停止等待后台删除；未删完的旧文件会在之后的操作中删除。\n")) << result.err;
+}
+
+// cleanup says what it removed and what it could not, in that order, and names the folder whose
+// lease file is a pipe; a link inside a stale folder is removed, never followed.
+TEST_F(Olvex, CleanupSaysWhatItRemovedAndWhatItCouldNot) {
+    const auto staging = [&] { return m_tmp / ("Olvex-" + Uuid::random().text()); };
+    const fs::path linked = staging(), piped = staging();
+    writeFile(linked / ".lease/operation.lock", "");
+    writeFile(linked / "Alpha/Alpha.toc", std::string(10, 'x'));
+    writeFile(m_temp / "outside/keep.txt", "kept");
+    fs::create_directory_symlink(m_temp / "outside", linked / "Alpha/link");
+    makeDirs(piped / ".lease");
+    ASSERT_EQ(::mkfifo((piped / ".lease/operation.lock").c_str(), 0600), 0);
+    for (const auto& folder : {linked, piped}) {
+        fs::last_write_time(folder, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    }
+    const std::string skipped = "有 1 个临时文件夹无法清理，已跳过：\n  " + piped.native() + "：拒绝链接或特殊文件：" +
+                                (piped / ".lease/operation.lock").native() + "\n";
+    auto result = olvex({"cleanup"});
+    EXPECT_EQ(result.out, "已清理 1 个遗留的临时文件夹，释放 10 字节。" + skipped) << result.err;
+    EXPECT_FALSE(fs::exists(linked));
+    EXPECT_EQ(readFile(m_temp / "outside/keep.txt"), "kept");
+    EXPECT_EQ(olvex({"cleanup"}).out, "未清理任何临时文件夹。" + skipped);
+}
+
+// A ZIP named by a link is read; a folder named as the ZIP is told so; the version folder's lease
+// is asked before anything is unpacked; --json escapes DEL and the C1 controls as text output does.
+TEST_F(Olvex, TheZipPathTheLeaseFirstAndJsonEscapes) {
+    zip(m_temp / "real.zip", {"Alpha"});
+    fs::create_symlink(m_temp / "real.zip", m_temp / "link.zip");
+    makeDirs(m_temp / "folder.zip");
+    EXPECT_EQ(olvex({"preview", m_dir, (m_temp / "link.zip").native()}).status, 0);
+    auto result = olvex({"preview", m_dir, (m_temp / "folder.zip").native()});
+    EXPECT_TRUE(result.err.ends_with("“folder.zip”是文件夹，不是 ZIP 文件，请选择 ZIP 文件本身。\n")) << result.err;
+    {
+        ClientLock held(m_game / ".olvex-manager");
+        result = olvex({"install", m_dir, (m_temp / "real.zip").native(), "--yes"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "另一个管理器正在操作此游戏目录，请稍后再试。\n");
+    }
+    EXPECT_TRUE(fs::is_empty(m_tmp));
+    writeFile(m_addons / "Odd/Odd.toc", "## Title: A\xc2\x9b"
+                                        "2J\x7f"
+                                        "B\n");
+    result = olvex({"addons", m_dir, "--json"});
+    EXPECT_NE(result.out.find(R"("title": "A\u009b2J\u007fB")"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find('\x7f'), std::string::npos);
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #include "base/Errors.h"
@@ -57,8 +60,21 @@ TEST(ClientLock, IsExclusiveInThisAndOtherProcessesAndRefusesALinkedLockFile) {
     EXPECT_EQ(otherProcess(), 0);
     EXPECT_TRUE(fs::exists(storage / "operation.lock"));
 
-    makeDirs(dir / "linked");
-    fs::create_symlink(dir / "elsewhere", dir / "linked/operation.lock");
-    EXPECT_EQ(failure([&] { ClientLock refused(dir / "linked"); }), "无法创建操作锁");
+    // Anything but a regular file as the lock file is refused like everywhere else, never
+    // followed, opened or waited on; every refusal names the path and why.
+    const std::vector<std::tuple<std::string, std::function<void(const Path&)>, std::string>> planted{
+        {"link", [&](const Path& file) { fs::create_symlink(dir / "elsewhere", file); }, "拒绝链接或特殊文件："},
+        {"FIFO", [](const Path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, "拒绝链接或特殊文件："},
+        {"folder", [](const Path& file) { makeDirs(file); }, "无法创建操作锁“"},
+    };
+    for (const auto& [name, plant, refusal] : planted) {
+        SCOPED_TRACE(name);
+        const Path file = dir / name / "operation.lock";
+        makeDirs(file.parent_path());
+        plant(file);
+        const std::string message = failure([&] { ClientLock refused(file.parent_path()); });
+        EXPECT_EQ(message, name == "folder" ? refusal + file.native() + "”：目标是目录。" : refusal + file.native());
+        EXPECT_FALSE(ClientLock::isHeld(file.parent_path()));
+    }
     EXPECT_FALSE(fs::exists(dir / "elsewhere"));
 }

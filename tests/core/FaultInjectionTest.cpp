@@ -208,7 +208,8 @@ std::vector<FaultCase> faultCases() {
             .operation = [](FaultFixture& f) { f.service->recover(f.client); },
         },
         {
-            // A transaction that created a folder, stopped before it finished: recovery removes it.
+            // A transaction that created a folder, stopped before it finished: nothing proves that
+            // the folder there is its work, so recovery moves it into the backup store.
             .name = "recovery of an interrupted creation",
             .setup =
                 [](FaultFixture& f) {
@@ -237,6 +238,7 @@ std::vector<FaultCase> faultCases() {
                               R"({"kind":"addons","backup":")" + backup.id.text() + R"(","work":")" + work + "\"}");
                 },
             .operation = [](FaultFixture& f) { f.service->recover(f.client); },
+            .madeByTheTransaction = {"Gamma/Gamma.toc"},
         },
         {
             .name = "pack installation over an add-on folder with a registry",

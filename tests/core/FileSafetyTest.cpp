@@ -151,6 +151,31 @@ TEST(FileSafety, ADeletionRefusesAFolderSwappedForALinkAndLeavesWhatItPointsTo) 
     EXPECT_TRUE(fs::is_symlink(dir / "tree/sub"));
 }
 
+// Two processes removing one leftover at once take entries away under each other: what the
+// other already removed (a folder about to be entered, a folder about to be removed, the
+// whole tree) counts as removed, never as a failure that leaves the rest behind.
+TEST(FileSafety, ARemovalIsNotStoppedByAnotherRemovingTheSameTree) {
+    for (const int at : {2, 3, 4}) {
+        SCOPED_TRACE(at);
+        TempDir dir;
+        for (const char* folder : {"a", "b", "c"}) {
+            writeFile(dir / "tree" / folder / "deep/file", "x");
+        }
+        int calls = 0;
+        sys::fault::arm({.onCall = [&](long, const char* name) {
+            // The other remover gets ahead at the `at`-th folder opening or removal.
+            const std::string_view call(name);
+            if ((call == "openat" || call == "unlinkat" || call == "rmdir") && ++calls == at) {
+                fs::remove_all(at == 4 ? dir / "tree" : dir / "tree/b");
+            }
+        }});
+        const std::string message = failure([&] { FileSafety::removeLeftover(dir / "tree"); });
+        sys::fault::disarm();
+        EXPECT_EQ(message, "");
+        EXPECT_FALSE(fs::exists(dir / "tree"));
+    }
+}
+
 TEST(FileSafety, OwnedDescriptorsCloseOnceAndBoundedReadsStopAtTheirLimit) {
     TempDir dir;
     writeFile(dir / "ten", "0123456789");

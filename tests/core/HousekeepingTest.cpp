@@ -8,6 +8,7 @@
 
 #include "base/Errors.h"
 #include "fs/ClientLock.h"
+#include "packs/Staging.h"
 #include "service/ManagerService.h"
 #include "support/TestSupport.h"
 
@@ -129,27 +130,48 @@ TEST(Housekeeping, RemovesOnlyStaleUnleasedStagingFolders) {
     EXPECT_EQ(failure([&] { lost.cleanupTemporaryFiles(cutoff); }), "无法定位临时目录");
 }
 
-// A stale staging folder that cannot be measured (a FIFO planted inside) is skipped and named
-// with the reason; the other stale folders are removed all the same.
-TEST(Housekeeping, SkipsAFolderItCannotCleanAndGoesOnWithTheRest) {
+// A staging folder whose lease nobody holds belongs to no running preview: it goes at the next
+// clean-up once it is a minute old, with a link or pipe inside removed itself (never followed).
+// One whose lease file is a link or pipe is kept and named with the reason; the others go all
+// the same.
+TEST(Housekeeping, RemovesWhatNoPreviewHoldsAndNamesWhatItCannotClean) {
     TempDir dir;
     const Path temporary = dir / "tmp";
-    const Path planted = temporary / ("Olvex-" + Uuid::random().text()),
-               plain = temporary / ("Olvex-" + Uuid::random().text());
-    for (const Path& folder : {planted, plain}) {
-        writeFile(folder / ".lease/operation.lock", "");
+    const auto staging = [&] { return temporary / ("Olvex-" + Uuid::random().text()); };
+    const Path planted = staging(), fifoLease = staging(), linkedLease = staging(), fresh = staging();
+    for (const Path& folder : {planted, fifoLease, linkedLease, fresh}) {
         writeFile(folder / "AddOns/Foo/Foo.toc", std::string(100, 'x'));
+        if (folder != fifoLease && folder != linkedLease) {
+            writeFile(folder / ".lease/operation.lock", "");
+        }
     }
+    writeFile(dir / "outside/keep.txt", "kept");
+    fs::create_directory_symlink(dir / "outside", planted / "AddOns/link");
     ASSERT_EQ(::mkfifo((planted / "AddOns/pipe").c_str(), 0600), 0);
-    for (const Path& folder : {planted, plain}) {
-        fs::last_write_time(folder, fs::file_time_type::clock::now() - std::chrono::hours(48));
+    makeDirs(fifoLease / ".lease");
+    ASSERT_EQ(::mkfifo((fifoLease / ".lease/operation.lock").c_str(), 0600), 0);
+    makeDirs(linkedLease / ".lease");
+    fs::create_symlink(planted / ".lease/operation.lock", linkedLease / ".lease/operation.lock");
+    for (const Path& folder : {planted, fifoLease, linkedLease}) {
+        fs::last_write_time(folder, fs::file_time_type::clock::now() - std::chrono::minutes(5));
     }
-    const TemporaryCleanup result =
-        ManagerService({}, {}, temporary).cleanupTemporaryFiles(Date{Date::now().sinceReference - 86'400});
+
+    ManagerService service({}, {}, temporary);
+    const TemporaryCleanup result = service.cleanupTemporaryFiles(stagingCutoff(Date::now()));
     EXPECT_EQ(result.removedBytes, 100);
-    ASSERT_EQ(result.skipped.size(), 1u);
-    EXPECT_EQ(result.skipped[0].folder, planted);
-    EXPECT_EQ(result.skipped[0].reason, "拒绝链接或特殊文件：" + (planted / "AddOns/pipe").native());
-    EXPECT_FALSE(fs::exists(plain));
-    EXPECT_TRUE(fs::exists(planted / "AddOns/Foo/Foo.toc"));
+    EXPECT_EQ(result.removedFolders, 1);
+    EXPECT_FALSE(fs::exists(planted));
+    EXPECT_EQ(readFile(dir / "outside/keep.txt"), "kept");
+    EXPECT_TRUE(fs::exists(fresh)); // a preview may be locking its lease this instant
+    std::vector<std::pair<Path, std::string>> skipped;
+    for (const auto& [folder, reason] : result.skipped) {
+        skipped.emplace_back(folder, reason);
+    }
+    std::sort(skipped.begin(), skipped.end());
+    std::vector<std::pair<Path, std::string>> expected{
+        {fifoLease, "拒绝链接或特殊文件：" + (fifoLease / ".lease/operation.lock").native()},
+        {linkedLease, "拒绝链接或特殊文件：" + (linkedLease / ".lease/operation.lock").native()}};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(skipped, expected);
+    EXPECT_TRUE(fs::exists(fifoLease / "AddOns/Foo/Foo.toc"));
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "base/Errors.h"
+#include "fs/ClientLock.h"
 #include "fs/Sys.h"
 #include "packs/PackRegistry.h"
 #include "service/ManagerService.h"
@@ -43,6 +44,30 @@ Entries operator+(Entries entries, const Entries& more) {
 }
 
 } // namespace
+
+// What the player names as the ZIP: a link to a real ZIP is that ZIP (only read, resolved once);
+// a folder is told so; and a version folder another manager works on is refused before anything
+// is unpacked.
+TEST(PackPreview, TheChosenPathIsResolvedOnceAndTheLeaseAskedBeforeUnpacking) {
+    Game game;
+    writeZip(game.dir / "real.zip", packEntries({"One"}));
+    fs::create_symlink(game.dir / "real.zip", game.dir / "link.zip");
+    makeDirs(game.dir / "folder.zip");
+    const ImportPreview linked = game.service.preview(game.dir / "link.zip", game.client);
+    EXPECT_EQ(linked.addons, Names{"One"});
+    EXPECT_EQ(linked.archiveName, "link.zip");
+    game.service.discardPreview();
+    EXPECT_EQ(failure([&] { game.service.preview(game.dir / "folder.zip", game.client); }),
+              "“folder.zip”是文件夹，不是 ZIP 文件，请选择 ZIP 文件本身。");
+    {
+        ClientLock another(game.manager());
+        OperationControl control([](OperationStage) {});
+        EXPECT_EQ(failure([&] { game.service.preview(game.dir / "real.zip", game.client, &control); }),
+                  "另一个管理器正在操作此游戏目录，请稍后再试。");
+        EXPECT_EQ(control.progress().total, 0) << "the ZIP was read";
+    }
+    EXPECT_EQ(game.staging(), 0);
+}
 
 TEST(PackPreview, EveryLayoutPreviewsTheSameAddonsAndIgnoresMacMetadata) {
     Game game;

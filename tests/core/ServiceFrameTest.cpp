@@ -19,6 +19,9 @@ namespace {
 const std::string kJournalAdvice = "无法据此自动恢复，游戏文件未被改动，备份都还在。请核对插件和 WTF 目录（需要时从备份"
                                    "恢复），然后把这个文件移到一旁再继续；请勿删除 .olvex-manager。";
 
+const std::string kUnusableAdvice = "无法据此自动恢复，本次没有改动任何文件。请核对插件和 WTF 目录（需要时从其他备份"
+                                    "恢复），然后把恢复日志移到一旁再继续；请勿删除 .olvex-manager。";
+
 using Names = std::vector<std::string>;
 
 // The fixture with an add-on, a hidden file and an empty folder in its AddOns.
@@ -115,8 +118,8 @@ TEST(Transaction, FailuresAndRecoveryRestoreOnlyFromTheBackupTheJournalNames) {
     writeFile(game.manager() / "backups" / other / "metadata.json",
               json::encode(toJson(LocalBackup{Uuid::random(), Date{}, BackupKind::addons, "r", 1})));
     const std::pair<std::string, std::string> refused[] = {
-        {R"({"kind":"wtf","backup":")" + id + "\"}", "恢复日志与备份不匹配。"},
-        {R"({"kind":"addons","backup":")" + other + "\"}", "恢复日志与备份不匹配。"},
+        {R"({"kind":"wtf","backup":")" + id + "\"}", "恢复日志与备份不匹配。" + kUnusableAdvice},
+        {R"({"kind":"addons","backup":")" + other + "\"}", "恢复日志与备份不匹配。" + kUnusableAdvice},
         {R"({"kind":"config"})", "恢复日志“" + (game.manager() / "active.json").native() +
                                      "”已损坏：字段“kind”既不是“addons”也不是“wtf”。" + kJournalAdvice},
     };
@@ -384,7 +387,7 @@ TEST(Recovery, ADamagedJournalIsNamedInChineseAndCanOnlyBeSetAside) {
         const std::string content = name == "sparse 4 GiB" ? "" : readFile(journal);
         EXPECT_EQ(failure([&] { service.recover(game.client); }), damaged + what + "。" + kJournalAdvice);
         EXPECT_TRUE(service.hasPendingRecovery(game.client));
-        const Path aside = service.setAsideJournal(game.client);
+        const Path aside = service.setAsideJournal(game.client).aside;
         EXPECT_EQ(aside.parent_path(), game.manager());
         EXPECT_TRUE(aside.filename().native().starts_with("active.json.damaged-")) << aside;
         EXPECT_FALSE(fs::exists(journal));
@@ -398,7 +401,7 @@ TEST(Recovery, ADamagedJournalIsNamedInChineseAndCanOnlyBeSetAside) {
     EXPECT_EQ(failure([&] { service.setAsideJournal(game.client); }), "没有恢复日志，无需移开。");
     writeFile(journal, R"({"kind":"wtf"})");
     EXPECT_EQ(failure([&] { service.setAsideJournal(game.client); }), "恢复日志完好，请直接恢复，不要移开它。");
-    EXPECT_TRUE(service.recover(game.client)); // it names no backup: the half-made WTF is removed
+    EXPECT_TRUE(service.recover(game.client)); // it names no backup, and there is no WTF to keep
 }
 
 // Each stage is reported before the tree is sized, so that a long sizing shows its stage and
@@ -461,4 +464,214 @@ TEST(SerialExecutor, RunsRequestsOneAtATimeInOrderAndReturnsFailures) {
     EXPECT_EQ(order.size(), 20u);
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
     EXPECT_FALSE(overlapped);
+}
+
+namespace {
+
+const std::string kKeptReason = "（无法确认由被中断的操作写入，已保留）";
+
+// The backups whose reason says a rollback kept them, with what each holds.
+std::vector<std::pair<LocalBackup, std::map<std::string, std::string>>> keptByRollback(Game& game) {
+    std::vector<std::pair<LocalBackup, std::map<std::string, std::string>>> kept;
+    for (const auto& backup : game.service.backups(game.client)) {
+        if (backup.reason.starts_with("回滚时移出的")) {
+            kept.emplace_back(backup, snapshotTree(ManagerService::backupFolder(game.client, backup.id) / "payload"));
+        }
+    }
+    return kept;
+}
+
+} // namespace
+
+// A rollback deletes nothing it cannot prove this system made. A journal that names no backup
+// says only that there was no target before: whatever is there now may be the game's, so it
+// goes into the backup store whole; and the old target set aside in the work folder comes back
+// whether or not the journal names a backup.
+TEST(Recovery, NeverDeletesATargetItCannotProveItMade) {
+    using Tree = std::map<std::string, std::string>;
+    const Tree theGames{{"Config.wtf", "SET a \"1\"\n"}, {"Account", "<dir>"}, {"Account/A.txt", "mine"}};
+    const Tree found{{"Found.txt", "found"}};
+    const Tree built{{"New.txt", "new"}};
+    struct Case {
+        std::string name;
+        BackupKind kind;
+        bool previous;   // the game's folder set aside in the work folder
+        bool next;       // the new content not yet moved into place
+        Tree atTarget;   // what is at the target (nothing when empty)
+        bool comesBack;  // the set-aside folder is the target again
+        size_t keptAway; // backups the rollback made of what it found at the target
+    };
+    const std::vector<Case> cases{
+        {"WTF, no work folder", BackupKind::wtf, false, false, theGames, false, 1},
+        {"AddOns, no work folder", BackupKind::addons, false, false, theGames, false, 1},
+        {"WTF set aside, new one in place", BackupKind::wtf, true, false, built, true, 0},
+        {"WTF set aside, none in place", BackupKind::wtf, true, true, {}, true, 0},
+        {"WTF set aside, another in place", BackupKind::wtf, true, true, found, true, 1},
+        {"never set aside, the game made one", BackupKind::wtf, false, true, theGames, false, 0},
+    };
+    const auto plant = [](const Path& folder, const Tree& tree) {
+        makeDirs(folder);
+        for (const auto& [path, content] : tree) {
+            content == "<dir>" ? makeDirs(folder / path) : writeFile(folder / path, content);
+        }
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Game game;
+        game.service.recover(game.client);
+        const Path target = ManagerService::targetFolder(c.kind, game.client);
+        fs::remove_all(target);
+        const Uuid work = Uuid::random();
+        const Path workFolder = game.manager() / ("work-" + work.text());
+        if (c.previous) {
+            plant(workFolder / "previous", theGames);
+        }
+        if (c.next) {
+            plant(workFolder / "next", built);
+        }
+        if (!c.atTarget.empty()) {
+            plant(target, c.atTarget);
+        }
+        const auto atTarget = snapshotTree(target);
+        writeFile(game.manager() / "active.json",
+                  R"({"kind":")" + rawValue(c.kind) + R"(","work":")" + work.text() + "\"}");
+
+        EXPECT_TRUE(game.service.recover(game.client));
+        EXPECT_FALSE(fs::exists(game.manager() / "active.json"));
+        const auto kept = keptByRollback(game);
+        ASSERT_EQ(kept.size(), c.keptAway);
+        if (c.comesBack) {
+            EXPECT_EQ(snapshotTree(target), theGames);
+        } else if (c.keptAway == 0) {
+            EXPECT_EQ(snapshotTree(target), atTarget); // never touched
+        } else {
+            EXPECT_FALSE(fs::exists(target));
+        }
+        if (c.keptAway == 1) {
+            EXPECT_EQ(kept[0].first.kind, c.kind);
+            EXPECT_EQ(kept[0].first.reason, "回滚时移出的" + title(c.kind) + kKeptReason);
+            EXPECT_EQ(kept[0].second, c.atTarget);
+        }
+        Names left = names(game.manager());
+        std::erase(left, "backups");
+        EXPECT_EQ(left, Names{"operation.lock"});
+    }
+}
+
+#ifdef OLVEX_FAULT_INJECTION
+// A transaction on a folder without WTF writes a journal naming no backup. Should the game make
+// WTF between that decision and the swap, its WTF is set aside all the same: a failure puts it
+// back, a success keeps it as a backup; neither deletes it with the work folder.
+TEST(Transaction, AWtfTheGameMadeMidwayIsNeverDeleted) {
+    for (const bool fails : {true, false}) {
+        SCOPED_TRACE(fails ? "the commit fails" : "the commit succeeds");
+        Game game;
+        ManagerService service({}, [&] {
+            if (fails) {
+                throw ManagerError("钩子失败");
+            }
+        });
+        const std::map<std::string, std::string> theGames{{"Config.wtf", "SET b \"2\"\n"}};
+        // Just before the journal is renamed into place, the game writes its WTF.
+        sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+            if (std::string(call.name) == "rename" && Path(call.to).filename() == "active.json") {
+                writeFile(game.wtf() / "Config.wtf", "SET b \"2\"\n");
+            }
+            return 0;
+        }});
+        const std::string message = failure(
+            [&] { game.run(service, BackupKind::wtf, [](const Path& next) { writeFile(next / "New.wtf", "n"); }); });
+        sys::fault::disarm();
+        EXPECT_EQ(message, fails ? "操作失败，已恢复操作前状态：钩子失败" : "");
+        const auto kept = keptByRollback(game);
+        if (fails) {
+            EXPECT_EQ(snapshotTree(game.wtf()), theGames);
+            EXPECT_EQ(kept.size(), 0u);
+        } else {
+            EXPECT_EQ(snapshotTree(game.wtf()), (std::map<std::string, std::string>{{"New.wtf", "n"}}));
+            ASSERT_EQ(kept.size(), 1u);
+            EXPECT_EQ(kept[0].second, theGames);
+        }
+    }
+}
+#endif
+
+// A journal whose backup is gone or damaged cannot be carried out: recovery says what is wrong
+// and what to do, the report for status and the window says the same, and the way out that a
+// damaged journal has takes this one too, saying why. A journal whose old target is still set
+// aside needs no backup and is rolled back, never set aside.
+TEST(Recovery, AJournalThatCannotBeCarriedOutHasTheWayOutToo) {
+    const std::string& advice = kUnusableAdvice;
+    Game game;
+    const LocalBackup backup = game.snapshot(BackupKind::addons);
+    const Path folder = ManagerService::backupFolder(game.client, backup.id);
+    const std::string missing = Uuid::random().text();
+    const std::vector<std::tuple<std::string, std::string, std::function<void()>, std::string>> cases{
+        {"no such backup", missing, [] {},
+         "无法读取“" + (game.manager() / "backups" / missing / "metadata.json").native() + "”：文件或目录不存在。"},
+        {"record damaged", backup.id.text(), [&] { writeFile(folder / "metadata.json", "{"); },
+         "备份记录“" + (folder / "metadata.json").native() + "”已损坏："},
+        {"payload gone", backup.id.text(),
+         [&] {
+             writeFile(folder / "metadata.json", json::encode(toJson(backup)));
+             fs::remove_all(folder / "payload");
+         },
+         "恢复备份丢失，已停止操作。"},
+    };
+    const auto before = snapshotTree(game.addons());
+    for (const auto& [name, id, damage, problem] : cases) {
+        SCOPED_TRACE(name);
+        damage();
+        writeFile(game.manager() / "active.json", R"({"kind":"addons","backup":")" + id + "\"}");
+        const std::string refused = failure([&] { game.service.recover(game.client); });
+        EXPECT_TRUE(refused.starts_with(problem)) << refused;
+        EXPECT_TRUE(refused.ends_with(advice)) << refused;
+        const FolderAttention attention = game.service.attention(game.client);
+        EXPECT_TRUE(attention.pendingRecovery);
+        EXPECT_EQ(attention.recoveryProblem, refused);
+        const JournalSetAside aside = game.service.setAsideJournal(game.client);
+        EXPECT_EQ(aside.reason, refused);
+        EXPECT_TRUE(aside.aside.filename().native().starts_with("active.json.damaged-"));
+        fs::remove(aside.aside);
+        EXPECT_EQ(game.service.attention(game.client).recoveryProblem, "");
+        EXPECT_EQ(snapshotTree(game.addons()), before);
+    }
+    // The old target still set aside: no backup needed, so nothing to set the journal aside for.
+    const Uuid work = Uuid::random();
+    makeDirs(game.manager() / ("work-" + work.text()));
+    fs::rename(game.addons(), game.manager() / ("work-" + work.text()) / "previous");
+    writeFile(game.manager() / "active.json",
+              R"({"kind":"addons","backup":")" + missing + R"(","work":")" + work.text() + "\"}");
+    EXPECT_EQ(game.service.attention(game.client).recoveryProblem, "");
+    EXPECT_EQ(failure([&] { game.service.setAsideJournal(game.client); }), "恢复日志完好，请直接恢复，不要移开它。");
+    EXPECT_TRUE(game.service.recover(game.client));
+    EXPECT_EQ(snapshotTree(game.addons()), before);
+}
+
+// While another process holds the folder's lease its work folders are its own: the report says
+// an operation is running and lists none of them as left over. A folder being deleted (its
+// deletion lock held) is not left over either, and no sweep takes it from under its deleter.
+TEST(Attention, AnOperationInAnotherProcessAndAFolderBeingDeletedAreNotLeftovers) {
+    Game game;
+    game.service.recover(game.client);
+    const Path work = game.manager() / ("work-" + Uuid::random().text());
+    const Path trash = game.manager() / ("trash-" + Uuid::random().text());
+    writeFile(work / "next/x", "x");
+    writeFile(trash / "previous/y", "y");
+    {
+        ClientLock another(game.manager());
+        const FolderAttention running = game.service.attention(game.client);
+        EXPECT_TRUE(running.operationRunning);
+        EXPECT_EQ(running.leftovers, std::vector<Path>{});
+    }
+    {
+        DeletionLock deleting(trash);
+        ASSERT_FALSE(deleting.heldElsewhere());
+        const FolderAttention idle = game.service.attention(game.client);
+        EXPECT_FALSE(idle.operationRunning);
+        EXPECT_EQ(idle.leftovers, std::vector<Path>{work});
+        game.service.recover(game.client);
+        EXPECT_EQ(names(game.manager()), (Names{"operation.lock", trash.filename().native()}));
+    }
+    EXPECT_EQ(game.service.attention(game.client).leftovers, std::vector<Path>{trash});
 }

@@ -421,6 +421,8 @@ struct Reference {
     std::map<std::string, std::string> notes;
     std::map<std::string, std::string> backupsBefore;
     std::map<std::string, std::string> targetsBefore; // by backup kind
+    // The files of each target before (relative path → content), by backup kind.
+    std::map<std::string, std::map<std::string, std::string>> filesBefore;
 };
 
 struct Outcome {
@@ -431,8 +433,57 @@ struct Outcome {
     bool mustEndOld = false;            // after a power loss: the operation's journal was durable
 };
 
+// The files below a folder (relative path → content); none when it is no folder.
+std::map<std::string, std::string> filesIn(const Path& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::is_directory(fs::symlink_status(root))) {
+        return files;
+    }
+    for (const auto& [relative, content] : capture(root)) {
+        if (content) {
+            files[relative] = *content;
+        }
+    }
+    return files;
+}
+
+const std::string kKeptByRollback = "回滚时移出的";
+
+// Nothing the player had is deleted by any path: each file of a target as it was before is found
+// again, with its content, in that target or in a backup of its kind (recycled ones included).
+void checkNothingLost(const FaultFixture& fixture, const Reference& reference) {
+    std::map<std::string, std::vector<std::map<std::string, std::string>>> payloads; // by kind
+    for (const char* area : {"backups", "recycled-backups"}) {
+        const Path folder = fixture.manager() / area;
+        if (!fs::is_directory(folder)) {
+            continue;
+        }
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            try {
+                const LocalBackup record = localBackupFromJson(json::decode(readFile(entry.path() / "metadata.json")));
+                payloads[rawValue(record.kind)].push_back(filesIn(entry.path() / "payload"));
+            } catch (const std::exception&) {
+                // Not a whole backup: checked (and reported) by the invariants.
+            }
+        }
+    }
+    for (const auto& [kind, files] : reference.filesBefore) {
+        const auto now = filesIn(ManagerService::targetFolder(*backupKindFromRaw(kind), fixture.client));
+        for (const auto& [path, content] : files) {
+            auto holds = [&](const std::map<std::string, std::string>& tree) {
+                auto it = tree.find(path);
+                return it != tree.end() && it->second == content;
+            };
+            const auto& kept = payloads[kind];
+            EXPECT_TRUE(holds(now) || std::any_of(kept.begin(), kept.end(), holds))
+                << "the " << kind << " file " << path << " was deleted: it is neither in the target nor in a backup";
+        }
+    }
+}
+
 void checkInvariants(FaultFixture& fixture, const Reference& reference,
                      const std::map<std::string, std::string>& backupsBefore) {
+    checkNothingLost(fixture, reference);
     EXPECT_FALSE(fs::exists(fixture.manager() / "active.json"));
     if (fs::is_directory(fixture.manager())) {
         for (const auto& entry : fs::directory_iterator(fixture.manager())) {
@@ -452,8 +503,13 @@ void checkInvariants(FaultFixture& fixture, const Reference& reference,
             const bool whole = fs::exists(entry.path() / "metadata.json") && fs::is_directory(entry.path() / "payload");
             EXPECT_TRUE(whole) << "partial backup " << name << " in backups";
             if (whole && backupsBefore.count(name) == 0) {
-                const std::string kind =
-                    rawValue(localBackupFromJson(json::decode(readFile(entry.path() / "metadata.json"))).kind);
+                const LocalBackup record = localBackupFromJson(json::decode(readFile(entry.path() / "metadata.json")));
+                // What a rollback could not prove it made is kept whatever it holds: checked by
+                // checkNothingLost.
+                if (record.reason.rfind(kKeptByRollback, 0) == 0) {
+                    continue;
+                }
+                const std::string kind = rawValue(record.kind);
                 auto before = reference.targetsBefore.find(kind);
                 EXPECT_TRUE(before != reference.targetsBefore.end() &&
                             treeState(entry.path() / "payload", "") == before->second)
@@ -626,6 +682,10 @@ Reference runReference(const FaultCase& faultCase) {
         const Path target = ManagerService::targetFolder(kind, fixture.client);
         if (fs::is_directory(target)) {
             reference.targetsBefore[rawValue(kind)] = treeState(target, "");
+            auto& files = reference.filesBefore[rawValue(kind)] = filesIn(target);
+            for (const auto& made : faultCase.madeByTheTransaction) {
+                files.erase(made);
+            }
         }
     }
     sys::fault::arm({.recordTrace = true, .inject = recordInto(reference.log)});

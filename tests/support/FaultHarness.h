@@ -37,7 +37,10 @@
 //   - every folder in backups/ is a whole backup, and every backup made by the operation
 //     holds exactly the target as it was before;
 //   - every backup that existed before is complete in exactly one of backups/ and
-//     recycled-backups/.
+//     recycled-backups/;
+//   - nothing the player had is deleted: every file of a target as it was before is found
+//     again, with its content, in the target or in a backup of its kind (what a rollback could
+//     not prove it made is kept as such a backup, and exempt from the check above).
 //
 // Power-loss model. The reference run records each mutation (file creation and truncation,
 // write with its offset and bytes, rename, unlink, mkdir, rmdir) and each flush (fsync of a
@@ -64,6 +67,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "fs/Sys.h"
 #include "service/ManagerService.h"
@@ -104,6 +108,9 @@ struct FaultCase {
     // An operation that may stop at once on any failure may make no call a second fault could
     // hit (which first faults the sample picks decides): its second-fault row may run none.
     bool noSecondFault = false;
+    // For a recovery case: the files of the target (relative to it) that the interrupted
+    // transaction itself wrote there, which its rollback may take back into its work folder.
+    std::vector<std::string> madeByTheTransaction = {};
 };
 
 // Test names and logs show a case by its name, not as a dump of its bytes.
