@@ -49,7 +49,7 @@ ScanReport scanReport(const std::vector<Path>& roots);
 std::vector<GameClient> scan(const std::vector<Path>& roots);
 // The platform's default places for the environment (GameLocations), then the roots the user
 // picked, then the mounted drives.
-ScanReport scanReport(const UserEnvironment& environment, const std::vector<Path>& roots);
+ScanReport scanDefaultPlaces(const UserEnvironment& environment, const std::vector<Path>& roots);
 // The folders of the default places of this process's environment, fresh at each call, for
 // callers that still pass them as plain roots (they are then reported as picked).
 std::vector<Path> defaultRoots();
