@@ -17,9 +17,11 @@ struct ScanReport {
     bool reachedLimit = false;
     // Launcher records (Lutris, Steam, the Battle.net agent's database) that were damaged, too
     // large or unreadable, and so not examined; the usual folders were searched all the same.
-    std::vector<Path> unreadableFiles;
-    // How each client was found, by its id; the first way met when there were several.
-    std::map<std::string, ClientSource> sources;
+    std::vector<Path> unreadableFiles = {};
+    // How each client was found, by its id; the first way met when there were several. (The
+    // two fields added last have initialisers, so that a report written as a brace list of
+    // the first four fields stays complete.)
+    std::map<std::string, ClientSource> sources = {};
 
     // The source of a client of this report ("picked by hand" for any other).
     ClientSource sourceOf(const GameClient& client) const;
