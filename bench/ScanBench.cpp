@@ -90,7 +90,7 @@ void scanOurs(benchmark::State& state) {
     UserEnvironment environment = UserEnvironment::forHome(g_home, "");
     environment.mountRoots.clear();
     for (auto _ : state) {
-        ScanReport report = GameScanner::scanReport(environment, {});
+        ScanReport report = GameScanner::scanDefaultPlaces(environment, {});
         if (report.clients.size() != kClients || report.reachedLimit) {
             state.SkipWithError("wrong clients found");
             break;

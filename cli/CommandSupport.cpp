@@ -90,7 +90,7 @@ ScanReport scanned(const Context& context, bool defaults, const std::vector<Path
         roots.insert(roots.end(), given.begin(), given.end());
         return GameScanner::scanReport(roots);
     }
-    return GameScanner::scanReport(context.environment.user, given);
+    return GameScanner::scanDefaultPlaces(context.environment.user, given);
 }
 
 void requireGameClosed(const Context& context, const GameClient& client) {

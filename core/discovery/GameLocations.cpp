@@ -171,6 +171,7 @@ private:
     DefaultPlaces& m_places;
 };
 
+#ifndef __APPLE__
 // A path as a launcher wrote it: absolute, or "~/…" for the home folder; anything else names
 // no place.
 std::optional<Path> launcherPath(const std::string& text, const Path& home) {
@@ -249,6 +250,8 @@ void steam(Collector& collect, const UserEnvironment& environment) {
         }
     }
 }
+
+#endif
 
 } // namespace
 

@@ -256,7 +256,7 @@ std::vector<GameClient> scan(const std::vector<Path>& roots) {
     return scanReport(roots).clients;
 }
 
-ScanReport scanReport(const UserEnvironment& environment, const std::vector<Path>& roots) {
+ScanReport scanDefaultPlaces(const UserEnvironment& environment, const std::vector<Path>& roots) {
     DefaultPlaces places = GameLocations::defaultPlaces(environment);
     Scan scan;
     scan.report().unreadableFiles = std::move(places.unreadableFiles);

@@ -17,9 +17,11 @@ struct ScanReport {
     bool reachedLimit = false;
     // Launcher records (Lutris, Steam, the Battle.net agent's database) that were damaged, too
     // large or unreadable, and so not examined; the usual folders were searched all the same.
-    std::vector<Path> unreadableFiles;
-    // How each client was found, by its id; the first way met when there were several.
-    std::map<std::string, ClientSource> sources;
+    std::vector<Path> unreadableFiles = {};
+    // How each client was found, by its id; the first way met when there were several. (The
+    // two fields added last have initialisers, so that a report written as a brace list of
+    // the first four fields stays complete.)
+    std::map<std::string, ClientSource> sources = {};
 
     // The source of a client of this report ("picked by hand" for any other).
     ClientSource sourceOf(const GameClient& client) const;
@@ -49,7 +51,7 @@ ScanReport scanReport(const std::vector<Path>& roots);
 std::vector<GameClient> scan(const std::vector<Path>& roots);
 // The platform's default places for the environment (GameLocations), then the roots the user
 // picked, then the mounted drives.
-ScanReport scanReport(const UserEnvironment& environment, const std::vector<Path>& roots);
+ScanReport scanDefaultPlaces(const UserEnvironment& environment, const std::vector<Path>& roots);
 // The folders of the default places of this process's environment, fresh at each call, for
 // callers that still pass them as plain roots (they are then reported as picked).
 std::vector<Path> defaultRoots();

@@ -216,7 +216,7 @@ TEST(GameScanner, FindsTheGameWhereEveryLinuxLauncherKeepsIt) {
     const Path& dir = fake.dir.path();
     const std::string wow = fake.wow;
     const ScanReport report =
-        scanWithUnreadable(fake.locked, [&] { return GameScanner::scanReport(fake.environment(), {}); });
+        scanWithUnreadable(fake.locked, [&] { return GameScanner::scanDefaultPlaces(fake.environment(), {}); });
     const std::string lutris = "Lutris：world-of-warcraft";
     const std::string drivesText = "已挂载的磁盘：";
     EXPECT_EQ(
@@ -290,7 +290,7 @@ TEST(GameScanner, AnEmptyHomeReportsNothing) {
     TempDir dir;
     UserEnvironment environment = UserEnvironment::forHome(dir / "home", "p");
     environment.mountRoots = {dir / "mnt"};
-    const ScanReport report = GameScanner::scanReport(environment, {dir / "picked"});
+    const ScanReport report = GameScanner::scanDefaultPlaces(environment, {dir / "picked"});
     EXPECT_TRUE(report.clients.empty());
     EXPECT_EQ(report.missingRoots, (std::vector<Path>{dir / "picked"}));
     EXPECT_TRUE(report.inaccessibleRoots.empty());
