@@ -25,6 +25,8 @@ QVariant ClientListModel::data(const QModelIndex& index, int role) const {
         return toQString(client.url().parent_path().filename());
     case SelectedRole:
         return m_selectedId && *m_selectedId == client.id();
+    case SourceRole:
+        return m_sources[static_cast<size_t>(index.row())];
     default:
         return {};
     }
@@ -32,13 +34,18 @@ QVariant ClientListModel::data(const QModelIndex& index, int role) const {
 
 QHash<int, QByteArray> ClientListModel::roleNames() const {
     return {{ClientIdRole, "clientId"},     {TitleRole, "title"}, {FolderNameRole, "folderName"},
-            {GameFolderRole, "gameFolder"}, {PathRole, "path"},   {SelectedRole, "selected"}};
+            {GameFolderRole, "gameFolder"}, {PathRole, "path"},   {SelectedRole, "selected"},
+            {SourceRole, "source"}};
 }
 
-void ClientListModel::setClients(std::vector<GameClient> clients) {
-    const bool countChanges = clients.size() != m_clients.size();
+void ClientListModel::setClients(const ScanReport& report) {
+    const bool countChanges = report.clients.size() != m_clients.size();
     beginResetModel();
-    m_clients = std::move(clients);
+    m_clients = report.clients;
+    m_sources.clear();
+    for (const GameClient& client : m_clients) {
+        m_sources.push_back(QString::fromStdString(report.sourceOf(client).displayText()));
+    }
     endResetModel();
     if (countChanges) {
         emit countChanged();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/GameScanner.h"
 #include "records/GameClient.h"
 
 namespace olvex {
@@ -26,6 +27,7 @@ public:
         GameFolderRole,                  // name of the folder holding it, e.g. "World of Warcraft"
         PathRole,                        // the version folder's path
         SelectedRole,                    // whether its id is the model's selection
+        SourceRole,                      // how it was found: "Lutris：world-of-warcraft", "手动选择", …
     };
     Q_ENUM(Role)
 
@@ -36,8 +38,8 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
     const std::vector<GameClient>& clients() const { return m_clients; }
-    // Replaces every row.
-    void setClients(std::vector<GameClient> clients);
+    // Replaces every row with the report's clients and how each was found.
+    void setClients(const ScanReport& report);
     // Marks the row whose id equals `id`; none when absent or unmatched.
     void setSelectedId(const std::optional<std::string>& id);
 
@@ -48,6 +50,7 @@ private:
     int rowOf(const std::optional<std::string>& id) const;
 
     std::vector<GameClient> m_clients;
+    std::vector<QString> m_sources;
     std::optional<std::string> m_selectedId;
 };
 

@@ -29,9 +29,7 @@ QFuture<ScanReport> startScan(const FolderController::Scanner& scanner, std::vec
 
 FolderController::FolderController(PlatformServices& platform, ServiceLink& link, OperationStatus& status,
                                    Scanner scanner, QObject* parent)
-    : QObject(parent), m_platform(platform), m_link(link), m_status(status),
-      m_scanner(scanner ? std::move(scanner)
-                        : Scanner(static_cast<ScanReport (*)(const std::vector<Path>&)>(&GameScanner::scanReport))) {}
+    : QObject(parent), m_platform(platform), m_link(link), m_status(status), m_scanner(std::move(scanner)) {}
 
 // --- Selection ---------------------------------------------------------------------------
 
@@ -101,27 +99,34 @@ void FolderController::scan(const std::optional<QString>& extra) {
     m_platform.setStringList(QString::fromLatin1(savedKey), roots);
     setSavedRoots(roots);
 
-    std::vector<Path> scanRoots = m_platform.defaultRoots();
+    const std::optional<std::vector<Path>> plainDefaults = m_platform.defaultRoots();
+    std::vector<Path> scanRoots = plainDefaults.value_or(std::vector<Path>{});
     for (const QString& root : roots) {
         scanRoots.push_back(toPath(root));
     }
-    runScan(std::move(scanRoots));
+    Scanner scanner = m_scanner;
+    if (!scanner) {
+        scanner = plainDefaults ? Scanner(&GameScanner::scanReport) : Scanner([](const std::vector<Path>& picked) {
+            return GameScanner::scanDefaultPlaces(UserEnvironment::fromProcess(), picked);
+        });
+    }
+    runScan(std::move(scanner), std::move(scanRoots));
 }
 
-QCoro::Task<> FolderController::runScan(std::vector<Path> roots) {
+QCoro::Task<> FolderController::runScan(Scanner scanner, std::vector<Path> roots) {
     // The model may be destroyed while the scanner runs; the task then wakes up to nothing and
     // must not touch it.
     QPointer<FolderController> self(this);
-    const Date dayAgo = stagingCutoff(Date::now());
+    const Date cutoff = stagingCutoff(Date::now());
     try {
-        auto cleanup = m_link.ask([dayAgo](ManagerService& service) { return service.cleanupTemporaryFiles(dayAgo); });
+        auto cleanup = m_link.ask([cutoff](ManagerService& service) { return service.cleanupTemporaryFiles(cutoff); });
         co_await cleanup;
     } catch (const ServiceLink::Gone&) {
         co_return;
     } catch (...) {
         // Stale staging folders are only tidied here; a failure leaves them for the next scan.
     }
-    QFuture<ScanReport> future = startScan(m_scanner, std::move(roots));
+    QFuture<ScanReport> future = startScan(scanner, std::move(roots));
     ScanReport report;
     bool scanned = true;
     try {
@@ -149,7 +154,7 @@ QCoro::Task<> FolderController::runScan(std::vector<Path> roots) {
 }
 
 void FolderController::applyScan(const ScanReport& report) {
-    m_clients.setClients(report.clients);
+    m_clients.setClients(report);
     const auto& found = clientList();
     const bool stillFound = m_selection && std::any_of(found.begin(), found.end(), [&](const GameClient& client) {
                                 return client.id() == *m_selection;

@@ -129,7 +129,7 @@ signals:
     void refreshFinished();
 
 private:
-    QCoro::Task<> runScan(std::vector<Path> roots);
+    QCoro::Task<> runScan(Scanner scanner, std::vector<Path> roots);
     void applyScan(const ScanReport& report);
     QStringList storedRoots() const;
     void setSavedRoots(const QStringList& roots);
@@ -138,6 +138,7 @@ private:
     PlatformServices& m_platform;
     ServiceLink& m_link;
     OperationStatus& m_status;
+    // Injected by tests; empty: the platform's default places, or its plain roots.
     Scanner m_scanner;
     FolderListSinks m_sinks;
     ClientListModel m_clients;

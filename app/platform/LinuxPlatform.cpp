@@ -66,8 +66,8 @@ bool LinuxPlatform::revealInFileBrowser(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-std::vector<Path> LinuxPlatform::defaultRoots() const {
-    return m_options.defaultRoots ? *m_options.defaultRoots : GameScanner::defaultRoots();
+std::optional<std::vector<Path>> LinuxPlatform::defaultRoots() const {
+    return m_options.defaultRoots;
 }
 
 } // namespace olvex

@@ -15,7 +15,7 @@ public:
     struct Options {
         // INI file of the user-defaults store; empty means the user's standard location.
         QString settingsFile;
-        // Replaces GameScanner::defaultRoots() when given (tools that must not search the disk).
+        // Replaces the default places when given (tools that must not search the disk).
         std::optional<std::vector<Path>> defaultRoots;
         Path procRoot = "/proc";
     };
@@ -30,7 +30,7 @@ public:
     std::optional<QString> chooseFile(const QString& title, const QStringList& nameFilters) override;
     std::optional<QString> chooseSaveLocation(const QString& title, const QString& proposedName) override;
     bool revealInFileBrowser(const QString& path) override;
-    std::vector<Path> defaultRoots() const override;
+    std::optional<std::vector<Path>> defaultRoots() const override;
 
 private:
     Options m_options;

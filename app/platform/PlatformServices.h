@@ -34,8 +34,10 @@ public:
     // Shows a folder in the desktop's file browser; false when no browser could be asked.
     virtual bool revealInFileBrowser(const QString& path) = 0;
 
-    // The roots scanned besides the saved ones, in order. Built fresh at each call.
-    virtual std::vector<Path> defaultRoots() const = 0;
+    // Plain roots that replace the platform's default places (a tool or test that must not search
+    // the user's disk), scanned before the saved ones; nothing to search the default places of the
+    // user's environment, each version folder then saying which launcher keeps it.
+    virtual std::optional<std::vector<Path>> defaultRoots() const = 0;
 };
 
 // Path text as Qt shows it and back, byte-exact for the local file-name encoding.

@@ -55,7 +55,8 @@ void writeFileAtomically(const Path& url, const std::string& data) {
     auto fail = [&](SystemOperation operation, const std::string& where) {
         int error = errno;
         file.reset();
-        ::unlink(temporary.c_str());
+        // Through the seam like every other call, so the fault model sees the clean-up too.
+        (void)sys::unlink(temporary.c_str());
         throw SystemError(operation, where, error);
     };
     if (sys::writeAll(file.get(), data.data(), data.size()) != 0) {
@@ -67,7 +68,7 @@ void writeFileAtomically(const Path& url, const std::string& data) {
     file.reset();
     if (sys::rename(temporary.c_str(), path.c_str()) != 0) {
         int error = errno;
-        ::unlink(temporary.c_str());
+        (void)sys::unlink(temporary.c_str());
         throw SystemError(SystemOperation::move, path, error);
     }
     syncDirectory(folder);

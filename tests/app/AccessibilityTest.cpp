@@ -218,7 +218,7 @@ TEST(Accessibility, EveryStateExposesNamedTextsAndUniquelyNamedControls) {
     checkTree(window, "search");
     model.addons()->setQuery({});
 
-    platform.roots = {};
+    platform.roots = std::vector<Path>{};
     FakePlatform empty;
     AppModel welcome(empty);
     QQmlApplicationEngine other;

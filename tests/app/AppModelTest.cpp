@@ -145,6 +145,30 @@ TEST(AppModel, ScanRunsOffTheMainThreadAndCommandsWaitForIt) {
     EXPECT_EQ(scannedRoots, (std::vector<Path>{"/default/one", "/default/two", "/saved"}));
 }
 
+// Without plain roots the window searches where the user's launchers keep the game, and each row
+// says which one keeps it.
+TEST(AppModel, TheDefaultScanSearchesTheUsersWinePrefixAndNamesItsSource) {
+    GameFixture home;
+    const Path retail = home.dir.path() / ".wine/drive_c/Program Files (x86)/World of Warcraft/_retail_";
+    std::filesystem::create_directories(retail);
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.dir.path().native()));
+    for (const char* variable : {"WINEPREFIX", "XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+        qunsetenv(variable);
+    }
+    FakePlatform platform;
+    platform.roots = std::nullopt;
+    AppModel model(platform);
+    model.folders()->scan();
+    const bool scanned = QTest::qWaitFor([&] { return model.folders()->clients()->rowCount() > 0; }, 10000);
+    qputenv("HOME", savedHome);
+    ASSERT_TRUE(scanned);
+    const QModelIndex row = model.folders()->clients()->index(0);
+    EXPECT_EQ(row.data(ClientListModel::PathRole).toString(), toQString(retail));
+    EXPECT_EQ(row.data(ClientListModel::SourceRole).toString(), QStringLiteral("Wine"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.operation()->busy() && !model.folders()->refreshing(); }, 10000));
+}
+
 TEST(AppModel, ScanMessageNamesEachKindOfTroubleInOrder) {
     EXPECT_EQ(
         scanMessage(

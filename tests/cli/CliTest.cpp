@@ -497,8 +497,9 @@ TEST_F(Olvex, StatusNamesARunningOperationDamagedRecordsAndARefusedLeaseFile) {
 // once; Ctrl-C while olvex waits for the background deletion ends the wait at once, saying so.
 TEST_F(Olvex, InstallSaysWhatItCouldNotDeleteAndCtrlCEndsTheWaitForTheDeletion) {
     writeFile(m_addons / "Alpha/old.lua", "old");
-    ASSERT_EQ(std::system(("chattr +i '" + (m_addons / "Alpha/old.lua").native() + "' 2>/dev/null").c_str()), 0)
-        << "the file system cannot make a file undeletable";
+    if (std::system(("chattr +i '" + (m_addons / "Alpha/old.lua").native() + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "this file system (or this user) cannot make a file undeletable";
+    }
     auto result = olvex({"install", m_dir, zip(m_temp / "p.zip", {"Alpha"}), "--yes"});
     std::vector<fs::path> trash;
     std::copy_if(fs::directory_iterator(m_game / ".olvex-manager"), {}, std::back_inserter(trash),

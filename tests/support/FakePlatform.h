@@ -47,7 +47,7 @@ public:
         revealed.append(path);
         return true;
     }
-    std::vector<Path> defaultRoots() const override { return roots; }
+    std::optional<std::vector<Path>> defaultRoots() const override { return roots; }
 
     // A stored value that is not a string list reads as nothing, like a foreign value would.
     QHash<QString, std::optional<QStringList>> store;
@@ -59,7 +59,8 @@ public:
     QStringList panelTitles;
     QStringList proposedNames; // the file names save panels proposed
     QStringList revealed;
-    std::vector<Path> roots;
+    // Plain default roots; nothing: the default places of this process's environment.
+    std::optional<std::vector<Path>> roots = std::vector<Path>{};
 };
 
 } // namespace olvex::test

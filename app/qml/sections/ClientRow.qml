@@ -1,6 +1,7 @@
 import QtQuick
 
-// One version folder in the sidebar: its title over the name of the game folder holding it.
+// One version folder in the sidebar: its title over the name of the game folder holding it and
+// how it was found (which launcher keeps it, or picked by hand).
 Rectangle {
     id: row
 
@@ -8,13 +9,14 @@ Rectangle {
     required property string clientId
     required property string title
     required property string gameFolder
+    required property string source
     required property bool selected
 
     signal chosen(string clientId)
 
     objectName: "clientRow"
     Accessible.role: Accessible.ListItem
-    Accessible.name: row.title + " " + row.gameFolder
+    Accessible.name: row.title + " " + row.gameFolder + " " + row.source
     Accessible.selected: row.selected
     Accessible.selectable: true
     Accessible.focusable: true
@@ -66,6 +68,17 @@ Rectangle {
             text: row.gameFolder
             textFormat: Text.PlainText
             elide: Text.ElideMiddle
+            font.pixelSize: Theme.caption
+            color: row.selected ? Theme.accentSoftText : Theme.secondaryText
+        }
+        Text {
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            objectName: "rowSource"
+            width: parent.width
+            text: row.source
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
             font.pixelSize: Theme.caption
             color: row.selected ? Theme.accentSoftText : Theme.secondaryText
         }
