@@ -56,22 +56,34 @@ bool isSystemFolder(const std::string& name) {
 
 class Scan {
 public:
-    // Visits a folder at a depth (a root has 0; a folder that holds drives, such as /media/$USER,
-    // has -1, so that each drive in it is searched as deep as a root).
-    void visit(const Path& url, int depth, const ClientSource& source, bool reportMissing) {
-        const Path folder = normalizedDirectory(url);
-        if (!admit(folder, url, depth <= 0 && reportMissing)) {
-            return;
+    // Admits a folder and reports it when it is a version folder; otherwise its entries, or
+    // nothing when it is not to be searched (seen, a link, beyond the budget, unreadable).
+    std::optional<std::vector<sys::DirEntry>> enter(const Path& url, const Path& folder, bool reportMissing,
+                                                    const ClientSource& source) {
+        if (!admit(folder, url, reportMissing)) {
+            return std::nullopt;
         }
         if (GameClient::isFlavor(folder.filename().native())) {
             found(folder, source);
-            return;
+            return std::nullopt;
         }
         std::vector<sys::DirEntry> entries;
         if (sys::listDirectory(folder.c_str(), entries) != 0) {
             m_report.inaccessibleRoots.push_back(url);
+            return std::nullopt;
+        }
+        return entries;
+    }
+
+    // Visits a folder at a depth (a root has 0; a folder that holds drives, such as /media/$USER,
+    // has -1, so that each drive in it is searched as deep as a root).
+    void visit(const Path& url, int depth, const ClientSource& source, bool reportMissing) {
+        const Path folder = normalizedDirectory(url);
+        auto listed = enter(url, folder, depth <= 0 && reportMissing, source);
+        if (!listed) {
             return;
         }
+        const std::vector<sys::DirEntry>& entries = *listed;
         if (holds(entries, "drive_c")) {
             searchPrefix(folder, source);
             return;
@@ -216,19 +228,11 @@ private:
     // nothing deeper.
     void lookInGameFolder(const Path& url, const ClientSource& source) {
         const Path folder = normalizedDirectory(url);
-        if (!admit(folder, url, false)) {
+        auto listed = enter(url, folder, false, source);
+        if (!listed) {
             return;
         }
-        if (GameClient::isFlavor(folder.filename().native())) {
-            found(folder, source);
-            return;
-        }
-        std::vector<sys::DirEntry> entries;
-        if (sys::listDirectory(folder.c_str(), entries) != 0) {
-            m_report.inaccessibleRoots.push_back(url);
-            return;
-        }
-        for (const auto& entry : entries) {
+        for (const auto& entry : *listed) {
             if (entry.type == DT_DIR && GameClient::isFlavor(entry.name) &&
                 admit(folder / entry.name, folder / entry.name, false)) {
                 found(folder / entry.name, source);

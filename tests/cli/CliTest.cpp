@@ -523,8 +523,12 @@ TEST_F(Olvex, InstallSaysWhatItCouldNotDeleteAndCtrlCEndsTheWaitForTheDeletion) 
         writeFile(m_addons / "Alpha/many" / std::to_string(i), "");
     }
     result = olvex({"install", m_dir, zip(m_temp / "p.zip", {"Alpha"}), "--yes"}, "", "正在后台删除旧文件");
-    EXPECT_TRUE(result.acted);
     EXPECT_EQ(result.status, 0);
+    if (!result.acted) {
+        // A fast disk can finish the deletion before olvex starts to wait: nothing to interrupt.
+        EXPECT_EQ(result.err.find("已停止等待"), std::string::npos) << result.err;
+        GTEST_SKIP() << "the background deletion ended before olvex waited for it";
+    }
     EXPECT_TRUE(result.err.ends_with("已停止等待后台删除；未删完的旧文件会在之后的操作中删除。\n")) << result.err;
 }
 
