@@ -40,6 +40,22 @@ int runWithFlags(int argc, char** argv, const std::vector<std::pair<std::string,
     return 0;
 }
 
+int runPrepared(int argc, char** argv, const std::string& flag, std::filesystem::path& folder,
+                const std::function<void()>& prepare) {
+    benchmark::Initialize(&argc, argv);
+    folder = takeFlag(argc, argv, flag);
+    const bool prepareOnly = takeFlag(argc, argv, "prepare") == "1";
+    if (folder.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    prepare();
+    if (!prepareOnly) {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+    return 0;
+}
+
 std::filesystem::path freshFolder(const std::filesystem::path& base) {
     static std::atomic<int> counter{0};
     for (;;) {

@@ -22,6 +22,12 @@ std::string takeFlag(int& argc, char** argv, const std::string& name);
 // or unknown.
 int runWithFlags(int argc, char** argv, const std::vector<std::pair<std::string, std::string*>>& flags);
 
+// The whole main of a benchmark binary over one data folder: reads the required --<flag>=FOLDER
+// into `folder`, makes the data there with `prepare` (kept between runs), then runs the selected
+// benchmarks, or only prepares with --prepare=1. 2 when the flag is missing or an argument unknown.
+int runPrepared(int argc, char** argv, const std::string& flag, std::filesystem::path& folder,
+                const std::function<void()>& prepare);
+
 // A new, empty folder below `base` that no earlier run used.
 std::filesystem::path freshFolder(const std::filesystem::path& base);
 

@@ -153,16 +153,5 @@ BENCHMARK(detailsRecorded)->Name("backup_details_recorded/ours")->UseRealTime()-
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    g_data = bench::takeFlag(argc, argv, "data");
-    bool prepareOnly = bench::takeFlag(argc, argv, "prepare") == "1";
-    if (g_data.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 2;
-    }
-    prepare();
-    if (!prepareOnly) {
-        benchmark::RunSpecifiedBenchmarks();
-    }
-    benchmark::Shutdown();
-    return 0;
+    return olvex::bench::runPrepared(argc, argv, "data", g_data, prepare);
 }

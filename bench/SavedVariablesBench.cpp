@@ -136,16 +136,5 @@ BENCHMARK(cat)->Name("saved_variables/cat")->UseRealTime()->Unit(benchmark::kMil
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    g_data = bench::takeFlag(argc, argv, "data");
-    const bool prepareOnly = bench::takeFlag(argc, argv, "prepare") == "1";
-    if (g_data.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 2;
-    }
-    prepare();
-    if (!prepareOnly) {
-        benchmark::RunSpecifiedBenchmarks();
-    }
-    benchmark::Shutdown();
-    return 0;
+    return olvex::bench::runPrepared(argc, argv, "data", g_data, prepare);
 }

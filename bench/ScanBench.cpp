@@ -112,16 +112,5 @@ BENCHMARK(scanFind)->Name("scan/find")->UseRealTime()->Unit(benchmark::kMillisec
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    g_home = bench::takeFlag(argc, argv, "home");
-    bool prepareOnly = bench::takeFlag(argc, argv, "prepare") == "1";
-    if (g_home.empty() || benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 2;
-    }
-    prepare();
-    if (!prepareOnly) {
-        benchmark::RunSpecifiedBenchmarks();
-    }
-    benchmark::Shutdown();
-    return 0;
+    return olvex::bench::runPrepared(argc, argv, "home", g_home, prepare);
 }
