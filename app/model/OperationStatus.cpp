@@ -141,7 +141,7 @@ void OperationStatus::updateProgress() {
     if (!m_operation) {
         return;
     }
-    const auto progress = m_operation->progress();
+    const auto progress = m_operation->overall();
     double share = -1;
     if (progress.total > 0) {
         share = std::clamp(static_cast<double>(progress.done) / static_cast<double>(progress.total), 0.0, 1.0);

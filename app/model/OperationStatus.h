@@ -32,7 +32,8 @@ class OperationStatus : public QObject {
     // What the install sheet says while busy: the stage, or "正在处理" without one.
     Q_PROPERTY(QString operationText READ operationText NOTIFY stageChanged)
     Q_PROPERTY(bool canCancel READ canCancel NOTIFY canCancelChanged)
-    // Share of the current step done, 0 to 1; -1 when the step has no known total.
+    // Share of the whole operation done, 0 to 1, never falling while it runs; -1 until its
+    // first step knows a total.
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(QString progressText READ progressText NOTIFY progressChanged)
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)

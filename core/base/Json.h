@@ -6,7 +6,7 @@
 //
 // Reading is where a player meets damaged files, so it is also the one place that turns the
 // parser's and the record decoders' failures into Chinese: decodeFile names the file, says
-// what is wrong with it and keeps the library's own text after that for support.
+// what is wrong with it, and where, without the library's English text.
 
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -53,8 +53,8 @@ std::string requireString(const Json& object, const char* key);
 Date requireDate(const Json& object, const char* key);
 Uuid requireUuid(const Json& object, const char* key);
 
-// What is wrong with a file whose text failed to decode, in Chinese, followed by the
-// library's own text when there is one: "内容不完整（[json.exception.parse_error.101] …）".
+// What is wrong with a file whose text failed to decode, in Chinese, with the line and column
+// and what was expected when the parser names it: "内容不完整（第 1 行第 19 列，应为带引号的文本）".
 std::string damage(const std::exception& failure, std::string_view text);
 
 // Decodes the text of one file with `fromJson` (a function of a parsed value). Any decoding

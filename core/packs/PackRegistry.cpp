@@ -96,7 +96,7 @@ PackManifest packManifestFromJson(const json::Json& object) {
 }
 
 PackManifest decodeManifest(std::string_view text) {
-    return packManifestFromJson(json::decode(text));
+    return json::decodeFile(text, std::string("整合包清单（") + kManifestName + "）", packManifestFromJson);
 }
 
 json::Json toJson(const ManagedPack& pack) {

@@ -27,7 +27,8 @@ inline constexpr std::int64_t kRegistryByteLimit = 16'777'216;
 json::Json toJson(const PackManifest& manifest);
 // The five keys are required strings; any other key is ignored. Fails with json::DecodeError.
 PackManifest packManifestFromJson(const json::Json& object);
-// Parses a manifest's text: the parser's error for malformed JSON, else as above.
+// Parses a manifest's text; any failure is a ManagerError naming the file and saying in Chinese
+// what is wrong ("整合包清单（.olvex-pack.json）已损坏：内容不完整（第 1 行第 19 列，应为带引号的文本）。").
 PackManifest decodeManifest(std::string_view text);
 
 // A registry record: "manifest", "installedAt", "addons", "digests", "retired", all required

@@ -63,8 +63,7 @@ std::optional<PackManifest> readManifest(const Path& addonRoot, const GameClient
         return std::nullopt;
     }
     const std::string text = FileSafety::readFile(file, kManifestByteLimit, "整合包清单超过大小限制。");
-    PackManifest manifest =
-        json::decodeFile(text, std::string("整合包清单（") + kManifestName + "）", packManifestFromJson);
+    PackManifest manifest = decodeManifest(text);
     validateManifest(manifest, client);
     return manifest;
 }

@@ -565,8 +565,10 @@ void ManagerService::transaction(BackupKind kind, const GameClient& client, cons
     // Sizing examines every entry as a tree check does and refuses the same links.
     std::int64_t size = FileSafety::byteSize(target);
     if (m_control != nullptr) {
-        // Most builds start from a copy of the target; those that do other work say so.
+        // Most builds start from a copy of the target; those that do other work say so. The
+        // backup of the target (none when there is none), a later step, copies it once more.
         m_control->expectBytes(size);
+        m_control->expectLaterBytes(size);
     }
     requireSpace(client, kMargin + 2 * size);
     const Uuid workId = Uuid::random();

@@ -76,16 +76,15 @@ TEST(PackManifest, DecodingRequiresTheFiveStringsAndIgnoresOtherKeys) {
     EXPECT_EQ(decodeManifest(R"({"extra":[1],"source":"","gameFlavor":"_retail_","version":"1",)"
                              R"("name":"\u6574\u5408","identifier":"a\/b"})"),
               (PackManifest{"a/b", "整合", "1", "_retail_", ""}));
+    const std::string damaged = "整合包清单（.olvex-pack.json）已损坏：";
     for (const auto& [broken, message] : std::vector<std::pair<std::string, std::string>>{
-             {R"({"name":"n","version":"1","gameFlavor":"_retail_","source":""})", "缺少字段“identifier”"},
+             {R"({"name":"n","version":"1","gameFlavor":"_retail_","source":""})", "缺少字段“identifier”。"},
              {R"({"identifier":"a","name":"n","version":1,"gameFlavor":"_retail_","source":""})",
-              "字段“version”不是文本"},
-             {R"(["identifier"])", "应为含字段“identifier”的对象"},
-             {R"({"identifier":"a",)",
-              "[json.exception.parse_error.101] parse error at line 1, column 19: syntax error "
-              "while parsing object key - unexpected end of input; expected string literal"}}) {
+              "字段“version”不是文本。"},
+             {R"(["identifier"])", "应为含字段“identifier”的对象。"},
+             {R"({"identifier":"a",)", "内容不完整（第 1 行第 19 列，应为带引号的文本）。"}}) {
         SCOPED_TRACE(broken);
-        EXPECT_EQ(failure([&] { decodeManifest(broken); }), message);
+        EXPECT_EQ(failure([&] { decodeManifest(broken); }), damaged + message);
     }
 }
 
