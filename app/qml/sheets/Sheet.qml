@@ -2,7 +2,8 @@ import QtQuick
 import QtQuick.Controls
 
 // A modal sheet over the window. Only its own buttons close it: neither Esc nor a click
-// outside does, since each sheet waits for an explicit decision.
+// outside does, since each sheet waits for an explicit decision. It takes the keyboard focus
+// when it opens, so that Tab walks its controls rather than the window's behind it.
 Popup {
     id: sheet
 
@@ -11,6 +12,7 @@ Popup {
     anchors.centerIn: Overlay.overlay
     modal: true
     closePolicy: Popup.NoAutoClose
+    focus: true
     padding: 24
     font.pixelSize: Theme.body
 
