@@ -4,8 +4,11 @@
 #include <QQuickWindow>
 #include <QSet>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 
 #include "AppShell.h"
 #include "model/AppModel.h"
@@ -39,7 +42,7 @@ bool actionable(QAccessible::Role role) {
 // the accessibility tree with a role and its text as name, or be the label of a control named
 // with it; every visible control needs a role and a name, and no two enabled controls of the
 // view in front (the open sheet or dialog, else the window) may share one.
-void checkTree(QQuickWindow* window, const char* state) {
+void checkTree(QQuickWindow* window, const char* state, size_t leastNodes = 20) {
     SCOPED_TRACE(state);
     QTest::qWait(50); // lets popups finish opening and bindings settle
     QAccessibleInterface* root = QAccessible::queryAccessibleInterface(window);
@@ -60,7 +63,7 @@ void checkTree(QQuickWindow* window, const char* state) {
         }
     };
     walk(root);
-    ASSERT_GT(nodes.size(), 20u) << "the tree is empty: is accessibility active?";
+    ASSERT_GE(nodes.size(), leastNodes) << "the tree is empty: is accessibility active?";
 
     // The view in front: the topmost visible modal popup's item, when one is open.
     QQuickItem* front = nullptr;
@@ -158,7 +161,14 @@ TEST(Accessibility, EveryStateExposesNamedTextsAndUniquelyNamedControls) {
     game.snapshot(BackupKind::wtf); // two backups of one kind, made within the same second
     FakePlatform platform;
     platform.roots = {game.game};
-    AppModel model(platform);
+    // While `hold` is set, an operation waits at its space check: the busy state, held still.
+    std::atomic<bool> hold = false;
+    AppModel model(platform, {}, std::make_unique<ManagerService>([&hold](const Path&) {
+                       while (hold) {
+                           QThread::msleep(5);
+                       }
+                       return std::numeric_limits<std::int64_t>::max();
+                   }));
     QQmlApplicationEngine engine;
     QQuickWindow* window = loadMainWindow(engine, model);
     ASSERT_NE(window, nullptr);
@@ -217,6 +227,37 @@ TEST(Accessibility, EveryStateExposesNamedTextsAndUniquelyNamedControls) {
     model.addons()->setQuery(QStringLiteral("alp"));
     checkTree(window, "search");
     model.addons()->setQuery({});
+
+    hold = true;
+    model.folders()->setGameClosed(true);
+    model.backups()->backup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.operation()->canCancel(); }, 10000));
+    checkTree(window, "busy");
+    hold = false;
+    ASSERT_TRUE(settled(model));
+    model.folders()->setGameClosed(false);
+
+    auto* settings = window->findChild<QQuickWindow*>(QStringLiteral("settingsWindow"));
+    ASSERT_NE(settings, nullptr);
+    settings->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(settings));
+    checkTree(settings, "settings", 5);
+    settings->close();
+
+    // An interrupted transaction, as a crash leaves its journal.
+    writeFile(game.root("_retail_") / ".olvex-manager/active.json",
+              R"({"kind":"wtf","backup":")" + wtf.id.text() + R"("})");
+    model.folders()->refresh();
+    ASSERT_TRUE(settled(model));
+    const std::function<bool(QQuickItem*)> shows = [&](QQuickItem* item) {
+        if (item->objectName() == QStringLiteral("recoveryBox")) {
+            return item->isVisible();
+        }
+        const auto children = item->childItems();
+        return std::any_of(children.begin(), children.end(), shows);
+    };
+    ASSERT_TRUE(shows(window->contentItem()));
+    checkTree(window, "recovery");
 
     platform.roots = std::vector<Path>{};
     FakePlatform empty;
