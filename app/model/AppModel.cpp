@@ -38,6 +38,7 @@ AppModel::~AppModel() {
     if (auto control = m_status.operation()) {
         control->cancel();
     }
+    m_backups.health()->cancel(); // a long check must not hold the window's closing
     m_link.reset();
 }
 

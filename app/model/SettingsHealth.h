@@ -72,6 +72,12 @@ public:
     QCoro::Task<> check(GameClient client);
     // No folder selected: no check, no result.
     void clear();
+    // Stops a running check without touching what is shown (the model is going away).
+    void cancel() {
+        if (m_control) {
+            m_control->cancel();
+        }
+    }
 
     // A row's "修复…" (by its path) or "全部修复…" sets the candidate; the dialog confirms.
     Q_INVOKABLE void setRepairCandidate(const QString& relativePath);
