@@ -74,7 +74,7 @@ int restore(const Context& context) {
             s.restoreAddonSettings(backup, client, *addon, scope, control);
         });
         return finish(
-            context, "已恢复插件“" + shown(*addon) + "”的配置，其余文件未改动（恢复前的 WTF 已自动备份）。",
+            context, outcome::addonSettingsRestored(shown(*addon)),
             Json{{"backup", jsonOf(backup)}, {"scope", scope ? Json(*scope) : Json(nullptr)}, {"addon", *addon}});
     }
     context.session.operation(

@@ -122,8 +122,7 @@ int repair(const Context& context) {
             std::cout << shown(damaged.relativePath) << "  ← " << shown(sourceText(damaged.source)) << '\n';
         }
     }
-    return finish(context, "已修复 " + std::to_string(repaired.size()) + " 个插件配置文件（修复前的 WTF 已自动备份）。",
-                  Json{{"repaired", list}});
+    return finish(context, outcome::savedVariablesRepaired(repaired.size()), Json{{"repaired", list}});
 }
 
 } // namespace

@@ -12,8 +12,10 @@
 #   -- --root /path/to/games --select "/path/to/games/World of Warcraft/_retail_"
 #   -- --state install-sheet --zip some.zip
 # (--root replaces the demo tree; see `olvex-screenshot --help`). --states saves one PNG per
-# state a player meets (main window, welcome, install sheet, an error inside it, scope picker,
-# restore and clean-up confirmations, the error alert, the recovery box, a search) into FOLDER.
+# state a player meets (main window, welcome, install sheet, an error inside it, scope picker by
+# scope and by add-on, restore and clean-up confirmations, the error alert, the recovery box and
+# a journal it cannot roll back, a search, the add-on settings healthy and damaged, the repair
+# confirmation) into FOLDER.
 # The build directory defaults to build/ (release), configured and built as needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -72,9 +74,19 @@ fi
 
 make_demo
 on_retail=(--root "$demo" --select "$retail")
-for state in main install-sheet sheet-error scope-picker restore-dialog retired-dialog error-alert search busy settings; do
+for state in main install-sheet sheet-error scope-picker addon-scope-picker restore-dialog retired-dialog error-alert search busy settings; do
   shoot "$states/$state.png" "${on_retail[@]}" --state "$state" --zip "$demo/packs/团队副本助手-3.0.zip"
 done
+shoot "$states/health.png" "${on_retail[@]}" --state health
+# Add-on settings as the game leaves them after a crash: one cut off inside a string (its own
+# .lua.bak is healthy), one emptied (the WTF backup holds it), one broken with no copy anywhere.
+account="$retail/WTF/Account/WOWPLAYER"
+printf 'WeakAurasSaved = {\n  ["displays"] = {\n    ["团队减伤"] = "未完' >"$account/艾露恩/法师小明/SavedVariables/WeakAuras.lua"
+printf 'WeakAurasSaved = {}\n' >"$account/艾露恩/法师小明/SavedVariables/WeakAuras.lua.bak"
+: >"$account/SavedVariables/Details.lua"
+printf 'PlaterDB = {\n  profile = = 1\n}\n' >"$account/SavedVariables/Plater.lua"
+shoot "$states/health-damaged.png" "${on_retail[@]}" --state health
+shoot "$states/repair-dialog.png" "${on_retail[@]}" --state repair-dialog
 empty=$(mktemp -d -p "$demo")
 shoot "$states/welcome.png" --root "$empty"
 # An interrupted transaction: a journal naming the newest WTF backup, as a crash leaves it.
@@ -82,3 +94,6 @@ backup=$("$build/app/olvex" backups "$retail" --json |
   awk '/"id":/ { id = $2 } /"kind": "wtf"/ { gsub(/[",]/, "", id); print id; exit }')
 printf '{"kind":"wtf","backup":"%s"}' "$backup" >"$retail/.olvex-manager/active.json"
 shoot "$states/recovery.png" "${on_retail[@]}"
+# A journal that names a backup which is not there: recovery cannot roll it back, and says why.
+printf '{"kind":"wtf","backup":"00000000-0000-4000-8000-000000000000"}' >"$retail/.olvex-manager/active.json"
+shoot "$states/recovery-attention.png" "${on_retail[@]}"

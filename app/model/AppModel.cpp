@@ -21,8 +21,14 @@ AppModel::AppModel(PlatformServices& platform, Scanner scanner, std::unique_ptr<
                 m_addons.setAddons({});
                 m_packs.setPacks({});
                 m_packs.setRetired({});
+                m_backups.health()->clear();
             },
-        .failed = [this] { m_backups.clear(); },
+        .failed =
+            [this] {
+                m_backups.clear();
+                m_backups.health()->clear();
+            },
+        .check = [this](GameClient client) { return m_backups.health()->check(std::move(client)); },
     });
 }
 
@@ -32,6 +38,7 @@ AppModel::~AppModel() {
     if (auto control = m_status.operation()) {
         control->cancel();
     }
+    m_backups.health()->cancel(); // a long check must not hold the window's closing
     m_link.reset();
 }
 

@@ -29,7 +29,8 @@ template <typename T, typename Command> void takeCandidate(std::optional<T>& can
 
 BackupController::BackupController(PlatformServices& platform, ServiceLink& link, OperationStatus& status,
                                    FolderController& folders, QObject* parent)
-    : QObject(parent), m_platform(platform), m_link(link), m_status(status), m_folders(folders) {}
+    : QObject(parent), m_platform(platform), m_link(link), m_status(status), m_folders(folders),
+      m_health(link, status, folders) {}
 
 std::vector<LocalBackup> BackupController::backupList() const {
     std::vector<LocalBackup> list;
@@ -73,6 +74,20 @@ void BackupController::restore(const LocalBackup& backup, const std::optional<st
     });
 }
 
+void BackupController::restoreAddon(const LocalBackup& backup, const std::string& addon,
+                                    const std::optional<std::string>& scope) {
+    m_folders.runOnSelected(QStringLiteral("恢复插件配置"), true,
+                            [this, backup, addon, scope](const GameClient& client) {
+                                m_folders.requireClosedGame();
+                                auto control = m_status.operation().get();
+                                return m_folders.change(
+                                    [backup, addon, scope, client, control](ManagerService& service) {
+                                        service.restoreAddonSettings(backup, client, addon, scope, control);
+                                    },
+                                    qText(outcome::addonSettingsRestored(addon)));
+                            });
+}
+
 void BackupController::chooseScope(const LocalBackup& backup) {
     m_folders.runOnSelected(QStringLiteral("选择恢复范围"), false,
                             [this, backup](const GameClient& client) { return chooseScopeBody(backup, client); });
@@ -88,8 +103,11 @@ QCoro::Task<> BackupController::chooseScopeBody(LocalBackup backup, GameClient c
     auto request =
         m_link.ask([backup, client](ManagerService& service) { return service.configurationScopes(backup, client); });
     auto scopes = co_await request;
-    m_picker.open(backup, std::move(scopes));
-    if (m_picker.scopeList().empty()) {
+    auto askAddons =
+        m_link.ask([backup, client](ManagerService& service) { return service.savedVariablesAddons(backup, client); });
+    auto addons = co_await askAddons;
+    m_picker.open(backup, std::move(scopes), std::move(addons));
+    if (!m_picker.shown()) {
         throw ManagerError("备份中没有可选择的账号或角色目录，可使用整目录恢复。");
     }
 }
@@ -211,13 +229,18 @@ void BackupController::confirmImport() {
 }
 
 void BackupController::confirmScope() {
-    if (!m_picker.backup() || !m_picker.selection()) {
+    if (!m_picker.backup() || !m_picker.canConfirm()) {
         return;
     }
     const LocalBackup backup = *m_picker.backup();
     const auto scope = m_picker.selection();
+    const auto addon = m_picker.byAddon() ? m_picker.addonSelection() : std::nullopt;
     m_picker.close();
-    restore(backup, scope);
+    if (addon) {
+        restoreAddon(backup, *addon, scope);
+    } else {
+        restore(backup, scope);
+    }
 }
 
 void BackupController::dismissCandidates() {
@@ -225,6 +248,7 @@ void BackupController::dismissCandidates() {
     m_recycleCandidate.reset();
     m_importCandidate.reset();
     m_picker.close();
+    m_health.dismissCandidate();
     emit candidatesChanged();
 }
 

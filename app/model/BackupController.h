@@ -11,6 +11,7 @@
 #include "model/RowModel.h"
 #include "model/Rows.h"
 #include "model/ScopePicker.h"
+#include "model/SettingsHealth.h"
 
 namespace olvex {
 
@@ -20,8 +21,9 @@ class PlatformServices;
 class ServiceLink;
 
 // Backups of the selected folder and what is done with them: the WTF backup, restoring whole
-// (confirmed) or one scope (the scope picker), export, import of an exported WTF (confirmed),
-// the recycle area (move one aside, keep the newest, bring them back) and the backups folder.
+// (confirmed), one scope or one add-on's settings (the scope picker), export, import of an
+// exported WTF (confirmed), the recycle area (move one aside, keep the newest, bring them back),
+// the backups folder, and the health of the add-on settings that the backups can repair.
 class BackupController : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -29,6 +31,7 @@ class BackupController : public QObject {
 
     Q_PROPERTY(olvex::RowModelBase* list READ listRows CONSTANT)
     Q_PROPERTY(olvex::ScopePicker* scopePicker READ scopePicker CONSTANT)
+    Q_PROPERTY(olvex::SettingsHealth* health READ health CONSTANT)
     Q_PROPERTY(bool hasRestoreCandidate READ hasRestoreCandidate NOTIFY candidatesChanged)
     Q_PROPERTY(QString restoreTitle READ restoreTitle NOTIFY candidatesChanged)
     Q_PROPERTY(bool hasRecycleCandidate READ hasRecycleCandidate NOTIFY candidatesChanged)
@@ -41,6 +44,7 @@ public:
     RowModel<rows::BackupRow>* list() { return &m_rows; }
     RowModelBase* listRows() { return &m_rows; }
     ScopePicker* scopePicker() { return &m_picker; }
+    SettingsHealth* health() { return &m_health; }
     // The listed backups, newest first as the service lists them.
     std::vector<LocalBackup> backupList() const;
     const std::map<Uuid, std::int64_t>& backupSizes() const { return m_sizes; }
@@ -58,6 +62,8 @@ public:
 
     Q_INVOKABLE void backup();
     void restore(const LocalBackup& backup, const std::optional<std::string>& scope);
+    // Restores one add-on's settings, everywhere or within `scope`.
+    void restoreAddon(const LocalBackup& backup, const std::string& addon, const std::optional<std::string>& scope);
     void chooseScope(const LocalBackup& backup);
     Q_INVOKABLE void chooseScope(const QString& backupId);
     void exportBackup(const LocalBackup& backup);
@@ -75,7 +81,8 @@ public:
     Q_INVOKABLE void setRecycleCandidate(const QString& backupId);
     Q_INVOKABLE void confirmRecycle();
     Q_INVOKABLE void confirmImport();
-    // The scope picker's "备份并恢复所选范围": closes it and restores the chosen scope.
+    // The scope picker's confirmation: closes it and restores the chosen scope, or the chosen
+    // add-on's settings.
     Q_INVOKABLE void confirmScope();
     // Closes whichever confirmation (or the scope picker) is open without acting.
     Q_INVOKABLE void dismissCandidates();
@@ -95,6 +102,7 @@ private:
     RowModel<rows::BackupRow> m_rows;
     std::map<Uuid, std::int64_t> m_sizes;
     ScopePicker m_picker;
+    SettingsHealth m_health;
     std::optional<LocalBackup> m_restoreCandidate;
     std::optional<LocalBackup> m_recycleCandidate;
     std::optional<QString> m_importCandidate;

@@ -29,7 +29,15 @@ QFuture<ScanReport> startScan(const FolderController::Scanner& scanner, std::vec
 
 FolderController::FolderController(PlatformServices& platform, ServiceLink& link, OperationStatus& status,
                                    Scanner scanner, QObject* parent)
-    : QObject(parent), m_platform(platform), m_link(link), m_status(status), m_scanner(std::move(scanner)) {}
+    : QObject(parent), m_platform(platform), m_link(link), m_status(status), m_scanner(std::move(scanner)) {
+    // What could not be deleted is told until the player starts the next operation.
+    connect(&m_status, &OperationStatus::busyChanged, this, [this] {
+        if (m_status.busy() && !m_oldFiles.isEmpty()) {
+            m_oldFiles.clear();
+            emit oldFilesChanged();
+        }
+    });
+}
 
 // --- Selection ---------------------------------------------------------------------------
 
@@ -191,7 +199,7 @@ QCoro::Task<> FolderController::refresh() {
     const auto client = selected();
     if (!client) {
         m_sinks.clear();
-        setPendingRecovery(false);
+        setAttention({});
         emit refreshFinished();
         co_return;
     }
@@ -206,12 +214,18 @@ QCoro::Task<> FolderController::refresh() {
         lists.packs = co_await askPacks;
         auto askRetired = m_link.ask([client](ManagerService& s) { return s.retiredAddons(*client); });
         lists.retired = co_await askRetired;
-        auto askPending = m_link.ask([client](ManagerService& s) { return s.hasPendingRecovery(*client); });
-        const bool pending = co_await askPending;
+        auto askAttention = m_link.ask([client](ManagerService& s) { return s.attention(*client); });
+        FolderAttention attention = co_await askAttention;
+        // Failures of the background deletions are reported once, whichever folder they were in.
+        auto askFailed = m_link.ask([](ManagerService& s) { return s.failedDeletions(); });
+        addOldFiles(co_await askFailed);
         // The user may have picked another folder meanwhile: its lists are not these.
         if (m_selection == client->id()) {
             m_sinks.show(std::move(lists));
-            setPendingRecovery(pending);
+            setAttention(std::move(attention));
+            if (m_sinks.check) {
+                followUp(*client);
+            }
         }
     } catch (const ServiceLink::Gone&) {
         co_return;
@@ -222,6 +236,21 @@ QCoro::Task<> FolderController::refresh() {
             m_status.setError(describe(failure));
             m_sinks.failed();
         }
+    }
+    if (self) {
+        --m_refreshes;
+        emit refreshFinished();
+    }
+}
+
+QCoro::Task<> FolderController::followUp(GameClient client) {
+    QPointer<FolderController> self(this);
+    ++m_refreshes;
+    try {
+        auto checked = m_sinks.check(std::move(client));
+        co_await checked;
+    } catch (const ServiceLink::Gone&) {
+        co_return;
     }
     if (self) {
         --m_refreshes;
@@ -271,8 +300,80 @@ void FolderController::setGameClosed(bool closed) {
     assignProperty(this, m_gameClosed, closed, &FolderController::gameClosedChanged);
 }
 
-void FolderController::setPendingRecovery(bool pending) {
-    assignProperty(this, m_pendingRecovery, pending, &FolderController::pendingRecoveryChanged);
+void FolderController::setAttention(FolderAttention attention) {
+    if (attention.operationRunning == m_attention.operationRunning &&
+        attention.pendingRecovery == m_attention.pendingRecovery &&
+        attention.recoveryProblem == m_attention.recoveryProblem && attention.leftovers == m_attention.leftovers &&
+        attention.damagedBackups == m_attention.damagedBackups) {
+        return;
+    }
+    m_attention = std::move(attention);
+    emit pendingRecoveryChanged();
+}
+
+bool FolderController::hasAttention() const {
+    return m_attention.operationRunning || m_attention.pendingRecovery || !m_attention.leftovers.empty() ||
+           !m_attention.damagedBackups.empty();
+}
+
+bool FolderController::canRecover() const {
+    return m_attention.pendingRecovery && m_attention.recoveryProblem.empty() && !m_attention.operationRunning;
+}
+
+QString FolderController::attentionHeading() const {
+    if (m_attention.operationRunning) {
+        return QStringLiteral("另一个管理器正在操作此版本目录。");
+    }
+    if (m_attention.pendingRecovery) {
+        return m_attention.recoveryProblem.empty() ? QStringLiteral("发现上次中断的操作，请退出游戏后恢复。")
+                                                   : QStringLiteral("发现上次中断的操作，但无法自动恢复。");
+    }
+    return QStringLiteral("此版本目录有需要留意的文件。");
+}
+
+QString FolderController::attentionText() const {
+    QStringList lines;
+    if (m_attention.operationRunning) {
+        lines.append(QStringLiteral("请等它结束后再重新扫描；在此之前不要修改此目录。"));
+    } else if (m_attention.pendingRecovery) {
+        lines.append(
+            m_attention.recoveryProblem.empty()
+                ? QStringLiteral(
+                      "若恢复失败，请保留 .olvex-manager 和 active.json；检查空间与权限后重试。可在备份区域打开") +
+                      PlatformWords::fileBrowser() + QStringLiteral("查看备份。")
+                : QString::fromStdString(m_attention.recoveryProblem));
+    }
+    // Kept out of the list of backups, named here so that the player can decide what to keep.
+    for (const auto& backup : m_attention.damagedBackups) {
+        lines.append(QStringLiteral("备份记录已损坏（未列出，文件夹保留）：") + toQString(backup.folder) +
+                     QStringLiteral("：") + QString::fromStdString(backup.reason));
+    }
+    // Leftovers never block an operation; they are shown so that the player knows of the space.
+    for (const auto& leftover : m_attention.leftovers) {
+        lines.append(QStringLiteral("未能删除的临时文件（下次操作时会再试）：") + toQString(leftover));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void FolderController::addOldFiles(const std::vector<Path>& files) {
+    bool added = false;
+    for (const auto& file : files) {
+        const QString path = toQString(file);
+        if (!m_oldFiles.contains(path)) {
+            m_oldFiles.append(path);
+            added = true;
+        }
+    }
+    if (added) {
+        emit oldFilesChanged();
+    }
+}
+
+QString FolderController::oldFilesText() const {
+    if (m_oldFiles.isEmpty()) {
+        return QString();
+    }
+    return QString::fromUtf8(outcome::kOldFilesKept) + QLatin1Char('\n') + m_oldFiles.join(QLatin1Char('\n'));
 }
 
 void FolderController::setSavedRoots(const QStringList& roots) {

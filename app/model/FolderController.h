@@ -31,11 +31,14 @@ struct FolderLists {
 };
 
 // Where a refresh hands the lists it read: `show` with a folder's lists, `clear` when no folder
-// is selected, `failed` when reading failed (the backups can no longer be trusted).
+// is selected, `failed` when reading failed (the backups can no longer be trusted). `check`
+// follows a shown folder with the slower reads that need not hold up its lists (the health of
+// its add-on settings); the refresh counts as running until it completes.
 struct FolderListSinks {
     std::function<void(FolderLists)> show;
     std::function<void()> clear;
     std::function<void()> failed;
+    std::function<QCoro::Task<>(GameClient)> check;
 };
 
 // The version folders: the scan (default and saved roots), the selection and its header, the
@@ -59,6 +62,18 @@ class FolderController : public QObject {
     // The user's ticked confirmation that the game is fully closed.
     Q_PROPERTY(bool gameClosed READ gameClosed WRITE setGameClosed NOTIFY gameClosedChanged)
     Q_PROPERTY(bool pendingRecovery READ pendingRecovery NOTIFY pendingRecoveryChanged)
+    // What the selected folder's player must know beyond the lists (the recovery box): an
+    // operation of another process, a journal that cannot be rolled back, damaged backup
+    // records, leftovers; one line each, paths included.
+    Q_PROPERTY(bool hasAttention READ hasAttention NOTIFY pendingRecoveryChanged)
+    Q_PROPERTY(QString attentionHeading READ attentionHeading NOTIFY pendingRecoveryChanged)
+    Q_PROPERTY(QString attentionText READ attentionText NOTIFY pendingRecoveryChanged)
+    // The pending journal can be rolled back from here.
+    Q_PROPERTY(bool canRecover READ canRecover NOTIFY pendingRecoveryChanged)
+    // Old files that finished operations replaced and could not delete, until the next
+    // operation starts: the heading line, then one path per line.
+    Q_PROPERTY(QString oldFilesText READ oldFilesText NOTIFY oldFilesChanged)
+    Q_PROPERTY(bool hasOldFiles READ hasOldFiles NOTIFY oldFilesChanged)
 
 public:
     using Scanner = std::function<ScanReport(const std::vector<Path>&)>;
@@ -90,7 +105,14 @@ public:
     bool hasSavedRoots() const { return !m_savedRoots.isEmpty(); }
     bool gameClosed() const { return m_gameClosed; }
     void setGameClosed(bool closed);
-    bool pendingRecovery() const { return m_pendingRecovery; }
+    bool pendingRecovery() const { return m_attention.pendingRecovery; }
+    const FolderAttention& attention() const { return m_attention; }
+    bool hasAttention() const;
+    QString attentionHeading() const;
+    QString attentionText() const;
+    bool canRecover() const;
+    QString oldFilesText() const;
+    bool hasOldFiles() const { return !m_oldFiles.isEmpty(); }
 
     // Rescans the default and saved roots. Ignored while busy.
     Q_INVOKABLE void scan() { scan(std::nullopt); }
@@ -123,6 +145,7 @@ signals:
     void savedRootsChanged();
     void gameClosedChanged();
     void pendingRecoveryChanged();
+    void oldFilesChanged();
     // A scan's report has been applied (or the scan ended without one).
     void scanFinished();
     // A refresh has ended, applied or not.
@@ -133,7 +156,9 @@ private:
     void applyScan(const ScanReport& report);
     QStringList storedRoots() const;
     void setSavedRoots(const QStringList& roots);
-    void setPendingRecovery(bool pending);
+    void setAttention(FolderAttention attention);
+    void addOldFiles(const std::vector<Path>& files);
+    QCoro::Task<> followUp(GameClient client);
 
     PlatformServices& m_platform;
     ServiceLink& m_link;
@@ -145,7 +170,8 @@ private:
     std::optional<std::string> m_selection;
     int m_refreshes = 0;
     bool m_gameClosed = false;
-    bool m_pendingRecovery = false;
+    FolderAttention m_attention;
+    QStringList m_oldFiles;
     QStringList m_savedRoots;
 };
 

@@ -192,6 +192,83 @@ ScopeRow scope(const ConfigurationScope& scope, const std::optional<std::string>
     return {text(scope.relativePath), text(scope.title), selection == scope.relativePath};
 }
 
+QString settingsSourceText(const std::optional<SavedVariablesSource>& source, const QLocale& locale) {
+    if (!source) {
+        return QStringLiteral("没有完好的副本（游戏的 .bak 或 WTF 备份）");
+    }
+    const auto date =
+        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(source->date.unixSeconds() * 1000.0)).toLocalTime();
+    if (source->isGameBackup()) {
+        return text(source->text()) + QStringLiteral("（") + dateText(date, locale) + QStringLiteral("）");
+    }
+    return QStringLiteral("WTF 备份（") + text(source->backup->reason) + QStringLiteral("，") + dateText(date, locale) +
+           QStringLiteral("）");
+}
+
+QHash<int, QByteArray> DamagedSettingsRow::roleNames() {
+    return {{PathRole, "path"},     {AddonRole, "addon"},         {StateRole, "state"}, {PlaceRole, "place"},
+            {SourceRole, "source"}, {CanRepairRole, "canRepair"}, {LabelRole, "label"}};
+}
+
+QVariant DamagedSettingsRow::data(int role) const {
+    switch (role) {
+    case PathRole:
+        return path;
+    case AddonRole:
+        return addon;
+    case StateRole:
+        return state;
+    case PlaceRole:
+        return place;
+    case SourceRole:
+        return source;
+    case CanRepairRole:
+        return canRepair;
+    case LabelRole:
+        return label;
+    default:
+        return {};
+    }
+}
+
+DamagedSettingsRow damagedSettings(const DamagedSavedVariables& damaged, const QLocale& locale) {
+    const QString path = text(damaged.relativePath);
+    return {path,
+            text(damaged.addon),
+            text(damaged.stateText()),
+            text(damaged.place.text()),
+            (damaged.source ? QStringLiteral("修复来源：") : QString()) + settingsSourceText(damaged.source, locale),
+            damaged.source.has_value(),
+            QStringLiteral("插件配置 ") + path};
+}
+
+QHash<int, QByteArray> SettingsAddonRow::roleNames() {
+    return {{NameRole, "name"}, {TitleRole, "title"}, {CaptionRole, "caption"}, {SelectedRole, "selected"}};
+}
+
+QVariant SettingsAddonRow::data(int role) const {
+    switch (role) {
+    case NameRole:
+        return name;
+    case TitleRole:
+        return title;
+    case CaptionRole:
+        return caption;
+    case SelectedRole:
+        return selected;
+    default:
+        return {};
+    }
+}
+
+SettingsAddonRow settingsAddon(const SavedVariablesAddon& addon, const std::optional<std::string>& selection) {
+    QString caption = QStringLiteral("%1 个配置文件").arg(addon.files);
+    if (addon.title != addon.name) {
+        caption = text(addon.name) + QStringLiteral(".lua · ") + caption;
+    }
+    return {text(addon.name), text(addon.title), caption, selection == addon.name};
+}
+
 QHash<int, QByteArray> PreviewAddonRow::roleNames() {
     return {{NameRole, "name"}, {StatusRole, "status"}};
 }

@@ -16,6 +16,7 @@
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
 #include "records/Records.h"
+#include "savedvars/SavedVariablesHealth.h"
 
 namespace olvex::rows {
 
@@ -86,6 +87,40 @@ struct ScopeRow {
     QVariant data(int role) const;
 };
 ScopeRow scope(const ConfigurationScope& scope, const std::optional<std::string>& selection);
+
+// Where a repair takes a damaged settings file from, with its date: "游戏自动保存的 .bak 副本
+// （2026年12月7日 16:41）", "WTF 备份（手动备份，2026年12月7日 16:41）", or that there is none.
+QString settingsSourceText(const std::optional<SavedVariablesSource>& source, const QLocale& locale);
+
+struct DamagedSettingsRow {
+    enum Role {
+        PathRole = Qt::UserRole + 1,
+        AddonRole,
+        StateRole,
+        PlaceRole,
+        SourceRole,
+        CanRepairRole,
+        LabelRole, // names the file alone among its list: its path
+    };
+    QString path, addon, state, place, source;
+    bool canRepair = false;
+    QString label;
+
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+DamagedSettingsRow damagedSettings(const DamagedSavedVariables& damaged, const QLocale& locale);
+
+// One add-on of a WTF backup in the scope picker's "按插件" list.
+struct SettingsAddonRow {
+    enum Role { NameRole = Qt::UserRole + 1, TitleRole, CaptionRole, SelectedRole };
+    QString name, title, caption;
+    bool selected = false;
+
+    static QHash<int, QByteArray> roleNames();
+    QVariant data(int role) const;
+};
+SettingsAddonRow settingsAddon(const SavedVariablesAddon& addon, const std::optional<std::string>& selection);
 
 struct PreviewAddonRow {
     enum Role { NameRole = Qt::UserRole + 1, StatusRole };

@@ -81,6 +81,16 @@ ApplicationWindow {
         onDismissed: window.appModel.dismissCandidates()
     }
     ConfirmDialog {
+        objectName: "repairDialog"
+        shown: window.appModel.backups.health.hasRepairCandidate
+        title: window.appModel.backups.health.repairTitle
+        message: window.appModel.backups.health.repairMessage
+        confirmText: "备份 WTF 并修复"
+        confirmEnabled: window.appModel.backups.health.repairPossible && window.appModel.folders.gameClosed
+        onConfirmed: window.appModel.backups.health.confirmRepair()
+        onDismissed: window.appModel.dismissCandidates()
+    }
+    ConfirmDialog {
         objectName: "recycleDialog"
         shown: window.appModel.backups.hasRecycleCandidate
         title: "移入可恢复区？"

@@ -9,10 +9,12 @@
 #include <QDir>
 #include <QImage>
 #include <QQmlApplicationEngine>
+#include <QQuickItem>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <limits>
@@ -80,6 +82,29 @@ const std::map<QString, std::function<void(olvex::AppModel&, const QString& zip)
         {QStringLiteral("search"),
          [](AppModel& model, const QString&) { model.addons()->setQuery(QStringLiteral("dbm")); }},
         {QStringLiteral("settings"), [](AppModel&, const QString&) {}},
+        // The add-on settings' health in the backup section; damaged where the tree was damaged.
+        {QStringLiteral("health"), [](AppModel&, const QString&) {}},
+        {QStringLiteral("repair-dialog"),
+         [](AppModel& model, const QString&) {
+             model.folders()->setGameClosed(true);
+             const auto& damaged = model.backups()->health()->damaged()->rows();
+             const auto repairable =
+                 std::find_if(damaged.begin(), damaged.end(), [](const auto& row) { return row.canRepair; });
+             if (repairable != damaged.end()) {
+                 model.backups()->health()->setRepairCandidate(repairable->path);
+             }
+         }},
+        {QStringLiteral("addon-scope-picker"),
+         [](AppModel& model, const QString&) {
+             model.folders()->setGameClosed(true);
+             olvex::ScopePicker* picker = model.backups()->scopePicker();
+             QObject::connect(picker, &olvex::ScopePicker::shownChanged, picker, [picker] {
+                 if (picker->shown()) {
+                     picker->setByAddon(true);
+                 }
+             });
+             model.backups()->chooseScope(firstBackup(model, BackupKind::wtf));
+         }},
         // A WTF backup held at its space check (see main), so the busy bar shows its stage,
         // progress and cancel button.
         {QStringLiteral("busy"),
@@ -89,6 +114,45 @@ const std::map<QString, std::function<void(olvex::AppModel&, const QString& zip)
          }},
     };
     return table;
+}
+
+// States whose subject lies below the fold: the detail column is scrolled to the item of this
+// name before the picture is taken, as the player would scroll.
+const std::map<QString, QString>& scrolledTo() {
+    static const std::map<QString, QString> table{
+        {QStringLiteral("health"), QStringLiteral("settingsHealth")},
+    };
+    return table;
+}
+
+// The visual tree is walked: an item's QObject parent need not be the item it sits in.
+QQuickItem* findItem(QQuickItem* item, const QString& name) {
+    if (item->objectName() == name) {
+        return item;
+    }
+    for (QQuickItem* child : item->childItems()) {
+        if (QQuickItem* found = findItem(child, name)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+void scrollTo(QQuickWindow* window, const QString& name) {
+    QQuickItem* scroll = findItem(window->contentItem(), QStringLiteral("detailScroll"));
+    QQuickItem* target = findItem(window->contentItem(), name);
+    if (scroll == nullptr || target == nullptr) {
+        std::fprintf(stderr, "olvex-screenshot：找不到“%s”，不滚动。\n", qPrintable(name));
+        return;
+    }
+    auto* flickable = qvariant_cast<QQuickItem*>(scroll->property("contentItem"));
+    if (flickable == nullptr) {
+        return;
+    }
+    auto* content = flickable->property("contentItem").value<QQuickItem*>();
+    const qreal top = content != nullptr ? target->mapToItem(content, QPointF(0, 0)).y() : 0;
+    const qreal range = flickable->property("contentHeight").toReal() - flickable->height();
+    flickable->setProperty("contentY", std::clamp(top - 80, 0.0, std::max(range, 0.0)));
 }
 
 } // namespace
@@ -190,6 +254,9 @@ int main(int argc, char* argv[]) {
         }
         poll.stop();
         deadline.stop();
+        if (const auto scrolled = scrolledTo().find(parser.value(state)); scrolled != scrolledTo().end()) {
+            scrollTo(window, scrolled->second);
+        }
         // Let the scene take the new state and draw at least one frame before grabbing.
         QTimer::singleShot(parser.value(settle).toInt(), &app, [&] {
             // The settings state shows, and saves, the settings window instead of the main one.

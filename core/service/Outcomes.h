@@ -24,6 +24,12 @@ inline std::string restored(BackupKind kind) {
 }
 inline constexpr const char* kExported = "备份已导出。请妥善保管，可将 WTF 备份复制到另一台电脑后导入。";
 inline constexpr const char* kImported = "配置已校验并导入，原配置已自动备份。";
+inline std::string addonSettingsRestored(const std::string& addon) {
+    return "已恢复插件“" + addon + "”的配置，其余文件未改动（恢复前的 WTF 已自动备份）。";
+}
+inline std::string savedVariablesRepaired(std::size_t files) {
+    return "已修复 " + std::to_string(files) + " 个插件配置文件（修复前的 WTF 已自动备份）。";
+}
 
 // Said after a result whose replaced old files could not all be deleted; each folder follows.
 inline constexpr const char* kOldFilesKept = "被替换的旧文件未能全部删除，仍占用磁盘空间（之后的操作会再试）：";

@@ -157,6 +157,10 @@ TEST(Accessibility, EveryStateExposesNamedTextsAndUniquelyNamedControls) {
     game.root("_classic_");
     game.addAddon("Keep");
     game.addCharacter("ACC", "Realm", "Hero", "x");
+    // Two damaged add-on settings: one with the game's .bak to repair from, one with no copy.
+    writeFile(game.wtf() / "Account/ACC/SavedVariables/Empty.lua", "");
+    writeFile(game.wtf() / "Account/ACC/Realm/Hero/SavedVariables/Cut.lua", "CutDB = {");
+    writeFile(game.wtf() / "Account/ACC/Realm/Hero/SavedVariables/Cut.lua.bak", "CutDB = {}");
     const LocalBackup wtf = game.snapshot(BackupKind::wtf);
     game.snapshot(BackupKind::wtf); // two backups of one kind, made within the same second
     FakePlatform platform;
@@ -202,11 +206,27 @@ TEST(Accessibility, EveryStateExposesNamedTextsAndUniquelyNamedControls) {
     model.backups()->chooseScope(QString::fromStdString(wtf.id.text()));
     ASSERT_TRUE(settled(model));
     checkTree(window, "scope-picker");
+    model.backups()->scopePicker()->setByAddon(true);
+    checkTree(window, "addon-scope-picker");
     model.dismissCandidates();
 
     model.backups()->setRestoreCandidate(QString::fromStdString(wtf.id.text()));
     checkTree(window, "restore-dialog");
     model.dismissCandidates();
+
+    SettingsHealth* health = model.backups()->health();
+    ASSERT_EQ(health->damaged()->rowCount(), 2);
+    model.folders()->setGameClosed(true); // the repair buttons enabled, so their names count
+    checkTree(window, "damaged-settings");
+    for (const auto& row : health->damaged()->rows()) {
+        health->setRepairCandidate(row.path);
+        checkTree(window, row.canRepair ? "repair-dialog" : "repair-impossible");
+        model.dismissCandidates();
+    }
+    health->setRepairAllCandidate();
+    checkTree(window, "repair-all-dialog");
+    model.dismissCandidates();
+    model.folders()->setGameClosed(false);
 
     ASSERT_FALSE(model.packs()->retired()->rows().empty());
     model.packs()->setRetiredCandidate(model.packs()->retired()->rows().front().retiredId);
@@ -258,6 +278,15 @@ TEST(Accessibility, EveryStateExposesNamedTextsAndUniquelyNamedControls) {
     };
     ASSERT_TRUE(shows(window->contentItem()));
     checkTree(window, "recovery");
+
+    // A journal naming a backup that is not there: the recovery box says why it cannot roll back.
+    writeFile(game.root("_retail_") / ".olvex-manager/active.json",
+              R"({"kind":"wtf","backup":"00000000-0000-4000-8000-000000000000"})");
+    model.folders()->refresh();
+    ASSERT_TRUE(settled(model));
+    ASSERT_TRUE(model.folders()->hasAttention());
+    ASSERT_FALSE(model.folders()->canRecover());
+    checkTree(window, "attention");
 
     platform.roots = std::vector<Path>{};
     FakePlatform empty;

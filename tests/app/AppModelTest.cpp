@@ -1,4 +1,5 @@
 #include <QAbstractItemModelTester>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSemaphore>
 #include <QTest>
@@ -60,6 +61,7 @@ struct Harness {
         for (QAbstractItemModel* list : std::initializer_list<QAbstractItemModel*>{
                  model->folders()->clients(), model->addons(), model->packs()->installed(), model->packs()->retired(),
                  model->backups()->list(), model->backups()->scopePicker()->scopes(),
+                 model->backups()->scopePicker()->addons(), model->backups()->health()->damaged(),
                  model->packs()->preview()->addons()}) {
             testers.push_back(std::make_unique<QAbstractItemModelTester>(
                 list, QAbstractItemModelTester::FailureReportingMode::Fatal));
@@ -367,6 +369,85 @@ TEST(AppModel, ScopePickerRestoresOnlyTheChosenScope) {
     EXPECT_EQ(readFile(realm / "Hero/AddOns.txt"), "old");
     EXPECT_EQ(readFile(realm / "Other/AddOns.txt"), "new");
     EXPECT_EQ(model.backups()->list()->rowCount(), 3); // with the one taken before the restore
+}
+
+// The add-on settings' health follows every refresh; a damaged file's repair is confirmed with
+// its source and date, refused (changing nothing) without the box, and checked again after.
+TEST(AppModel, SettingsHealthAfterEachRefreshAndItsConfirmedRepair) {
+    Harness h;
+    const Path account = h.game.wtf() / "Account/ACC/SavedVariables";
+    const Path hero = h.game.wtf() / "Account/ACC/Realm/Hero/SavedVariables";
+    writeFile(account / "Details.lua", "DetailsDB = {}\n");
+    writeFile(hero / "WeakAuras.lua", "WeakAurasSaved = {}\n");
+    AppModel& model = h.open();
+    SettingsHealth* health = model.backups()->health();
+    EXPECT_EQ(health->summary(), "插件配置完好（2 个文件）");
+    EXPECT_EQ(health->damaged()->rowCount(), 0);
+
+    writeFile(hero / "WeakAuras.lua", "WeakAurasSaved = {\n  [\"d\"] = \"cut");
+    writeFile(hero / "WeakAuras.lua.bak", "WeakAurasSaved = { 1 }\n");
+    const auto bakDate = QFileInfo(toQString(hero / "WeakAuras.lua.bak")).lastModified();
+    model.folders()->refresh();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(health->summary(), "1 个插件配置文件已损坏（共 2 个）");
+    const QString path = QStringLiteral("WTF/Account/ACC/Realm/Hero/SavedVariables/WeakAuras.lua");
+    const QString source = QStringLiteral("游戏自动保存的 .bak 副本（") +
+                           QLocale().toString(bakDate, QStringLiteral("yyyy年M月d日 HH:mm")) + QStringLiteral("）");
+    EXPECT_EQ(column(health->damaged(), "path"), QStringList{path});
+    EXPECT_EQ(column(health->damaged(), "state"), QStringList{"内容被截断（第 2 行）"});
+    EXPECT_EQ(column(health->damaged(), "place"), QStringList{"角色 ACC / Realm / Hero"});
+    EXPECT_EQ(column(health->damaged(), "source"), QStringList{"修复来源：" + source});
+
+    health->setRepairCandidate(path);
+    EXPECT_EQ(health->repairTitle(), "修复插件配置？");
+    EXPECT_EQ(health->repairMessage(), "将用" + source + "替换“" + path +
+                                           "”（内容被截断（第 2 行））。\n修复前会先备份整个 "
+                                           "WTF（损坏的文件也保留在备份中），其他文件不变。请确认游戏已退出。");
+    health->confirmRepair();
+    EXPECT_EQ(h.outcome(), kTickTheBox);
+    EXPECT_EQ(readFile(hero / "WeakAuras.lua"), "WeakAurasSaved = {\n  [\"d\"] = \"cut");
+    model.operation()->dismissError();
+
+    model.folders()->setGameClosed(true);
+    health->setRepairCandidate(path);
+    health->confirmRepair();
+    EXPECT_EQ(h.outcome(), "已修复 1 个插件配置文件（修复前的 WTF 已自动备份）。");
+    EXPECT_EQ(readFile(hero / "WeakAuras.lua"), "WeakAurasSaved = { 1 }\n");
+    EXPECT_EQ(health->summary(), "插件配置完好（2 个文件）");
+    EXPECT_EQ(model.backups()->list()->rowCount(), 1); // the WTF backup taken first
+}
+
+// By add-on, the scope picker restores that add-on's settings at every level and leaves every
+// other file as it is.
+TEST(AppModel, ScopePickerByAddonRestoresOnlyThatAddonsSettings) {
+    Harness h;
+    const Path account = h.game.wtf() / "Account/ACC/SavedVariables";
+    const Path hero = h.game.wtf() / "Account/ACC/Realm/Hero/SavedVariables";
+    for (const Path& folder : {account, hero}) {
+        writeFile(folder / "Alpha.lua", "AlphaDB = { old = true }\n");
+        writeFile(folder / "Beta.lua", "BetaDB = { old = true }\n");
+    }
+    const LocalBackup wtf = h.game.snapshot(BackupKind::wtf);
+    for (const Path& folder : {account, hero}) {
+        writeFile(folder / "Alpha.lua", "AlphaDB = {}\n");
+        writeFile(folder / "Beta.lua", "BetaDB = {}\n");
+    }
+    AppModel& model = h.open();
+    ScopePicker* picker = model.backups()->scopePicker();
+    model.backups()->chooseScope(idOf(wtf));
+    ASSERT_TRUE(h.settle());
+    ASSERT_TRUE(picker->shown());
+    picker->setByAddon(true);
+    EXPECT_EQ(column(picker->addons(), "name"), (QStringList{"Alpha", "Beta"}));
+    EXPECT_EQ(picker->selectionText(), ""); // every account and character
+    picker->setAddonSelectionText(QStringLiteral("Alpha"));
+    auto expected = snapshotTree(h.game.wtf());
+    expected["Account/ACC/SavedVariables/Alpha.lua"] = "AlphaDB = { old = true }\n";
+    expected["Account/ACC/Realm/Hero/SavedVariables/Alpha.lua"] = "AlphaDB = { old = true }\n";
+    model.folders()->setGameClosed(true);
+    model.backups()->confirmScope();
+    EXPECT_EQ(h.outcome(), "已恢复插件“Alpha”的配置，其余文件未改动（恢复前的 WTF 已自动备份）。");
+    EXPECT_EQ(snapshotTree(h.game.wtf()), expected);
 }
 
 // An exported configuration backup (proposed as kind-UUID.olvexbackup, possible while the game

@@ -47,6 +47,10 @@ SectionBox {
     Caption {
         text: "WTF 保存账号、角色及插件配置。恢复会先备份当前状态，再替换整个对应目录。"
     }
+    SettingsHealthBox {
+        width: parent.width
+        appModel: section.appModel
+    }
     Row {
         spacing: 8
 
@@ -183,7 +187,7 @@ SectionBox {
                         }
                         AppMenuItem {
                             objectName: "chooseScopeItem"
-                            text: "选择账号 / 角色恢复…"
+                            text: "选择账号 / 角色或插件恢复…"
                             visible: backupRow.isConfiguration
                             height: backupRow.isConfiguration ? implicitHeight : 0
                             enabled: section.appModel.folders.gameClosed

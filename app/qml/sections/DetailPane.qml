@@ -91,7 +91,7 @@ Rectangle {
 
             RecoveryBox {
                 width: parent.width
-                visible: pane.appModel.folders.pendingRecovery
+                visible: pane.appModel.folders.hasAttention
                 appModel: pane.appModel
             }
 
@@ -128,7 +128,7 @@ Rectangle {
 
             Item {
                 width: parent.width
-                height: status.height + 28
+                height: status.height + (oldFiles.visible ? oldFiles.height + 8 : 0) + 28
 
                 ThemeIcon {
                     name: "dialog-information"
@@ -150,6 +150,19 @@ Rectangle {
                     wrapMode: Text.Wrap
                     font.pixelSize: Theme.callout
                     color: Theme.secondaryText
+                }
+                // Replaced files that could not be deleted: said until the next operation starts,
+                // with the paths selectable so that the player can look for them.
+                SelectableText {
+                    id: oldFiles
+
+                    objectName: "oldFilesText"
+                    visible: pane.appModel.folders.hasOldFiles
+                    x: 22
+                    y: status.height + 8
+                    width: parent.width - 22
+                    text: pane.appModel.folders.oldFilesText
+                    color: Theme.accent
                 }
             }
         }

@@ -1,8 +1,9 @@
 import QtQuick
 import Olvex
 
-// Shown while the selected folder holds an interrupted operation: what happened, what to keep
-// if recovery fails, and the button that rolls it back.
+// Shown while the selected folder needs its player's attention: an interrupted operation (what
+// happened, what to keep if recovery fails, and the button that rolls it back, or why it cannot
+// be rolled back), another manager's running operation, damaged backup records, leftovers.
 SectionBox {
     id: box
 
@@ -20,7 +21,7 @@ SectionBox {
             id: texts
 
             anchors.left: parent.left
-            anchors.right: recoverButton.left
+            anchors.right: recoverButton.visible ? recoverButton.left : parent.right
             anchors.rightMargin: 16
             spacing: 6
 
@@ -36,7 +37,9 @@ SectionBox {
                 Text {
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
-                    text: "发现上次中断的操作，请退出游戏后恢复。"
+                    objectName: "attentionHeading"
+                    text: box.appModel.folders.attentionHeading
+                    textFormat: Text.PlainText
                     font.pixelSize: Theme.headline
                     font.bold: true
                     color: Theme.text
@@ -44,7 +47,8 @@ SectionBox {
                 }
             }
             SelectableText {
-                text: "若恢复失败，请保留 .olvex-manager 和 active.json；检查空间与权限后重试。可在备份区域打开" + PlatformWords.fileBrowser + "查看备份。"
+                objectName: "attentionText"
+                text: box.appModel.folders.attentionText
             }
         }
         PlainButton {
@@ -55,6 +59,7 @@ SectionBox {
             anchors.verticalCenter: parent.verticalCenter
             text: "恢复中断操作"
             prominent: true
+            visible: box.appModel.folders.canRecover
             enabled: box.appModel.folders.gameClosed
             onClicked: box.appModel.folders.recover()
         }

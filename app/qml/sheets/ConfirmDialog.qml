@@ -13,6 +13,8 @@ Dialog {
     property bool destructive: true
     property string cancelText: "取消"
     property bool showCancel: true
+    // False when the dialog can only explain why the action is not possible.
+    property bool confirmEnabled: true
 
     signal confirmed
     signal dismissed
@@ -79,6 +81,7 @@ Dialog {
                 text: dialog.confirmText
                 prominent: true
                 destructive: dialog.destructive
+                enabled: dialog.confirmEnabled
                 onClicked: dialog.confirmed()
             }
         }

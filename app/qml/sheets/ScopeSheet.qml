@@ -3,15 +3,17 @@ import QtQuick
 import QtQuick.Controls.Basic
 import Olvex
 
-// The scope picker: one account, realm or character of a configuration backup to restore.
+// The scope picker: one account, realm or character of a configuration backup to restore, or
+// (by add-on) one add-on's settings, everywhere or within one of them.
 Sheet {
     id: sheet
 
     required property AppModel appModel
+    readonly property ScopePicker picker: sheet.appModel.backups.scopePicker
 
     objectName: "scopeSheet"
     width: 600
-    visible: sheet.appModel.backups.scopePicker.shown
+    visible: sheet.picker.shown
 
     Text {
         Accessible.role: Accessible.StaticText
@@ -21,97 +23,63 @@ Sheet {
         font.bold: true
         color: Theme.text
     }
+    Row {
+        visible: sheet.picker.hasAddons
+        spacing: 8
+
+        PlainButton {
+            objectName: "byScopeButton"
+            text: "按账号 / 角色"
+            prominent: !sheet.picker.byAddon
+            Accessible.role: Accessible.RadioButton
+            Accessible.checkable: true
+            Accessible.checked: !sheet.picker.byAddon
+            onClicked: sheet.picker.byAddon = false
+        }
+        PlainButton {
+            objectName: "byAddonButton"
+            text: "按插件"
+            prominent: sheet.picker.byAddon
+            Accessible.role: Accessible.RadioButton
+            Accessible.checkable: true
+            Accessible.checked: sheet.picker.byAddon
+            onClicked: sheet.picker.byAddon = true
+        }
+    }
     Text {
         Accessible.role: Accessible.StaticText
         Accessible.name: text
+        objectName: "scopeExplanation"
         width: parent.width
-        text: "仅覆盖所选的原路径，不改写账号或角色名。账号级恢复包含共享 SavedVariables，会影响该账号下其他角色；角色级恢复保留账号共享配置，可能无法单独还原插件的全部设置。"
+        text: sheet.picker.explanation
+        textFormat: Text.PlainText
         wrapMode: Text.Wrap
         font.pixelSize: Theme.callout
         color: Theme.secondaryText
     }
-    Rectangle {
+    ChoiceList {
+        objectName: "addonChoices"
+        visible: sheet.picker.byAddon
         width: parent.width
-        height: 260
-        radius: 8
-        color: Theme.cardBackground
-        border.width: 1
-        border.color: Theme.cardBorder
-
-        ListView {
-            id: scopeList
-
-            objectName: "scopeList"
-            anchors.fill: parent
-            anchors.margins: 4
-            clip: true
-            spacing: 2
-            boundsBehavior: Flickable.StopAtBounds
-            model: sheet.appModel.backups.scopePicker.scopes
-            Accessible.name: "恢复范围"
-            // A list to the keyboard too: Up/Down/Home/End move, Enter or Space chooses.
-            activeFocusOnTab: true
-            keyNavigationEnabled: true
-            Accessible.role: Accessible.List
-            Keys.onPressed: event => {
-                if (event.key === Qt.Key_Home || event.key === Qt.Key_End) {
-                    scopeList.currentIndex = event.key === Qt.Key_Home ? 0 : scopeList.count - 1;
-                    event.accepted = true;
-                } else if ((event.key === Qt.Key_Return || event.key === Qt.Key_Enter || event.key === Qt.Key_Space) && scopeList.currentItem) {
-                    sheet.appModel.backups.scopePicker.selection = scopeList.currentItem.relativePath;
-                    event.accepted = true;
-                }
-            }
-            ScrollIndicator.vertical: ScrollIndicator {
-            }
-            delegate: Rectangle {
-                id: scopeRow
-
-                required property string relativePath
-                required property string title
-                required property bool selected
-                required property int index
-
-                objectName: "scopeRow"
-                width: scopeList.width
-                height: 30
-                radius: 6
-                color: scopeRow.selected ? Theme.accent : (hover.hovered ? Theme.hover : "transparent")
-                Accessible.role: Accessible.ListItem
-                Accessible.name: scopeRow.title
-                Accessible.selected: scopeRow.selected
-                Accessible.selectable: true
-                Accessible.focusable: true
-                Accessible.focused: scopeRow.ListView.isCurrentItem && scopeList.activeFocus
-                Accessible.onPressAction: sheet.appModel.backups.scopePicker.selection = scopeRow.relativePath
-                border.width: scopeRow.ListView.isCurrentItem && scopeList.activeFocus ? 2 : 0
-                border.color: Theme.focusRing
-                onSelectedChanged: if (scopeRow.selected) scopeList.currentIndex = scopeRow.index
-                Component.onCompleted: if (scopeRow.selected) scopeList.currentIndex = scopeRow.index
-
-                HoverHandler {
-                    id: hover
-                }
-                TapHandler {
-                    onTapped: sheet.appModel.backups.scopePicker.selection = scopeRow.relativePath
-                }
-                Text {
-                    Accessible.role: Accessible.StaticText
-                    Accessible.name: text
-                    objectName: "scopeTitle"
-                    anchors.left: parent.left
-                    anchors.leftMargin: 10
-                    anchors.right: parent.right
-                    anchors.rightMargin: 10
-                    anchors.verticalCenter: parent.verticalCenter
-                    text: scopeRow.title
-                    textFormat: Text.PlainText
-                    elide: Text.ElideMiddle
-                    font.pixelSize: Theme.body
-                    color: scopeRow.selected ? "white" : Theme.text
-                }
-            }
-        }
+        height: 170
+        model: sheet.picker.addons
+        keyRole: "name"
+        listName: "插件"
+        listObjectName: "addonList"
+        rowObjectName: "addonChoiceRow"
+        titleObjectName: "addonChoiceTitle"
+        onChosen: key => sheet.picker.addonSelection = key
+    }
+    ChoiceList {
+        width: parent.width
+        height: sheet.picker.byAddon ? 120 : 260
+        model: sheet.picker.scopes
+        keyRole: "relativePath"
+        listName: sheet.picker.byAddon ? "插件配置的恢复范围" : "恢复范围"
+        listObjectName: "scopeList"
+        rowObjectName: "scopeRow"
+        titleObjectName: "scopeTitle"
+        onChosen: key => sheet.picker.selection = key
     }
     Caption {
         text: "将先备份当前整个 WTF。其他路径保留；跨角色改名迁移暂不支持。"
@@ -133,9 +101,9 @@ Sheet {
                 id: confirmButton
 
                 objectName: "confirmScopeButton"
-                text: "备份并恢复所选范围"
+                text: sheet.picker.confirmText
                 prominent: true
-                enabled: sheet.appModel.backups.scopePicker.hasSelection
+                enabled: sheet.picker.canConfirm
                 onClicked: sheet.appModel.backups.confirmScope()
             }
         }
