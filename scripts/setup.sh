@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   libarchive-tools xvfb xauth xdotool bzip2 openssl
-  librsvg2-bin desktop-file-utils appstream lua5.1
+  librsvg2-bin desktop-file-utils appstream lua5.1 bindfs
 )
 
 missing=()

@@ -264,8 +264,9 @@ public:
         if (destinationPath == nullptr) {
             return kDestinationFailed;
         }
-        m_root.reset(sys::open(destinationPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-        if (!m_root.valid()) {
+        try {
+            m_root = FileSafety::openRoot(FileSafety::detail::absoluteText(destinationPath), SystemOperation::open);
+        } catch (const std::exception&) {
             return kDestinationFailed;
         }
         m_flushEachFile = !FileSafety::wholeVolumeFlush(destinationPath);

@@ -80,8 +80,12 @@ bool exists(const Path& url) {
     throw SystemError(SystemOperation::examine, url.native(), errno);
 }
 
-sys::Fd openFolderAt(int parent, const std::string& name, const std::string& path, SystemOperation failing) {
-    sys::Fd folder(sys::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+namespace {
+
+// openFolderAt with the opening's flags.
+sys::Fd openFolderWith(int parent, const std::string& name, const std::string& path, SystemOperation failing, int flags,
+                       const std::string& reported) {
+    sys::Fd folder(sys::openat(parent, name.c_str(), flags | O_DIRECTORY | O_NOFOLLOW));
     if (folder.valid()) {
         return folder;
     }
@@ -95,7 +99,59 @@ sys::Fd openFolderAt(int parent, const std::string& name, const std::string& pat
             throw ManagerError(linkOrSpecialFile(path));
         }
     }
-    throw SystemError(failing, path, error);
+    throw SystemError(failing, reported, error);
+}
+
+#ifdef O_PATH
+// Folders on the way are only passed through: searching them is all the permission needed.
+constexpr int kPassThrough = O_PATH;
+#else
+constexpr int kPassThrough = O_RDONLY;
+#endif
+
+} // namespace
+
+sys::Fd openFolderAt(int parent, const std::string& name, const std::string& path, SystemOperation failing) {
+    return openFolderWith(parent, name, path, failing, O_RDONLY, path);
+}
+
+sys::Fd openRoot(const std::string& path, SystemOperation failing) {
+    sys::Fd root(sys::openNoLinks(path.c_str(), O_RDONLY | O_DIRECTORY));
+    if (root.valid()) {
+        return root;
+    }
+    const int error = errno;
+    // Without the kernel's resolution, and to name the link or file met on the way, the walk
+    // below: the one path walk, each component opened relative to the last without following it.
+    if (error != ENOSYS && error != ELOOP && error != ENOTDIR) {
+        throw SystemError(failing, path, error);
+    }
+    const std::vector<std::string_view> components = pathComponents(path);
+    sys::Fd folder(sys::open("/", (components.empty() ? O_RDONLY : kPassThrough) | O_DIRECTORY));
+    if (!folder.valid()) {
+        throw SystemError(failing, path, errno);
+    }
+    std::string prefix;
+    for (size_t i = 0; i < components.size(); ++i) {
+        const std::string name(components[i]);
+        if (name == "." || name == "..") {
+            throw ManagerError("路径中不允许 . 或 ..");
+        }
+        prefix += '/' + name;
+        folder = openFolderWith(folder.get(), name, prefix, failing,
+                                i + 1 == components.size() ? O_RDONLY : kPassThrough, path);
+    }
+    return folder;
+}
+
+std::pair<std::string, std::string> splitLast(const std::string& path) {
+    const std::vector<std::string_view> components = pathComponents(path);
+    std::string parent;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+        parent += '/';
+        parent += components[i];
+    }
+    return {parent.empty() ? "/" : parent, components.empty() ? "" : std::string(components.back())};
 }
 
 std::vector<sys::DirEntry> entriesAt(int folder, const std::string& path) {

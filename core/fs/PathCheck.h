@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include "base/Date.h"
@@ -51,10 +52,18 @@ bool openRegularFile(int folder, const std::string& name, const std::string& pat
 // entry swapped for a link after it was listed is refused where it is met and never leads a
 // copy, a size, a digest or a removal out of the tree. `path` is the folder's whole path, for
 // messages only.
-// Opens the entry `name` of folder `parent` (AT_FDCWD with a whole path for a root) as a folder.
-// A link or special file there throws "拒绝链接或特殊文件：<path>"; other failures, also a plain
-// file, throw SystemError(failing, path).
+// Opens the entry `name` of an opened folder `parent` as a folder. A link or special file there
+// throws "拒绝链接或特殊文件：<path>"; other failures, also a plain file, throw
+// SystemError(failing, path).
 sys::Fd openFolderAt(int parent, const std::string& name, const std::string& path, SystemOperation failing);
+// Opens the root of a walk, an absolute path, as a folder without following a link in any of its
+// components (the kernel's no-link resolution, else one component at a time from "/"), so that
+// a folder above it swapped for a link after the path was checked never leads the walk
+// elsewhere. A link or special file on the way throws "拒绝链接或特殊文件：<that component>";
+// other failures, a missing component too, throw SystemError(failing, path).
+sys::Fd openRoot(const std::string& path, SystemOperation failing);
+// The folder holding an absolute path and the path's last component ("/a/b" → "/a", "b").
+std::pair<std::string, std::string> splitLast(const std::string& path);
 // The entries of an opened folder, listed from its start; SystemError(list, path) on failure.
 std::vector<sys::DirEntry> entriesAt(int folder, const std::string& path);
 

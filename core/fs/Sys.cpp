@@ -1,6 +1,7 @@
 #include "fs/Sys.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,9 +9,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
 
 #ifdef OLVEX_FAULT_INJECTION
-#include <atomic>
 #include <mutex>
 #endif
 
@@ -30,10 +34,15 @@ std::vector<std::string> g_traceNames;
 std::function<void(long, const char*)> g_onCall;
 std::function<int(const Call&)> g_inject;
 std::atomic<bool> g_fuse{false};
+std::atomic<bool> g_noOpenNoLinks{false};
 } // namespace
 
 void reportFuse(bool on) {
     g_fuse = on;
+}
+
+void withoutOpenNoLinks(bool on) {
+    g_noOpenNoLinks = on;
 }
 
 void arm(const Plan& plan) {
@@ -138,6 +147,39 @@ int openat(int dirfd, const char* path, int flags, mode_t mode) {
         fd = ::openat(dirfd, path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+int openNoLinks(const char* path, int flags) {
+    OLVEX_SEAM("openat2", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1, .flags = flags);
+#ifdef __linux__
+#ifdef OLVEX_FAULT_INJECTION
+    if (fault::g_noOpenNoLinks) {
+        errno = ENOSYS;
+        return -1;
+    }
+#endif
+    // Once refused as unknown (ENOSYS, or EINVAL/EPERM from older kernels and syscall filters),
+    // it is not asked again.
+    static std::atomic<bool> missing{false};
+    if (!missing) {
+        struct open_how how {};
+        how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+        how.resolve = RESOLVE_NO_SYMLINKS;
+        long fd;
+        do {
+            fd = ::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || (errno != ENOSYS && errno != EINVAL && errno != EPERM)) {
+            return static_cast<int>(fd);
+        }
+        missing = true;
+    }
+#else
+    (void)path;
+    (void)flags;
+#endif
+    errno = ENOSYS;
+    return -1;
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {

@@ -21,6 +21,10 @@ namespace olvex::sys {
 
 int open(const char* path, int flags, mode_t mode = 0);
 int openat(int dirfd, const char* path, int flags, mode_t mode = 0);
+// Opens an absolute path without following a link in any component (openat2 with
+// RESOLVE_NO_SYMLINKS: ELOOP at a link). ENOSYS where the system has no such call (not Linux,
+// a kernel before 5.6, a sandbox that filters it): the caller then walks the components itself.
+int openNoLinks(const char* path, int flags);
 ssize_t read(int fd, void* buffer, size_t count);
 off_t lseek(int fd, off_t offset, int whence);
 ssize_t write(int fd, const void* buffer, size_t count);
@@ -162,6 +166,8 @@ void disarm();
 // While set, statfs reports every volume as a FUSE mount, so that the file layer takes its
 // per-file flushes on any volume (arm and disarm leave it as it is).
 void reportFuse(bool on);
+// While set, openNoLinks fails with ENOSYS as on a system without it.
+void withoutOpenNoLinks(bool on);
 long calls();
 // Name of each counted call since arm(), when recordTrace was set.
 std::vector<std::string> trace();

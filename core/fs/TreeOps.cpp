@@ -106,7 +106,7 @@ void copyContent(const FileSafety::OpenedFile& in, int out, const std::string& s
 
 // The source is opened (and found to be a regular file) first; the exclusive create is the
 // check that nothing, not even a link, is at the destination. `sourceFolder` and
-// `destinationFolder` are the folders the names are taken in (AT_FDCWD for whole paths).
+// `destinationFolder` are the folders the names are taken in.
 void copyFile(int sourceFolder, const std::string& sourceName, const std::string& source, int destinationFolder,
               const std::string& destinationName, const std::string& destination, Walker& walker) {
     FileSafety::OpenedFile in;
@@ -176,8 +176,15 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refu
                 throw ManagerError(linkOrSpecialFile(child));
             }
         }
-        total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
-                           refuseSpecial);
+        try {
+            total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
+                               refuseSpecial);
+        } catch (const SystemError& failure) {
+            // What is about to be removed may be going already (another process deleting it).
+            if (refuseSpecial || failure.error() != ENOENT || failure.path() != child) {
+                throw;
+            }
+        }
     }
     return total;
 }
@@ -247,9 +254,7 @@ bool removeFolderAt(int parent, const std::string& name, const std::string& path
         }
         throw;
     }
-    const int removed =
-        parent == AT_FDCWD ? sys::rmdir(path.c_str()) : sys::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-    if (removed != 0 && errno != ENOENT) {
+    if (sys::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
         throw SystemError(SystemOperation::remove, path, errno);
     }
     return true;
@@ -264,7 +269,7 @@ void checkTree(const Path& url) {
     if (!examine(path, st) || !S_ISDIR(st.st_mode)) {
         return;
     }
-    checkBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
+    checkBelow(openRoot(path, SystemOperation::list), path);
 }
 
 namespace {
@@ -304,11 +309,23 @@ void directory(const Path& url) {
 }
 
 namespace {
+// The item is removed by name in its opened parent, so that nothing above it, swapped for a
+// link after the check, leads the removal elsewhere.
 void removeItem(const Path& url, bool leftover) {
     checkPath(url);
-    std::string path = absoluteText(url);
+    const std::string path = absoluteText(url);
+    const auto [parentPath, name] = splitLast(path);
+    sys::Fd parent;
+    try {
+        parent = openRoot(parentPath, SystemOperation::examine);
+    } catch (const SystemError& failure) {
+        if (failure.error() == ENOENT) {
+            return;
+        }
+        throw;
+    }
     struct ::stat st {};
-    if (sys::lstat(path.c_str(), &st) != 0) {
+    if (sys::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) {
             return;
         }
@@ -316,14 +333,14 @@ void removeItem(const Path& url, bool leftover) {
     }
     if (S_ISDIR(st.st_mode)) {
         if (leftover) {
-            makeWritable(AT_FDCWD, path);
+            makeWritable(parent.get(), name);
         }
-        removeFolderAt(AT_FDCWD, path, path, leftover);
-    } else if (sys::unlink(path.c_str()) != 0) {
+        removeFolderAt(parent.get(), name, path, leftover);
+    } else if (sys::unlinkat(parent.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
         throw SystemError(SystemOperation::remove, path, errno);
     }
     // Callers that need a removal durable outside an operation's flush flush the folder.
-    detail::folderChanged(parentText(path), false);
+    detail::folderChanged(parentPath, false);
 }
 } // namespace
 
@@ -365,15 +382,18 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
     struct ::stat st {};
     walker.folders.push_back(parentText(to));
     if (sys::lstat(from.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        copyFile(AT_FDCWD, from, from, AT_FDCWD, to, to, walker);
+        // A single file: both names are taken in their folders, opened as roots are.
+        const auto [fromFolder, fromName] = splitLast(from);
+        const auto [toFolder, toName] = splitLast(to);
+        copyFile(openRoot(fromFolder, SystemOperation::open).get(), fromName, from,
+                 openRoot(toFolder, SystemOperation::createDirectory).get(), toName, to, walker);
     } else {
-        const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
+        const sys::Fd sourceFolder = openRoot(from, SystemOperation::list);
         for (const std::string& made : makeDirectories(to)) {
             walker.folders.push_back(parentText(made));
         }
         walker.folders.push_back(to);
-        copyBelow(sourceFolder, from, openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory), to, walker,
-                  skip);
+        copyBelow(sourceFolder, from, openRoot(to, SystemOperation::createDirectory), to, walker, skip);
     }
     if (folders == detail::FolderFlush::none) {
         return;
@@ -395,7 +415,7 @@ std::int64_t regularFileBytes(const Path& folder) {
     if (!isDirectory(path)) {
         return 0;
     }
-    return sizeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, false);
+    return sizeBelow(openRoot(path, SystemOperation::list), path, false);
 }
 
 std::int64_t byteSize(const Path& url) {
@@ -411,7 +431,7 @@ std::int64_t byteSize(const Path& url) {
     if (!S_ISDIR(st.st_mode)) {
         return static_cast<std::int64_t>(st.st_size);
     }
-    return sizeBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path);
+    return sizeBelow(openRoot(path, SystemOperation::list), path);
 }
 
 void move(const Path& from, const Path& to) {

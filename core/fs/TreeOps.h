@@ -54,7 +54,8 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
 // checkTree does, with the same refusals, so a caller that sizes a tree needs no separate check.
 std::int64_t byteSize(const Path& url);
 // For what is about to be removed: the lengths of the regular files below a folder (0 when it is
-// missing or no folder). Links and special files count as nothing; none is followed.
+// missing or no folder). Links and special files count as nothing; none is followed; a part
+// that goes meanwhile (another process deleting it) counts as nothing.
 std::int64_t regularFileBytes(const Path& folder);
 
 // Renames an item within one volume. Fails with SystemError.

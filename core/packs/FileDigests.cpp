@@ -151,7 +151,7 @@ DigestMap fileDigests(const Path& folder, const OperationControl* control) {
         root.pop_back();
     }
     DigestWalk walk(control);
-    walk.walk(FileSafety::openFolderAt(AT_FDCWD, root, root, SystemOperation::list), root, "");
+    walk.walk(FileSafety::openRoot(root, SystemOperation::list), root, "");
     return walk.take();
 }
 

@@ -5,6 +5,7 @@
 
 #include "base/Errors.h"
 #include "base/Uuid.h"
+#include "fs/FileSafety.h"
 #include "fs/Sys.h"
 
 namespace olvex {
@@ -34,6 +35,17 @@ Path newStagingFolder(const Path& resolvedTemporary) {
 
 bool isStagingName(std::string_view name) {
     return name.size() > kPrefix.size() && name.starts_with(kPrefix) && Uuid::isValid(name.substr(kPrefix.size()));
+}
+
+void removeStagingFolder(const Path& staging, const std::function<void()>& release) {
+    const Path lease = stagingLease(staging);
+    for (const auto& entry : FileSafety::list(staging)) {
+        if (staging / entry.name != lease) {
+            FileSafety::remove(staging / entry.name);
+        }
+    }
+    release();
+    FileSafety::remove(staging);
 }
 
 } // namespace olvex

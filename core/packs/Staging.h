@@ -4,6 +4,7 @@
 // ".lease" folder whose ClientLock tells housekeeping that a preview still retains it.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "base/Date.h"
@@ -31,5 +32,10 @@ inline Date stagingCutoff(Date now) {
 inline Path stagingLease(const Path& staging) {
     return staging / ".lease";
 }
+// Removes a staging folder whose lease the caller holds: everything but the lease folder while
+// the lease is held, then `release` ends the lease, then the rest goes. The lease's file is closed
+// before it is deleted: FUSE keeps a file deleted while open under a hidden name
+// (".fuse_hidden…") until it is closed, and that entry would keep its folder.
+void removeStagingFolder(const Path& staging, const std::function<void()>& release);
 
 } // namespace olvex

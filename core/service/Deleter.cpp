@@ -67,9 +67,10 @@ void Deleter::work() {
             Job job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
+            const bool staging = job.lease != nullptr;
             const bool deleted = run(job);
             lock.lock();
-            if (!deleted && !job.lease) {
+            if (!deleted && !staging) {
                 try {
                     m_failures.push_back(job.folder);
                 } catch (const std::bad_alloc&) {
@@ -92,13 +93,8 @@ bool Deleter::run(Job& job) {
             }
             return true;
         }
-        for (const auto& entry : FileSafety::list(job.folder)) {
-            // The lease goes last: housekeeping knows a staging folder by it.
-            if (job.folder / entry.name != stagingLease(job.folder)) {
-                FileSafety::remove(job.folder / entry.name);
-            }
-        }
-        FileSafety::remove(job.folder);
+        // The lease goes last: housekeeping knows a staging folder by it.
+        removeStagingFolder(job.folder, [&] { job.lease.reset(); });
         return true;
     } catch (...) {
         // Left for the sweep (manager folder) or housekeeping (staging folders) to remove.

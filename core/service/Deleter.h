@@ -9,6 +9,13 @@
 // The thread lives only while there is something to delete: it starts with the first job and
 // ends when the queue is empty. No thread outlives a burst, so a process forked while the
 // deleter is idle inherits nothing half-done.
+//
+// It holds no version folder's lease: the service hands a folder over only once the operation's
+// lease is released (ManagerService::leased), so a deletion never keeps another process's
+// operation waiting. What keeps others off a folder being deleted is its own lock (DeletionLock
+// for a set-aside folder, the preview's lease for a staging folder); what keeps the deletion
+// inside the folder is the file layer: the folder is opened from "/" without following any link
+// and removed by name in its opened parent, and everything below relative to its opened folder.
 
 #include <chrono>
 #include <condition_variable>
@@ -34,8 +41,8 @@ public:
     // are made writable first, as for any leftover.
     void removeLeftover(Path folder) noexcept;
     // Removes a staging folder while its lease is still held (housekeeping skips a leased
-    // staging folder), and releases the lease last. The lease folder goes after the rest of the
-    // folder, so that an interrupted deletion still leaves a folder housekeeping recognises.
+    // staging folder), and releases the lease just before the lease folder goes, last, so that
+    // an interrupted deletion still leaves a folder housekeeping recognises.
     void removeStaging(Path folder, std::unique_ptr<ClientLock> lease) noexcept;
 
     // Blocks until nothing is queued or being deleted.

@@ -125,7 +125,7 @@ TemporaryCleanup ManagerService::cleanupTemporaryFiles(Date olderThan) {
         // file (a link, a pipe) is removed itself, never followed.
         try {
             const std::int64_t size = FileSafety::regularFileBytes(staging);
-            FileSafety::remove(staging);
+            removeStagingFolder(staging, [&] { lease.reset(); });
             result.removedBytes += size;
             ++result.removedFolders;
         } catch (const std::exception& failure) {

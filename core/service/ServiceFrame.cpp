@@ -688,6 +688,29 @@ void ManagerService::rollBack(const GameClient& client, const Path& target, cons
     throw ManagerError("操作失败，已恢复操作前状态：" + cause);
 }
 
+namespace {
+// The files of the set-aside folders that another process is deleting now: that space is as good
+// as free. Measured after the free space, so that a file deleted in between is counted in
+// neither, never in both; a folder that cannot be measured counts as nothing.
+std::int64_t spaceBeingFreed(const GameClient& client) noexcept {
+    std::int64_t bytes = 0;
+    try {
+        const Path manager = ManagerService::managerFolder(client);
+        for (const auto& entry : FileSafety::list(manager)) {
+            const Path folder = manager / entry.name;
+            if (isLeftover(entry.name) && DeletionLock::isHeld(folder)) {
+                try {
+                    bytes += FileSafety::regularFileBytes(folder);
+                } catch (...) {
+                }
+            }
+        }
+    } catch (...) {
+    }
+    return bytes;
+}
+} // namespace
+
 std::int64_t ManagerService::requireSpace(const GameClient& client, std::int64_t bytes) {
     if (sys::access(client.url().c_str(), W_OK) != 0) {
         throw ManagerError("游戏目录不可写，请在系统设置中授予文件访问权限。");
@@ -704,6 +727,9 @@ std::int64_t ManagerService::requireSpace(const GameClient& client, std::int64_t
         }
     }
     std::int64_t available = m_capacity ? m_capacity(client.url()) : freeBytes(client.url());
+    if (available < bytes) {
+        available += spaceBeingFreed(client);
+    }
     if (available < bytes) {
         throw ManagerError("磁盘空间不足：至少需要 " + formatByteCount(bytes) + "，剩余 " + formatByteCount(available) +
                            "。请导出旧备份或释放空间后重试。");

@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 #include "base/Errors.h"
 #include "base/OperationControl.h"
 #include "fs/FileSafety.h"
+#include "packs/FileDigests.h"
 #include "support/TestSupport.h"
 
 using namespace olvex;
@@ -149,6 +151,46 @@ TEST(FileSafety, ADeletionRefusesAFolderSwappedForALinkAndLeavesWhatItPointsTo) 
     EXPECT_EQ(message, "拒绝链接或特殊文件：" + (dir / "tree/sub").native());
     EXPECT_EQ(snapshotTree(dir / "canvas"), canvas);
     EXPECT_TRUE(fs::is_symlink(dir / "tree/sub"));
+}
+
+// A folder above the root of a walk swapped for a link after the path was checked is refused
+// where the root is opened, by the kernel's no-link resolution or, where there is none, by the
+// walk from "/": nothing the link points to is read, copied or removed.
+TEST(FileSafety, AWalkRefusesALinkAboveItsRootWithOrWithoutTheKernelsResolution) {
+    for (const bool kernel : {true, false}) {
+        TempDir dir;
+        writeFile(dir / "store/tree/file", "x");
+        writeFile(dir / "canvas/tree/file", "keep");
+        const auto canvas = snapshotTree(dir / "canvas");
+        const std::vector<std::pair<std::string, std::function<void()>>> walks{
+            {"removal", [&] { FileSafety::removeLeftover(dir / "store/tree"); }},
+            {"removal of a file", [&] { FileSafety::remove(dir / "store/tree/file"); }},
+            {"copy", [&] { FileSafety::copyTree(dir / "store/tree", dir / "copy"); }},
+            {"size", [&] { FileSafety::byteSize(dir / "store/tree"); }},
+            {"digest", [&] { fileDigests(dir / "store/tree"); }},
+        };
+        sys::fault::withoutOpenNoLinks(!kernel);
+        for (const auto& [name, walk] : walks) {
+            SCOPED_TRACE(name + (kernel ? " (kernel)" : " (walk from /)"));
+            bool planted = false;
+            sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+                if (!planted && std::string_view(call.name) == "openat2") {
+                    fs::rename(dir / "store", dir / "moved");
+                    fs::create_directory_symlink(dir / "canvas", dir / "store");
+                    planted = true;
+                }
+                return 0;
+            }});
+            const std::string message = failure(walk);
+            sys::fault::disarm();
+            EXPECT_EQ(message, "拒绝链接或特殊文件：" + (dir / "store").native());
+            EXPECT_EQ(snapshotTree(dir / "canvas"), canvas);
+            EXPECT_FALSE(fs::exists(dir / "copy"));
+            fs::remove(dir / "store");
+            fs::rename(dir / "moved", dir / "store");
+        }
+    }
+    sys::fault::withoutOpenNoLinks(false);
 }
 
 // Two processes removing one leftover at once take entries away under each other: what the

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
 #include "base/Errors.h"
+#include "fs/ClientLock.h"
 #include "fs/Sys.h"
+#include "fs/VolumeFlush.h"
 #include "service/ManagerService.h"
 #include "service/SerialExecutor.h"
 #include "support/FaultHarness.h"
@@ -322,7 +325,9 @@ TEST(Transaction, KeepsTheSetAsideTargetUntilTheJournalsRemovalIsDurable) {
 }
 
 // The volume flush's descriptor is opened before the copy it covers writes anything: one
-// opened afterwards would not hear of a write-back failure that another sync collected.
+// opened afterwards would not hear of a write-back failure that another sync collected. On a
+// per-file volume (FUSE; forced here as well) there is no volume flush: each file written is
+// flushed before it is closed.
 TEST(Durability, TheVolumeFlushIsOpenedBeforeTheWritesItCovers) {
     Game game;
     writeFile(game.root() / "WTF/Config.wtf", "SET a \"1\"\n");
@@ -337,30 +342,48 @@ TEST(Durability, TheVolumeFlushIsOpenedBeforeTheWritesItCovers) {
              service.recover(game.client);
          }},
     };
-    for (const auto& [name, run] : cases) {
-        SCOPED_TRACE(name);
-        std::vector<std::string> calls; // "write" (also a kernel copy), "syncfs", or "open folder"
-        sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
-            const std::string what = call.name;
-            if (what == "write" || what == "copyFileRange") {
-                calls.push_back("write");
-            } else if (what == "syncfs") {
-                calls.push_back(what);
-            } else if (what == "open" && fs::is_directory(call.path)) {
-                calls.push_back("open folder");
+    for (const bool perFile : {false, true}) {
+        sys::fault::reportFuse(perFile);
+        const bool whole = FileSafety::wholeVolumeFlush(game.root());
+        for (const auto& [name, run] : cases) {
+            SCOPED_TRACE(name + (whole ? " (whole volume)" : " (per file)"));
+            std::vector<std::string> calls; // "write" (also a kernel copy), "syncfs", or "open folder"
+            std::set<int> unflushed;
+            int closedUnflushed = 0;
+            sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+                const std::string what = call.name;
+                if (what == "write" || what == "copyFileRange") {
+                    calls.push_back("write");
+                    unflushed.insert(call.fd);
+                } else if (what == "fsync") {
+                    unflushed.erase(call.fd);
+                } else if (what == "close") {
+                    closedUnflushed += static_cast<int>(unflushed.erase(call.fd));
+                } else if (what == "syncfs") {
+                    calls.push_back(what);
+                } else if (what == "open" && fs::is_directory(call.path)) {
+                    calls.push_back("open folder");
+                }
+                return 0;
+            }});
+            run();
+            sys::fault::disarm();
+            const auto flush = std::find(calls.begin(), calls.end(), "syncfs");
+            const auto written = std::find(calls.begin(), flush, "write");
+            ASSERT_NE(written, flush);
+            if (!whole) {
+                EXPECT_EQ(flush, calls.end());
+                EXPECT_EQ(closedUnflushed, 0) << "a file was closed before it was flushed";
+                continue;
             }
-            return 0;
-        }});
-        run();
-        sys::fault::disarm();
-        const auto flush = std::find(calls.begin(), calls.end(), "syncfs");
-        ASSERT_NE(flush, calls.end());
-        const auto opened = std::find(std::make_reverse_iterator(flush), calls.rend(), "open folder");
-        ASSERT_NE(opened, calls.rend());
-        const auto written = std::find(calls.begin(), flush, "write");
-        ASSERT_NE(written, flush);
-        EXPECT_LT(calls.rend() - opened, written - calls.begin() + 1) << "the flushed folder was opened after a write";
+            ASSERT_NE(flush, calls.end());
+            const auto opened = std::find(std::make_reverse_iterator(flush), calls.rend(), "open folder");
+            ASSERT_NE(opened, calls.rend());
+            EXPECT_LT(calls.rend() - opened, written - calls.begin() + 1)
+                << "the flushed folder was opened after a write";
+        }
     }
+    sys::fault::reportFuse(false);
 }
 #endif
 
@@ -675,3 +698,35 @@ TEST(Attention, AnOperationInAnotherProcessAndAFolderBeingDeletedAreNotLeftovers
     }
     EXPECT_EQ(game.service.attention(game.client).leftovers, std::vector<Path>{trash});
 }
+
+#ifdef OLVEX_FAULT_INJECTION
+// The space check counts the files of a set-aside folder that another process is deleting now as
+// free, also while that process takes parts of it away under the measurement; a folder that
+// nobody deletes is not counted.
+TEST(SpaceCheck, WhatAnotherProcessIsDeletingCountsAsFree) {
+    Game game;
+    game.free = 100 * 1000;
+    const Path trash = game.manager() / ("trash-" + Uuid::random().text());
+    writeFile(trash / "previous/a/file", std::string(600 * 1000, 'a'));
+    writeFile(trash / "previous/b/file", std::string(600 * 1000, 'b'));
+    const auto require = [&](std::int64_t bytes) { game.service.requireSpace(game.client, bytes * 1000); };
+    EXPECT_EQ(failure([&] { require(600); }),
+              "磁盘空间不足：至少需要 600 KB，剩余 100 KB。请导出旧备份或释放空间后重试。");
+
+    DeletionLock deleting(trash);
+    ASSERT_FALSE(deleting.heldElsewhere());
+    EXPECT_EQ(game.service.requireSpace(game.client, 1300 * 1000), 1300 * 1000);
+    bool taken = false;
+    sys::fault::arm({.inject = [&](const sys::fault::Call& call) {
+        const std::string name = call.path;
+        if (!taken && std::string_view(call.name) == "openat" && (name == "a" || name == "b")) {
+            fs::remove_all(trash / "previous" / name);
+            taken = true;
+        }
+        return 0;
+    }});
+    EXPECT_EQ(failure([&] { require(700); }), "");
+    sys::fault::disarm();
+    EXPECT_TRUE(taken);
+}
+#endif
