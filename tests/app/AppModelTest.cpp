@@ -416,6 +416,37 @@ TEST(AppModel, SettingsHealthAfterEachRefreshAndItsConfirmedRepair) {
     EXPECT_EQ(model.backups()->list()->rowCount(), 1); // the WTF backup taken first
 }
 
+// A check that takes longer than a moment shows how far it has come, and the result after.
+TEST(AppModel, SettingsHealthShowsDeterminateProgressWhenItTakesLonger) {
+    Harness h;
+    writeFile(h.game.wtf() / "Account/ACC/SavedVariables/Details.lua", "DetailsDB = {}\n");
+    AppModel& model = h.open();
+    SettingsHealth* health = model.backups()->health();
+    // The service's thread waits at its first read until the progress has shown.
+    std::atomic<bool> hold = true;
+    sys::fault::Plan plan;
+    plan.onCall = [&hold](long, const char* name) {
+        while (hold && std::string_view(name) == "read") {
+            QThread::msleep(1);
+        }
+    };
+    writeFile(h.game.wtf() / "Account/ACC/SavedVariables/Details.lua", "DetailsDB = { 1 }\n"); // not cached
+    sys::fault::arm(plan);
+    model.folders()->refresh();
+    const bool shown = QTest::qWaitFor([&] { return health->showsProgress(); }, 5000);
+    const double progress = health->progress();
+    const QString text = health->progressText();
+    hold = false;
+    const bool settled = h.settle();
+    sys::fault::disarm();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(progress, 0.0); // the total known, nothing read yet
+    EXPECT_EQ(text, "正在检查插件配置… 0%");
+    ASSERT_TRUE(settled);
+    EXPECT_FALSE(health->showsProgress());
+    EXPECT_EQ(health->summary(), "插件配置完好（1 个文件）");
+}
+
 // By add-on, the scope picker restores that add-on's settings at every level and leaves every
 // other file as it is.
 TEST(AppModel, ScopePickerByAddonRestoresOnlyThatAddonsSettings) {
