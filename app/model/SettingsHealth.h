@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
+#include <string>
 #include <vector>
 
 #include "base/OperationControl.h"
