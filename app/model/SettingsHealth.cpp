@@ -142,6 +142,7 @@ void SettingsHealth::setResult(std::optional<SavedVariablesHealth> report, QStri
     }
     m_rows.setRows(std::move(list));
     emit resultChanged();
+    emit progressChanged(); // showsChecking follows the summary too
 }
 
 std::vector<DamagedSavedVariables> SettingsHealth::repairable() const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
+#include <string>
 #include <vector>
 
 #include "base/OperationControl.h"
@@ -34,6 +35,9 @@ class SettingsHealth : public QObject {
     Q_PROPERTY(bool checking READ checking NOTIFY checkingChanged)
     // A check has run longer than a moment: the progress is worth showing.
     Q_PROPERTY(bool showsProgress READ showsProgress NOTIFY progressChanged)
+    // The check's line stands in for the summary: while the progress shows, or while the first
+    // result of this folder is awaited.
+    Q_PROPERTY(bool showsChecking READ showsChecking NOTIFY progressChanged)
     // Share of the bytes read, 0 to 1; -1 until the total is known.
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(QString progressText READ progressText NOTIFY progressChanged)
@@ -55,6 +59,7 @@ public:
 
     bool checking() const { return m_control != nullptr; }
     bool showsProgress() const { return m_showsProgress; }
+    bool showsChecking() const { return m_showsProgress || (checking() && m_summary.isEmpty()); }
     double progress() const { return m_progress; }
     QString progressText() const;
     QString summary() const { return m_summary; }

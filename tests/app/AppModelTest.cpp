@@ -417,6 +417,78 @@ TEST(AppModel, SettingsHealthAfterEachRefreshAndItsConfirmedRepair) {
     EXPECT_EQ(model.backups()->list()->rowCount(), 1); // the WTF backup taken first
 }
 
+// A check that takes longer than a moment shows how far it has come, and the result after.
+TEST(AppModel, SettingsHealthShowsDeterminateProgressWhenItTakesLonger) {
+    Harness h;
+    writeFile(h.game.wtf() / "Account/ACC/SavedVariables/Details.lua", "DetailsDB = {}\n");
+    AppModel& model = h.open();
+    SettingsHealth* health = model.backups()->health();
+    // The service's thread waits at its first read until the progress has shown.
+    std::atomic<bool> hold = true;
+    sys::fault::Plan plan;
+    plan.onCall = [&hold](long, const char* name) {
+        while (hold && std::string_view(name) == "read") {
+            QThread::msleep(1);
+        }
+    };
+    writeFile(h.game.wtf() / "Account/ACC/SavedVariables/Details.lua", "DetailsDB = { 1 }\n"); // not cached
+    sys::fault::arm(plan);
+    model.folders()->refresh();
+    const bool shown = QTest::qWaitFor([&] { return health->showsProgress(); }, 5000);
+    const double progress = health->progress();
+    const QString text = health->progressText();
+    hold = false;
+    const bool settled = h.settle();
+    sys::fault::disarm();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(progress, 0.0); // the total known, nothing read yet
+    EXPECT_EQ(text, "正在检查插件配置… 0%");
+    ASSERT_TRUE(settled);
+    EXPECT_FALSE(health->showsProgress());
+    EXPECT_EQ(health->summary(), "插件配置完好（1 个文件）");
+}
+
+// Old files an installation replaced and could not delete are named under the status line until
+// the next operation starts.
+TEST(AppModel, OldFilesThatCouldNotBeDeletedAreToldUntilTheNextOperation) {
+    Harness h;
+    writeFile(h.game.addons() / "Alpha/old.lua", "old");
+    AppModel& model = h.open();
+    sys::fault::Plan plan;
+    plan.inject = [](const sys::fault::Call& call) {
+        return std::string_view(call.name) == "unlinkat" && std::string_view(call.path) == "old.lua" ? EPERM : 0;
+    };
+    sys::fault::arm(plan);
+    model.folders()->setGameClosed(true);
+    model.packs()->chooseZIP(toQString(h.game.pack("pack.zip", {"Alpha"})));
+    ASSERT_TRUE(h.settle());
+    model.packs()->install();
+    ASSERT_TRUE(h.settle());
+    // The deletion runs in the background; a later refresh hears of its failure.
+    const bool told = QTest::qWaitFor(
+        [&] {
+            if (!model.folders()->hasOldFiles() && !model.folders()->refreshing()) {
+                model.folders()->refresh();
+            }
+            return model.folders()->hasOldFiles();
+        },
+        5000);
+    sys::fault::disarm();
+    ASSERT_TRUE(told);
+    std::vector<Path> trash;
+    for (const auto& entry : fs::directory_iterator(h.game.root() / ".olvex-manager")) {
+        if (entry.path().filename().native().starts_with("trash-")) {
+            trash.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(trash.size(), 1u);
+    EXPECT_EQ(model.folders()->oldFilesText(),
+              "被替换的旧文件未能全部删除，仍占用磁盘空间（之后的操作会再试）：\n" + toQString(trash.front()));
+    model.backups()->backup();
+    EXPECT_FALSE(model.folders()->hasOldFiles());
+    ASSERT_TRUE(h.settle());
+}
+
 // By add-on, the scope picker restores that add-on's settings at every level and leaves every
 // other file as it is.
 TEST(AppModel, ScopePickerByAddonRestoresOnlyThatAddonsSettings) {

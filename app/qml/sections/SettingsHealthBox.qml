@@ -33,7 +33,7 @@ Column {
                 id: summaryIcon
 
                 name: box.health.healthy ? "security-high" : "dialog-warning"
-                visible: box.health.summary !== "" && !box.health.showsProgress
+                visible: !box.health.showsChecking && box.health.summary !== ""
                 size: 18
                 color: box.health.healthy ? Theme.secondaryText : Theme.accent
                 anchors.verticalCenter: parent.verticalCenter
@@ -42,7 +42,7 @@ Column {
                 Accessible.role: Accessible.StaticText
                 Accessible.name: text
                 objectName: "healthSummary"
-                visible: !box.health.showsProgress && text !== ""
+                visible: !box.health.showsChecking
                 width: summaryRow.width - summaryIcon.width - summaryRow.spacing
                 text: box.health.summary
                 textFormat: Text.PlainText
@@ -56,7 +56,7 @@ Column {
                 Accessible.role: Accessible.StaticText
                 Accessible.name: text
                 objectName: "healthProgressText"
-                visible: box.health.showsProgress
+                visible: box.health.showsChecking
                 text: box.health.progressText
                 font.pixelSize: Theme.body
                 color: Theme.secondaryText
