@@ -9,9 +9,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-#ifdef __linux__
+#if __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
 #include <sys/syscall.h>
+#define OLVEX_HAS_OPENAT2 1
 #endif
 
 #ifdef OLVEX_FAULT_INJECTION
@@ -151,7 +152,7 @@ int openat(int dirfd, const char* path, int flags, mode_t mode) {
 
 int openNoLinks(const char* path, int flags) {
     OLVEX_SEAM("openat2", path, (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0, -1, .flags = flags);
-#ifdef __linux__
+#ifdef OLVEX_HAS_OPENAT2
 #ifdef OLVEX_FAULT_INJECTION
     if (fault::g_noOpenNoLinks) {
         errno = ENOSYS;
