@@ -31,6 +31,7 @@
 #include "fs/FileSafety.h"
 #include "fs/Sys.h"
 #include "packs/Staging.h"
+#include "service/BackupDigests.h"
 #include "service/ManagerService.h"
 #include "service/Prepared.h"
 
@@ -532,9 +533,11 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     bool listed = false;
     try {
         FileSafety::VolumeFlush volume(staging);
-        FileSafety::copyTree(source, staging / "payload", m_control, FileSafety::Flush::deferred);
-        // A backup is listed once its record exists, so its payload must be durable first.
+        const std::string digests = snapshotPayload(kind, client, source, staging / "payload");
+        // A backup is listed once its record exists, so its payload must be durable first, and
+        // its digest list with it: a listed backup always has the list it was made with.
         volume.flush();
+        FileSafety::writeFileAtomically(staging / kDigestListName, digests);
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));
         FileSafety::move(staging, folder);
         listed = true;
