@@ -149,6 +149,22 @@ void snapshotTools(benchmark::State& state) {
     });
 }
 
+// The least a backup that hard-links every file can cost: `cp -al` of an earlier copy (a new
+// folder tree, one link per file) and one `sync`, beside snapshot_again/ours/0.
+void snapshotLinkTool(benchmark::State& state) {
+    olvex::bench::measureTool(state, [&] {
+        state.PauseTiming();
+        fs::path folder = prepareGame();
+        olvex::bench::runTool({"cp", "-r", (folder / "_retail_/WTF").native(), (folder / "earlier").native()});
+        ::sync();
+        state.ResumeTiming();
+        const long peak =
+            olvex::bench::runTool({"cp", "-al", (folder / "earlier").native(), (folder / "backup").native()});
+        ::sync();
+        return peak;
+    });
+}
+
 BENCHMARK(snapshotOurs)->Name("snapshot/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(snapshotAgain)
     ->Name("snapshot_again/ours")
@@ -158,6 +174,7 @@ BENCHMARK(snapshotAgain)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 BENCHMARK(snapshotDisk)->Name("snapshot_disk/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(snapshotLinkTool)->Name("snapshot_link/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(snapshotTools)->Name("snapshot/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

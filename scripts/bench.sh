@@ -35,6 +35,7 @@ rows=(
   "growth_80k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 80,000 个文件的插件目录"
   "snapshot|cp -r + sync|WTF 备份：约 20,000 个文件的 WTF 目录（backupWTF）"
   "snapshot_again_0|cp -r + sync|第二次 WTF 备份：约 20,000 个文件均未改动（与上一份共用）"
+  "snapshot_link|cp -al + sync|第二次 WTF 备份（均未改动）对比只建硬链接的下限（cp -al 上一份 + sync）"
   "snapshot_again_1|cp -r + sync|第二次 WTF 备份：约 20,000 个文件中 1% 改动"
   "snapshot_disk|cp -r + sync|五次 WTF 备份（每次之间 1% 改动）的总耗时，对比一次复制"
   "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
@@ -161,6 +162,13 @@ snapshot_run() { # <our benchmark> <side> <folder>
     --benchmark_format=json 2>/dev/null
 }
 run_snapshot_again_0() { snapshot_run snapshot_again/ours/0 "$@"; }
+prepare_snapshot_link() { prepare_snapshot; }
+run_snapshot_link() { # our second backup of the unchanged folder beside cp -al
+  local filter=snapshot_again/ours/0
+  [ "$1" = base ] && filter=snapshot_link/tools
+  "$build/bench/bench_snapshot" --wtf="$data/snapshot-wtf" --into="$2" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
 run_snapshot_again_1() { snapshot_run snapshot_again/ours/1 "$@"; }
 run_snapshot_disk() { snapshot_run snapshot_disk/ours "$@"; }
 # The listings only read: every run reads the same prepared folders.

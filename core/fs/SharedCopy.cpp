@@ -348,6 +348,22 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
     return walk.take();
 }
 
+void writeNewFile(const Path& file, const std::string& data) {
+    const std::string path = detail::absoluteText(file);
+    checkPath(path);
+    sys::Fd out(sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    if (!out.valid()) {
+        throw SystemError(SystemOperation::create, path, errno);
+    }
+    if (sys::writeAll(out.get(), data.data(), data.size()) != 0) {
+        throw SystemError(SystemOperation::write, path, errno);
+    }
+    if (detail::folderFlush() != detail::FolderFlush::none && sys::fsync(out.get()) != 0) {
+        throw SystemError(SystemOperation::flush, path, errno);
+    }
+    detail::folderChanged(Path(path).parent_path().native(), true);
+}
+
 bool unchangedSince(const Path& folder, const StoredEntries& entries) {
     const std::string path = detail::absoluteText(folder);
     checkPath(path);

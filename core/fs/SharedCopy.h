@@ -57,6 +57,12 @@ struct LinkSource {
 StoredEntries copySharing(const Path& source, const Path& destination, const std::optional<LinkSource>& earlier,
                           const OperationControl* control);
 
+// Writes a new file (never replacing one) that belongs with a copy made under the operation's
+// flush, durable with it as copySharing's files are: no flush of its own where the volume is
+// flushed whole, flushed now with its folder noted per file, flushed with its folder entry at
+// once outside an operation's flush.
+void writeNewFile(const Path& file, const std::string& data);
+
 // True when the entries below `folder` are exactly `entries`, each file with its recorded
 // length and stored time (the files being read-only, so also its recorded digest). Examines
 // every entry as checkTree does.

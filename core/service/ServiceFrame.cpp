@@ -29,6 +29,7 @@
 #include "base/Errors.h"
 #include "base/Json.h"
 #include "fs/FileSafety.h"
+#include "fs/SharedCopy.h"
 #include "fs/Sys.h"
 #include "packs/Staging.h"
 #include "service/BackupDigests.h"
@@ -533,11 +534,11 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     bool listed = false;
     try {
         FileSafety::VolumeFlush volume(staging);
-        const std::string digests = snapshotPayload(kind, client, source, staging / "payload");
-        // A backup is listed once its record exists, so its payload must be durable first, and
-        // its digest list with it: a listed backup always has the list it was made with.
+        // The digest list is written with the payload and made durable by the same flush: a
+        // listed backup always has the list it was made with.
+        FileSafety::writeNewFile(staging / kDigestListName, snapshotPayload(kind, client, source, staging / "payload"));
+        // A backup is listed once its record exists, so its payload must be durable first.
         volume.flush();
-        FileSafety::writeFileAtomically(staging / kDigestListName, digests);
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));
         FileSafety::move(staging, folder);
         listed = true;

@@ -6,9 +6,9 @@
 // digests are those the backup recorded when it was made, when every file of its read-only
 // payload still has its recorded length and time after the copy; otherwise (a backup of an
 // earlier version, or one changed since) they are taken from the staged copy. Either way the
-// manifest describes the bytes that left the manager folder. An import copies the package into the transaction's work
-// folder and checks every digest on that copy: the bytes compared are the bytes that will become WTF, whatever happens
-// to the package meanwhile.
+// manifest describes the bytes that left the manager folder. An import copies the package into
+// the transaction's work folder and checks every digest on that copy: the bytes compared are the
+// bytes that will become WTF, whatever happens to the package meanwhile.
 
 #include <cerrno>
 
