@@ -3,13 +3,25 @@
 //
 //   bench_snapshot --wtf=wtf-template/ --into=runs/ --benchmark_filter=snapshot/ours
 //
+// snapshot_again/ours/P measures the second backup, P percent of the files changed since the
+// first (it shares the rest with it). snapshot_disk/ours makes five backups, 1% of the files
+// changed before each after the first, and reports as "disk_ratio" what the store takes on
+// disk (as du counts it: allocated blocks, each file once) over what the WTF folder takes.
+//
 // Every iteration prepares a fresh version folder holding a copy of the template WTF folder,
 // flushes it, and then measures only the backup.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <set>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "service/ManagerService.h"
@@ -48,6 +60,83 @@ void snapshotOurs(benchmark::State& state) {
     olvex::bench::reportOwnPeak(state);
 }
 
+// Appends a line to every (100 / percent)-th file, starting at the `round`-th, then flushes:
+// the files a player's sessions change between two backups.
+void changeFiles(const fs::path& wtf, int percent, int round) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(wtf)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    if (percent > 0) {
+        const size_t stride = static_cast<size_t>(100 / percent);
+        for (size_t i = static_cast<size_t>(round) % stride; i < files.size(); i += stride) {
+            std::ofstream(files[i], std::ios::app) << "-- changed in round " << round << "\n";
+        }
+    }
+    ::sync();
+}
+
+// Bytes allocated below a folder, each file counted once however many names it has (as du).
+std::int64_t diskUse(const fs::path& folder) {
+    std::set<std::pair<dev_t, ino_t>> seen;
+    std::int64_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        struct ::stat st {};
+        if (::lstat(entry.path().c_str(), &st) == 0 && seen.insert({st.st_dev, st.st_ino}).second) {
+            bytes += static_cast<std::int64_t>(st.st_blocks) * 512;
+        }
+    }
+    return bytes;
+}
+
+void snapshotAgain(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::path folder = prepareGame();
+        olvex::ManagerService service({}, {}, folder);
+        olvex::GameClient client(folder / "_retail_");
+        service.backupWTF(client);
+        changeFiles(folder / "_retail_/WTF", static_cast<int>(state.range(0)), 1);
+        state.ResumeTiming();
+        try {
+            service.backupWTF(client);
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+            break;
+        }
+    }
+    olvex::bench::reportOwnPeak(state);
+}
+
+void snapshotDisk(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::path folder = prepareGame();
+        olvex::ManagerService service({}, {}, folder);
+        olvex::GameClient client(folder / "_retail_");
+        state.ResumeTiming();
+        try {
+            for (int round = 0; round < 5; ++round) {
+                if (round > 0) {
+                    state.PauseTiming();
+                    changeFiles(folder / "_retail_/WTF", 1, round);
+                    state.ResumeTiming();
+                }
+                service.backupWTF(client);
+            }
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+            break;
+        }
+        state.counters["disk_ratio"] = static_cast<double>(diskUse(folder / "_retail_/.olvex-manager/backups")) /
+                                       static_cast<double>(diskUse(folder / "_retail_/WTF"));
+    }
+    olvex::bench::reportOwnPeak(state);
+}
+
 void snapshotTools(benchmark::State& state) {
     olvex::bench::measureTool(state, [&] {
         state.PauseTiming();
@@ -60,7 +149,32 @@ void snapshotTools(benchmark::State& state) {
     });
 }
 
+// The least a backup that hard-links every file can cost: `cp -al` of an earlier copy (a new
+// folder tree, one link per file) and one `sync`, beside snapshot_again/ours/0.
+void snapshotLinkTool(benchmark::State& state) {
+    olvex::bench::measureTool(state, [&] {
+        state.PauseTiming();
+        fs::path folder = prepareGame();
+        olvex::bench::runTool({"cp", "-r", (folder / "_retail_/WTF").native(), (folder / "earlier").native()});
+        ::sync();
+        state.ResumeTiming();
+        const long peak =
+            olvex::bench::runTool({"cp", "-al", (folder / "earlier").native(), (folder / "backup").native()});
+        ::sync();
+        return peak;
+    });
+}
+
 BENCHMARK(snapshotOurs)->Name("snapshot/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(snapshotAgain)
+    ->Name("snapshot_again/ours")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(snapshotDisk)->Name("snapshot_disk/ours")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(snapshotLinkTool)->Name("snapshot_link/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(snapshotTools)->Name("snapshot/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

@@ -23,15 +23,36 @@ std::set<std::string> backupIds(const std::vector<LocalBackup>& backups) {
     return ids;
 }
 
+// Each backup with its whole size and what removing it would free (backups share the files
+// that did not change between them), then what the listed backups take together.
 int backups(const Context& context) {
-    return printList(
-        context, listedFor(context, &ManagerService::backupDetails),
-        [](const BackupDetails& details) {
-            const LocalBackup& backup = details.backup;
-            std::cout << backup.id.text() << "  " << localDate(backup.date) << "  " << title(backup.kind) << "  "
-                      << formatByteCount(details.bytes) << "  " << shown(backup.reason) << '\n';
-        },
-        " 份备份。");
+    const GameClient client = clientArgument(context, 0);
+    const auto [list, usage] = context.session.read(
+        [client](ManagerService& s) { return std::pair(s.backupDetails(client), s.backupUsage(client)); });
+    auto freed = [&usage = usage](const BackupDetails& details) {
+        auto it = usage.freedBytes.find(details.backup.id);
+        return it == usage.freedBytes.end() ? std::int64_t{0} : it->second;
+    };
+    if (context.invocation.json) {
+        Json array = Json::array();
+        for (const auto& details : list) {
+            Json item = jsonOf(details);
+            item["freedBytes"] = freed(details);
+            item["storeBytes"] = usage.occupiedBytes;
+            array.push_back(std::move(item));
+        }
+        printJson(array);
+        return 0;
+    }
+    for (const auto& details : list) {
+        const LocalBackup& backup = details.backup;
+        std::cout << backup.id.text() << "  " << localDate(backup.date) << "  " << title(backup.kind) << "  "
+                  << formatByteCount(details.bytes) << "（删除可释放 " << formatByteCount(freed(details)) << "）  "
+                  << shown(backup.reason) << '\n';
+    }
+    std::cout << "共 " << list.size() << " 份备份，实际占用 " << formatByteCount(usage.occupiedBytes)
+              << "（未改动的文件由各备份共用）。\n";
+    return 0;
 }
 
 int backupWTF(const Context& context) {
@@ -147,7 +168,7 @@ int recoverRecycled(const Context& context) {
 
 std::vector<CommandSpec> backupCommands() {
     return {
-        {"backups", {{"目录"}}, {}, "列出备份及其大小", backups},
+        {"backups", {{"目录"}}, {}, "列出备份及其大小、删除各份可释放的空间与实际占用", backups},
         {"backup-wtf", {{"目录"}}, {}, "立即备份 WTF 配置", backupWTF},
         {"scopes", {{"目录"}, {"备份"}}, {}, "列出 WTF 备份中可单独恢复的账号、服务器和角色", scopes},
         {"restore",

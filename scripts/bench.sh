@@ -14,7 +14,8 @@
 # and run_<row> <side> <folder> (runs one measured run of side "ours" or "base" writing below
 # <folder>, printing the JSON of a Google Benchmark binary), then list the row in `rows` with
 # the label of its baseline and a description. A benchmark that also reports "freed_s" (the
-# time until the space of what it replaced is given back) gets a second line for that figure.
+# time until the space of what it replaced is given back) gets a second line for that figure, and
+# one that reports "disk_ratio" (disk use over one copy's) a line for that.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +34,10 @@ rows=(
   "growth_20k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 20,000 个文件的插件目录"
   "growth_80k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 80,000 个文件的插件目录"
   "snapshot|cp -r + sync|WTF 备份：约 20,000 个文件的 WTF 目录（backupWTF）"
+  "snapshot_again_0|cp -r + sync|第二次 WTF 备份：约 20,000 个文件均未改动（与上一份共用）"
+  "snapshot_link|cp -al + sync|第二次 WTF 备份（均未改动）对比只建硬链接的下限（cp -al 上一份 + sync）"
+  "snapshot_again_1|cp -r + sync|第二次 WTF 备份：约 20,000 个文件中 1% 改动"
+  "snapshot_disk|cp -r + sync|五次 WTF 备份（每次之间 1% 改动）的总耗时，对比一次复制"
   "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
   "backup_details|du -sb|备份列表与大小：100 份未记录大小的备份，每次调用"
   "scan|find|默认扫描：含 100,000 个文件夹的主目录（Lutris、Steam、Bottles 前缀与文档）"
@@ -147,6 +152,25 @@ run_snapshot() {
   "$build/bench/bench_snapshot" --wtf="$data/snapshot-wtf" --into="$2" --benchmark_filter="^$filter(/|\$)" \
     --benchmark_format=json 2>/dev/null
 }
+prepare_snapshot_again_0() { prepare_snapshot; }
+prepare_snapshot_again_1() { prepare_snapshot; }
+prepare_snapshot_disk() { prepare_snapshot; }
+snapshot_run() { # <our benchmark> <side> <folder>
+  local filter=$1
+  [ "$2" = base ] && filter=snapshot/tools
+  "$build/bench/bench_snapshot" --wtf="$data/snapshot-wtf" --into="$3" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
+run_snapshot_again_0() { snapshot_run snapshot_again/ours/0 "$@"; }
+prepare_snapshot_link() { prepare_snapshot; }
+run_snapshot_link() { # our second backup of the unchanged folder beside cp -al
+  local filter=snapshot_again/ours/0
+  [ "$1" = base ] && filter=snapshot_link/tools
+  "$build/bench/bench_snapshot" --wtf="$data/snapshot-wtf" --into="$2" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
+run_snapshot_again_1() { snapshot_run snapshot_again/ours/1 "$@"; }
+run_snapshot_disk() { snapshot_run snapshot_disk/ours "$@"; }
 # The listings only read: every run reads the same prepared folders.
 prepare_inventory() { "$build/bench/bench_inventory" --data="$data/listings" --prepare=1; }
 prepare_backup_details() { prepare_inventory; }
@@ -243,6 +267,8 @@ for spec in "${rows[@]}"; do
       # The install reports, besides its time until it finishes, the time until its background
       # deletion has given back the space of what it replaced.
       grep -m1 -o '"freed_s": [0-9.e+-]*' <<<"$json" | awk '{print $2}' >>"$out/$row.freed" || true
+      # Backups that share files report what the store takes on disk over one copy (du).
+      grep -m1 -o '"disk_ratio": [0-9.e+-]*' <<<"$json" | awk '{print $2}' >>"$out/$row.disk" || true
     done
     echo "$row: run $i/$runs" >&2
   done
@@ -257,6 +283,10 @@ for spec in "${rows[@]}"; do
     freed_time=$(median <"$out/$row.freed")
     table+=("$(awk -v l="$label" -v b="$baseline" -v ft="$freed_time" -v bt="$base_time" -v n="$runs" 'BEGIN {
       printf "| %s：至空间全部释放（被替换目录与暂存目录在后台删除完毕） | %d | %.3f | %s %.3f | %.2f | | |", l, n, ft, b, bt, ft / bt }')")
+  fi
+  if [ -s "$out/$row.disk" ]; then
+    table+=("$(awk -v l="$label" -v r="$(median <"$out/$row.disk")" -v n="$runs" 'BEGIN {
+      printf "| %s：磁盘占用（du，五份备份 / 一份 WTF） | %d | | | %.2f | | |", l, n, r }')")
   fi
 done
 

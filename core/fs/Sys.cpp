@@ -240,6 +240,16 @@ int fchmodat(int dirfd, const char* path, mode_t mode, int flags) {
     return ::fchmodat(dirfd, path, mode, flags);
 }
 
+int fchmod(int fd, mode_t mode) {
+    OLVEX_SEAM("fchmod", "", true, -1, .fd = fd);
+    return ::fchmod(fd, mode);
+}
+
+int linkat(int oldFolder, const char* oldName, int newFolder, const char* newName, int flags) {
+    OLVEX_SEAM("linkat", oldName, true, -1, .fd = newFolder, .to = newName, .flags = flags, .from = oldFolder);
+    return ::linkat(oldFolder, oldName, newFolder, newName, flags);
+}
+
 // A descriptor is released whatever close reports (as Linux does even on EIO), so callers
 // never retry it.
 int close(int fd) {

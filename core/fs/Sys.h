@@ -39,6 +39,12 @@ int statfs(const char* path, struct ::statfs* out);
 // With AT_SYMLINK_NOFOLLOW a link is never followed: it fails instead (glibc emulates the flag
 // through /proc, macOS has it natively).
 int fchmodat(int dirfd, const char* path, mode_t mode, int flags);
+// The mode of an opened file (a backup's payload files are made read-only this way).
+int fchmod(int fd, mode_t mode);
+// A second name `newName` in folder `newFolder` for the file `oldName` of `oldFolder`, never
+// following a link at the old name (flags 0). Volumes without hard links refuse with EPERM,
+// EXDEV, ENOTSUP or (for one file at its limit) EMLINK.
+int linkat(int oldFolder, const char* oldName, int newFolder, const char* newName, int flags);
 int close(int fd);
 // Releases a flock lease; the lease ends with the descriptor in any case.
 int unlock(int fd);
@@ -144,7 +150,8 @@ struct Call {
     int flags = 0;
     const void* data = nullptr;
     size_t size = 0;
-    // The descriptor a kernel copy reads from (its bytes are those at its current offset).
+    // The descriptor a kernel copy reads from (its bytes are those at its current offset), or
+    // the folder of a hard link's existing name (`path`; the new name is `to` in `fd`).
     int from = -1;
 };
 

@@ -4,9 +4,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <openssl/evp.h>
 
 #include "base/Errors.h"
+#include "base/Sha256.h"
 #include "fs/FileSafety.h"
 #include "fs/Sys.h"
 
@@ -15,51 +15,10 @@ namespace olvex {
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
-constexpr long kEntryLimit = 50'000;
-constexpr std::int64_t kByteLimit = 2'147'483'648;
 
 constexpr const char* kNotDirectory = "迁移包缺少 payload 目录。";
 constexpr const char* kTooManyEntries = "迁移包超过 50000 个条目限制。";
 constexpr const char* kTooLarge = "迁移包超过 2 GiB 限制。";
-
-// One SHA-256 context reused for every file of a walk; EVP picks the CPU's SHA instructions
-// where the processor has them.
-class Sha256 {
-public:
-    Sha256() : m_context(EVP_MD_CTX_new()) {
-        if (!m_context) {
-            throw std::bad_alloc();
-        }
-    }
-    ~Sha256() { EVP_MD_CTX_free(m_context); }
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-
-    void begin() { require(EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr)); }
-    void update(const unsigned char* data, size_t length) { require(EVP_DigestUpdate(m_context, data, length)); }
-    // The digest as 64 lower-case hexadecimal digits.
-    std::string hex() {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        require(EVP_DigestFinal_ex(m_context, digest, &length));
-        static constexpr char digits[] = "0123456789abcdef";
-        std::string text(2 * length, '0');
-        for (unsigned int i = 0; i < length; ++i) {
-            text[2 * i] = digits[digest[i] >> 4];
-            text[2 * i + 1] = digits[digest[i] & 0x0f];
-        }
-        return text;
-    }
-
-private:
-    static void require(int result) {
-        if (result != 1) {
-            // Only an allocation failure inside libcrypto makes the EVP calls fail.
-            throw std::bad_alloc();
-        }
-    }
-    EVP_MD_CTX* m_context;
-};
 
 class DigestWalk {
 public:
@@ -68,7 +27,7 @@ public:
     void walk(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
         for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
             checkCancellation();
-            if (++m_entries > kEntryLimit) {
+            if (++m_entries > kDigestEntryLimit) {
                 throw ManagerError(kTooManyEntries);
             }
             std::string relative = prefix + entry.name;
@@ -111,7 +70,7 @@ private:
             }
             checkCancellation();
             m_bytes += n;
-            if (m_bytes > kByteLimit) {
+            if (m_bytes > kDigestByteLimit) {
                 throw ManagerError(kTooLarge);
             }
             m_sha.update(m_buffer.get(), static_cast<size_t>(n));

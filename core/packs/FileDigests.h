@@ -3,6 +3,8 @@
 // The file digest walk shared by the pack registry, retired add-ons and configuration
 // transfer.
 
+#include <cstdint>
+
 #include "base/OperationControl.h"
 #include "packs/PackRecords.h"
 
@@ -12,6 +14,8 @@ namespace olvex {
 // ("directory" for folders, whose keys end in "/"). Links and special files are refused; more
 // than 50,000 entries or 2 GiB of content fail. `control`, when given, is checked for a cancel
 // and advanced by the bytes read.
+inline constexpr long kDigestEntryLimit = 50'000;
+inline constexpr std::int64_t kDigestByteLimit = 2'147'483'648;
 DigestMap fileDigests(const Path& folder, const OperationControl* control = nullptr);
 
 } // namespace olvex

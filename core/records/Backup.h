@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -53,6 +54,17 @@ struct BackupDetails {
 
     const Uuid& id() const { return backup.id; }
     friend bool operator==(const BackupDetails&, const BackupDetails&) = default;
+};
+
+// What the backups of a version folder take on disk, where they share unchanged files: the
+// listed backups together (each shared file once), and for each backup what removing it alone
+// would free (its files that no other name, listed, recycled or elsewhere, keeps). A backup's
+// own size (byteCount, BackupDetails::bytes) stays its whole content.
+struct BackupUsage {
+    std::int64_t occupiedBytes = 0;
+    std::map<Uuid, std::int64_t> freedBytes;
+
+    friend bool operator==(const BackupUsage&, const BackupUsage&) = default;
 };
 
 } // namespace olvex

@@ -11,12 +11,15 @@
 #include <cerrno>
 #include <exception>
 #include <fcntl.h>
+#include <map>
 #include <set>
 
 #include "base/Errors.h"
 #include "base/Json.h"
 #include "fs/FileSafety.h"
+#include "fs/SharedCopy.h"
 #include "fs/Sys.h"
+#include "service/BackupDigests.h"
 #include "service/ManagerService.h"
 
 namespace olvex {
@@ -228,6 +231,55 @@ std::vector<BackupDetails> ManagerService::backupDetails(const GameClient& clien
         details.push_back({std::move(stored.record), bytes});
     }
     return details;
+}
+
+BackupUsage ManagerService::backupUsage(const GameClient& client) {
+    struct Names {
+        std::int64_t size = 0;
+        std::uint64_t links = 0;
+        std::map<Uuid, std::uint64_t> inBackup;
+    };
+    std::map<std::pair<std::uint64_t, std::uint64_t>, Names> files;
+    BackupUsage usage;
+    for (const auto& stored : listStored(client)) {
+        usage.freedBytes[stored.record.id] = 0;
+        for (const auto& inode : FileSafety::inodesBelow(stored.folder / "payload")) {
+            Names& file = files[{inode.device, inode.inode}];
+            file.size = inode.size;
+            file.links = inode.links;
+            ++file.inBackup[stored.record.id];
+        }
+    }
+    for (const auto& [key, file] : files) {
+        usage.occupiedBytes += file.size;
+        // Freed only when every name of the file is in that one backup: a name anywhere else (a
+        // listed or recycled backup) keeps it.
+        if (file.inBackup.size() == 1 && file.inBackup.begin()->second == file.links) {
+            usage.freedBytes[file.inBackup.begin()->first] += file.size;
+        }
+    }
+    return usage;
+}
+
+std::string ManagerService::snapshotPayload(BackupKind kind, const GameClient& client, const Path& source,
+                                            const Path& payload) {
+    // Only the newest backup of the kind is shared with, and only when it has its digest list.
+    std::optional<FileSafety::StoredEntries> recorded;
+    std::optional<FileSafety::LinkSource> earlier;
+    try {
+        for (const auto& stored : listStored(client)) {
+            if (stored.record.kind == kind) {
+                recorded = readDigestList(stored.folder);
+                if (recorded) {
+                    earlier = FileSafety::LinkSource{stored.folder / "payload", &*recorded};
+                }
+                break;
+            }
+        }
+    } catch (const std::exception&) {
+        // A store that cannot be listed has nothing to share: the backup is copied whole.
+    }
+    return encodeDigestList(FileSafety::copySharing(source, payload, earlier, m_control));
 }
 
 std::vector<DamagedBackup> ManagerService::damagedBackups(const GameClient& client) {

@@ -104,6 +104,10 @@ public:
     // --- Backup store -----------------------------------------------------------------
     std::vector<LocalBackup> backups(const GameClient& client);
     std::vector<BackupDetails> backupDetails(const GameClient& client);
+    // What the listed backups take on disk together and what removing each would free (backups
+    // share the files that did not change between them). Examines every file of every backup:
+    // slower than backupDetails, which reads the recorded sizes. Takes no lease.
+    BackupUsage backupUsage(const GameClient& client);
     // Folders in the store with a payload whose record cannot be used: never listed, never
     // touched, named so that the player can decide.
     std::vector<DamagedBackup> damagedBackups(const GameClient& client);
@@ -188,6 +192,9 @@ public:
     }
     void transaction(BackupKind kind, const GameClient& client, const std::string& reason, const Build& build);
     LocalBackup snapshot(BackupKind kind, const GameClient& client, const std::string& reason);
+    // Fills a snapshot's payload folder from `source`, sharing the files unchanged since the newest
+    // backup of the kind with it, and returns the payload's digest list (BackupDigests.h).
+    std::string snapshotPayload(BackupKind kind, const GameClient& client, const Path& source, const Path& payload);
     std::int64_t requireSpace(const GameClient& client, std::int64_t bytes);
     // True when a journal existed and its change was rolled back.
     bool recoverUnlocked(const GameClient& client);

@@ -29,8 +29,10 @@
 #include "base/Errors.h"
 #include "base/Json.h"
 #include "fs/FileSafety.h"
+#include "fs/SharedCopy.h"
 #include "fs/Sys.h"
 #include "packs/Staging.h"
+#include "service/BackupDigests.h"
 #include "service/ManagerService.h"
 #include "service/Prepared.h"
 
@@ -532,7 +534,9 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     bool listed = false;
     try {
         FileSafety::VolumeFlush volume(staging);
-        FileSafety::copyTree(source, staging / "payload", m_control, FileSafety::Flush::deferred);
+        // The digest list is written with the payload and made durable by the same flush: a
+        // listed backup always has the list it was made with.
+        FileSafety::writeNewFile(staging / kDigestListName, snapshotPayload(kind, client, source, staging / "payload"));
         // A backup is listed once its record exists, so its payload must be durable first.
         volume.flush();
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));

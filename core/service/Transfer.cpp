@@ -2,11 +2,13 @@
 // an exported WTF backup into a version folder.
 //
 // An export is built in a hidden staging folder beside the destination and appears there
-// only through the final rename, so a failed or cancelled export leaves nothing behind; its
-// digests are taken from the staged copy, so the manifest describes exactly the bytes that
-// left the manager folder. An import copies the package into the transaction's work folder
-// and checks every digest on that copy: the bytes compared are the bytes that will become
-// WTF, whatever happens to the package meanwhile.
+// only through the final rename, so a failed or cancelled export leaves nothing behind. Its
+// digests are those the backup recorded when it was made, when every file of its read-only
+// payload still has its recorded length and time after the copy; otherwise (a backup of an
+// earlier version, or one changed since) they are taken from the staged copy. Either way the
+// manifest describes the bytes that left the manager folder. An import copies the package into
+// the transaction's work folder and checks every digest on that copy: the bytes compared are the
+// bytes that will become WTF, whatever happens to the package meanwhile.
 
 #include <cerrno>
 
@@ -14,7 +16,9 @@
 #include "base/Json.h"
 #include "base/OperationControl.h"
 #include "fs/FileSafety.h"
+#include "fs/SharedCopy.h"
 #include "packs/FileDigests.h"
+#include "service/BackupDigests.h"
 #include "service/ManagerService.h"
 
 namespace olvex {
@@ -119,6 +123,15 @@ bool isInside(const Path& path, const Path& folder) {
     return inner.size() > outer.size() && std::equal(outer.begin(), outer.end(), inner.begin());
 }
 
+// The limits that digesting a package enforces (fileDigests), for recorded digests alike.
+bool withinDigestLimits(const FileSafety::StoredEntries& recorded) {
+    std::int64_t bytes = 0;
+    for (const auto& [path, entry] : recorded) {
+        bytes += entry.size;
+    }
+    return recorded.size() <= static_cast<size_t>(kDigestEntryLimit) && bytes <= kDigestByteLimit;
+}
+
 } // namespace
 
 void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& client, const Path& to,
@@ -144,13 +157,29 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
         throw SystemError(SystemOperation::createDirectory, parent.native(), ENOENT);
     }
     const Path staging = parent / (".olvex-export-" + Uuid::random().text());
+    std::optional<FileSafety::StoredEntries> recorded = readDigestList(folder);
+    if (recorded && !withinDigestLimits(*recorded)) {
+        recorded.reset(); // digesting the copy refuses it as before
+    }
     if (control != nullptr && backup.byteCount) {
-        control->expectBytes(2 * *backup.byteCount); // copied, then digested
+        control->expectBytes((recorded ? 1 : 2) * *backup.byteCount); // copied, then digested unless recorded
     }
     FileSafety::removeOnFailure(staging, [&] {
         FileSafety::VolumeFlush volume(parent);
-        FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred);
-        TransferManifest manifest{kFormat, backup.kind, fileDigests(staging / "payload", control)};
+        // The digest list stays in the store: its times mean nothing elsewhere, and a package
+        // holds the record, the payload and the manifest.
+        FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred,
+                             [](const std::string& name) { return name == kDigestListName; });
+        // Examined after the copy: the bytes copied are the recorded ones when the files still
+        // are as recorded once the copy has read them.
+        if (recorded && !FileSafety::unchangedSince(folder / "payload", *recorded)) {
+            recorded.reset();
+            if (control != nullptr && backup.byteCount) {
+                control->expectMoreBytes(*backup.byteCount);
+            }
+        }
+        TransferManifest manifest{kFormat, backup.kind,
+                                  recorded ? digestMapOf(*recorded) : fileDigests(staging / "payload", control)};
         FileSafety::writeFileAtomically(staging / "transfer.json", encodeManifest(manifest));
         // The package must be durable before its name appears at the destination.
         volume.flush();

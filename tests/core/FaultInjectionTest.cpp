@@ -272,6 +272,18 @@ std::vector<FaultCase> faultCases() {
             .state = listedState,
         },
         {
+            // The second backup shares every file but the changed one with the first.
+            .name = "WTF backup sharing unchanged files with an earlier one",
+            .setup =
+                [](FaultFixture& f) {
+                    fillWtf(f.root / "WTF");
+                    f.service->locked(f.client, [&] { f.service->snapshot(BackupKind::wtf, f.client, "测试"); });
+                    writeFile(f.root / "WTF/Account/ACCT/realm/hero2/chat.txt", "TWO");
+                },
+            .operation = [](FaultFixture& f) { f.service->backupWTF(f.client); },
+            .state = listedState,
+        },
+        {
             .name = "recycling one backup",
             .setup =
                 [](FaultFixture& f) {

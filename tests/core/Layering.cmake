@@ -20,7 +20,8 @@ set(allowed_savedvars base fs records savedvars)
 set(allowed_service base fs records archive discovery packs savedvars service)
 set(system_calls open openat close read write pread pwrite fsync fdatasync sync syncfs statfs fstatfs statvfs
     stat lstat fstat fstatat rename renameat renameat2 unlink unlinkat rmdir mkdir mkdirat flock link linkat
-    symlink readlink realpath opendir fdopendir readdir closedir copy_file_range ftruncate setpriority syscall kill)
+    symlink readlink realpath opendir fdopendir readdir closedir copy_file_range ftruncate setpriority syscall kill
+    fchmod)
 list(JOIN system_calls "|" system_call_pattern)
 # Folders that only app/ and cli/ may name (app/ includes its own as "model/…", "platform/…").
 set(front_ends app cli model platform tools qml)

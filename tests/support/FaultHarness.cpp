@@ -118,7 +118,7 @@ void restore(const Path& root, const DiskImage& image) {
 // One mutation or flush as the power-loss model replays it, with its paths resolved.
 struct Mutation {
     long number;
-    std::string name; // open (creating or truncating), write, rename, unlink, mkdir, rmdir, fsync, syncfs
+    std::string name; // open (creating or truncating), write, rename, link, unlink, mkdir, rmdir, fsync, syncfs
     std::string path;
     std::string to;
     int flags = 0;
@@ -166,6 +166,11 @@ std::function<int(const sys::fault::Call&)> recordInto(std::vector<Mutation>& lo
         } else if (name == "unlinkat") {
             mutation.name = (call.flags & AT_REMOVEDIR) != 0 ? "rmdir" : "unlink";
             mutation.path = below(call.fd, call.path);
+        } else if (name == "linkat") {
+            // A second name in the folder `fd` for the file named in the folder `from`.
+            mutation.name = "link";
+            mutation.path = below(call.from, call.path);
+            mutation.to = below(call.fd, call.to);
         } else if (name == "fsync") {
             mutation.path = descriptorPath(call.fd);
         } else if (name != "syncfs" && name != "rename" && name != "unlink" && name != "mkdir" && name != "rmdir") {
@@ -234,6 +239,13 @@ public:
         } else if (call.name == "rmdir" || call.name == "unlink") {
             if (existing && m_nodes[*existing].folder == (call.name == "rmdir") && m_nodes[*existing].entries.empty()) {
                 m_nodes[at->first].entries.erase(at->second);
+            }
+        } else if (call.name == "link") {
+            // The new name is one more entry of its folder, durable with that folder's flush; the
+            // file's bytes are the ones it already has.
+            auto to = slot(call.to);
+            if (existing && !m_nodes[*existing].folder && to && !entry(*to)) {
+                m_nodes[to->first].entries[to->second] = *existing;
             }
         } else if (call.name == "rename") {
             auto to = slot(call.to);

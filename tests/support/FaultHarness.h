@@ -43,7 +43,7 @@
 //     not prove it made is kept as such a backup, and exempt from the check above).
 //
 // Power-loss model. The reference run records each mutation (file creation and truncation,
-// write with its offset and bytes, rename, unlink, mkdir, rmdir) and each flush (fsync of a
+// write with its offset and bytes, rename, hard link, unlink, mkdir, rmdir) and each flush (fsync of a
 // file or folder, syncfs) on a model of the fixture's folder: every file and folder is a node;
 // a folder has its entries as the process sees them and its durable entries; a file has its
 // bytes and its durable bytes. fsync of a file makes its bytes durable, fsync of a folder its

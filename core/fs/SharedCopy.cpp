@@ -1,0 +1,385 @@
+#include "fs/SharedCopy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+
+#include "base/Errors.h"
+#include "base/OperationControl.h"
+#include "base/Sha256.h"
+#include "fs/FileSafety.h"
+#include "fs/Sys.h"
+
+namespace olvex::FileSafety {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+constexpr mode_t kReadOnly = 0400;
+
+std::int64_t modifiedTime(const struct ::stat& st) {
+#ifdef __APPLE__
+    const struct timespec& time = st.st_mtimespec;
+#else
+    const struct timespec& time = st.st_mtim;
+#endif
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+// Refusals that mean "no hard links here", answered by copying: another volume, a file system
+// without them (FAT and exFAT say EPERM, many FUSE mounts EPERM or ENOTSUP), a file at its link
+// limit. Any other failure (no space, a read-only volume, I/O) is the copy's own.
+bool linkRefused(int error) {
+#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
+    if (error == ENOTSUP) {
+        return true;
+    }
+#endif
+    return error == EXDEV || error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// A listed entry's type, examined only where the listing has none; links and special files are
+// refused, as every walk of the file layer refuses them.
+bool isFolder(int folder, const sys::DirEntry& entry, const std::string& path) {
+    if (entry.type == DT_DIR || entry.type == DT_REG) {
+        return entry.type == DT_DIR;
+    }
+    struct ::stat st {};
+    if (entry.type == DT_UNKNOWN) {
+        if (sys::fstatat(folder, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw SystemError(SystemOperation::examine, path, errno);
+        }
+        if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) {
+            return S_ISDIR(st.st_mode);
+        }
+    }
+    throw ManagerError(linkOrSpecialFile(path));
+}
+
+class SharingWalk {
+public:
+    SharingWalk(const OperationControl* control, const StoredEntries& earlier, std::int64_t settledBefore)
+        : m_control(control), m_earlier(earlier), m_settledBefore(settledBefore), m_buffer(new unsigned char[kChunk]) {}
+
+    // Copies the folder `from` (opened as `source`) whole into `to`, where there is nothing to
+    // share with: the source times are taken before the copy reads anything.
+    void copyWhole(const sys::Fd& source, const std::string& from, const std::string& to, const std::string& prefix) {
+        sourceTimes(source, from, prefix);
+        copyTree(from, to, m_control, Flush::deferred);
+        record(openFolderAt(AT_FDCWD, to, to, SystemOperation::list), to, prefix);
+    }
+
+    // `earlier` is the same folder in the earlier copy.
+    void share(const sys::Fd& source, const std::string& from, const sys::Fd& destination, const std::string& to,
+               const sys::Fd& earlier, const std::string& prefix) {
+        for (const auto& entry : entriesAt(source.get(), from)) {
+            check();
+            const std::string child = from + "/" + entry.name;
+            const std::string copy = to + "/" + entry.name;
+            const std::string relative = prefix + entry.name;
+            if (!isFolder(source.get(), entry, child)) {
+                shareFile(source.get(), child, destination.get(), copy, earlier.get(), entry.name, relative);
+                continue;
+            }
+            m_entries[relative + "/"] = {kFolderDigest, 0, std::nullopt, 0};
+            sys::Fd sourceFolder = openFolderAt(source.get(), entry.name, child, SystemOperation::list);
+            sys::Fd earlierFolder;
+            if (m_linking && m_earlier.count(relative + "/") != 0) {
+                try {
+                    earlierFolder = openFolderAt(earlier.get(), entry.name, copy, SystemOperation::list);
+                } catch (const std::exception&) {
+                    // Gone or changed in the earlier copy: nothing there to share.
+                }
+            }
+            if (!earlierFolder.valid()) {
+                copyWhole(sourceFolder, child, copy, relative + "/");
+                continue;
+            }
+            if (sys::mkdirat(destination.get(), entry.name.c_str(), 0700) != 0) {
+                throw SystemError(SystemOperation::createDirectory, copy, errno);
+            }
+            m_changed.push_back(to);
+            m_changed.push_back(copy);
+            share(sourceFolder, child, openFolderAt(destination.get(), entry.name, copy, SystemOperation::list), copy,
+                  earlierFolder, relative + "/");
+        }
+    }
+
+    StoredEntries take() { return std::move(m_entries); }
+    // The folders made outside copyTree (which notes its own), which gain the links: each
+    // listed with its parent.
+    std::vector<std::string>& changedFolders() { return m_changed; }
+
+private:
+    void sourceTimes(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
+        for (const auto& entry : entriesAt(folder.get(), path)) {
+            const std::string child = path + "/" + entry.name;
+            if (isFolder(folder.get(), entry, child)) {
+                sourceTimes(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
+                            prefix + entry.name + "/");
+                continue;
+            }
+            struct ::stat st {};
+            if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                throw SystemError(SystemOperation::examine, child, errno);
+            }
+            m_sourceTimes[prefix + entry.name] = modifiedTime(st);
+        }
+    }
+
+    // Makes every file below a copied folder read-only and records what it holds.
+    void record(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
+        for (const auto& entry : entriesAt(folder.get(), path)) {
+            check();
+            const std::string child = path + "/" + entry.name;
+            const std::string relative = prefix + entry.name;
+            if (isFolder(folder.get(), entry, child)) {
+                m_entries[relative + "/"] = {kFolderDigest, 0, std::nullopt, 0};
+                record(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child, relative + "/");
+                continue;
+            }
+            auto time = m_sourceTimes.find(relative);
+            recordFile(folder.get(), entry.name, child, relative,
+                       time == m_sourceTimes.end() ? std::nullopt : std::optional(time->second));
+        }
+    }
+
+    void recordFile(int folder, const std::string& name, const std::string& path, const std::string& relative,
+                    std::optional<std::int64_t> sourceTime) {
+        OpenedFile written;
+        if (!openRegularFile(folder, name, path, written, SystemOperation::open, SystemOperation::examine)) {
+            throw SystemError(SystemOperation::open, path, ENOENT);
+        }
+        if (sys::fchmod(written.descriptor.get(), kReadOnly) != 0) {
+            throw SystemError(SystemOperation::write, path, errno);
+        }
+        m_entries[relative] = {digest(written.descriptor.get(), path), written.status.st_size, settled(sourceTime),
+                               modifiedTime(written.status)};
+    }
+
+    // A source time proves nothing when a write just after the examination could have left it
+    // as it was: one that is not older than the copy's own folder.
+    std::optional<std::int64_t> settled(std::optional<std::int64_t> sourceTime) const {
+        return sourceTime && *sourceTime < m_settledBefore ? sourceTime : std::nullopt;
+    }
+
+    void shareFile(int source, const std::string& from, int destination, const std::string& to, int earlier,
+                   const std::string& name, const std::string& relative) {
+        struct ::stat st {};
+        if (sys::fstatat(source, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw SystemError(SystemOperation::examine, from, errno);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            throw ManagerError(linkOrSpecialFile(from));
+        }
+        const std::int64_t sourceTime = modifiedTime(st);
+        auto candidate = m_earlier.find(relative);
+        if (m_linking && candidate != m_earlier.end() && candidate->second.sha256 != kFolderDigest &&
+            candidate->second.size == st.st_size &&
+            (candidate->second.sourceTime == sourceTime ||
+             sourceDigest(source, name, from) == candidate->second.sha256) &&
+            storedUnchanged(earlier, name, candidate->second)) {
+            if (sys::linkat(earlier, name.c_str(), destination, name.c_str(), 0) == 0) {
+                m_entries[relative] = {candidate->second.sha256, candidate->second.size, settled(sourceTime),
+                                       candidate->second.storedTime};
+                if (m_control) {
+                    m_control->addProgress(st.st_size);
+                }
+                return;
+            }
+            if (!linkRefused(errno)) {
+                throw SystemError(SystemOperation::create, to, errno);
+            }
+            // A file at its link limit is that one file; any other refusal is the volume's.
+            m_linking = errno == EMLINK;
+        }
+        copyTree(from, to, m_control, Flush::deferred);
+        recordFile(destination, name, to, relative, sourceTime);
+    }
+
+    bool storedUnchanged(int earlier, const std::string& name, const StoredEntry& entry) const {
+        struct ::stat st {};
+        return sys::fstatat(earlier, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+               st.st_size == entry.size && modifiedTime(st) == entry.storedTime;
+    }
+
+    // The SHA-256 of a source file whose time changed while its length did not (a file written
+    // again with the same bytes, a restored folder); a file that cannot be read is copied, and
+    // the copy reports what is wrong with it.
+    std::string sourceDigest(int folder, const std::string& name, const std::string& path) {
+        OpenedFile file;
+        try {
+            if (!openRegularFile(folder, name, path, file, SystemOperation::open, SystemOperation::examine)) {
+                return {};
+            }
+        } catch (const std::exception&) {
+            return {};
+        }
+        return digest(file.descriptor.get(), path);
+    }
+
+    std::string digest(int descriptor, const std::string& path) {
+        m_sha.begin();
+        for (;;) {
+            ssize_t n = sys::readSome(descriptor, m_buffer.get(), kChunk);
+            if (n < 0) {
+                throw SystemError(SystemOperation::read, path, errno);
+            }
+            if (n == 0) {
+                return m_sha.hex();
+            }
+            m_sha.update(m_buffer.get(), static_cast<size_t>(n));
+            check();
+        }
+    }
+
+    void check() const {
+        if (m_control) {
+            m_control->check();
+        }
+    }
+
+    const OperationControl* m_control;
+    const StoredEntries& m_earlier;
+    const std::int64_t m_settledBefore;
+    std::unique_ptr<unsigned char[]> m_buffer;
+    Sha256 m_sha;
+    StoredEntries m_entries;
+    std::map<std::string, std::int64_t> m_sourceTimes;
+    std::vector<std::string> m_changed;
+    bool m_linking = true;
+};
+
+bool unchangedBelow(const sys::Fd& folder, const std::string& path, const std::string& prefix,
+                    const StoredEntries& entries, size_t& seen) {
+    for (const auto& entry : entriesAt(folder.get(), path)) {
+        const std::string child = path + "/" + entry.name;
+        const std::string relative = prefix + entry.name;
+        if (isFolder(folder.get(), entry, child)) {
+            auto it = entries.find(relative + "/");
+            if (it == entries.end() ||
+                !unchangedBelow(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
+                                relative + "/", entries, seen)) {
+                return false;
+            }
+            ++seen;
+            continue;
+        }
+        struct ::stat st {};
+        if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw SystemError(SystemOperation::examine, child, errno);
+        }
+        auto it = entries.find(relative);
+        if (it == entries.end() || it->second.sha256 == kFolderDigest || it->second.size != st.st_size ||
+            it->second.storedTime != modifiedTime(st)) {
+            return false;
+        }
+        ++seen;
+    }
+    return true;
+}
+
+void inodes(const sys::Fd& folder, const std::string& path, std::vector<StoredInode>& out) {
+    for (const auto& entry : entriesAt(folder.get(), path)) {
+        const std::string child = path + "/" + entry.name;
+        if (isFolder(folder.get(), entry, child)) {
+            inodes(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child, out);
+            continue;
+        }
+        struct ::stat st {};
+        if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw SystemError(SystemOperation::examine, child, errno);
+        }
+        out.push_back({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                       static_cast<std::uint64_t>(st.st_nlink), static_cast<std::int64_t>(st.st_size)});
+    }
+}
+
+} // namespace
+
+StoredEntries copySharing(const Path& source, const Path& destination, const std::optional<LinkSource>& earlier,
+                          const OperationControl* control) {
+    const std::string from = detail::absoluteText(source);
+    const std::string to = detail::absoluteText(destination);
+    if (control) {
+        control->check();
+    }
+    checkPath(from);
+    checkPath(to);
+    const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
+    if (sys::mkdir(to.c_str(), 0700) != 0) {
+        throw SystemError(SystemOperation::createDirectory, to, errno);
+    }
+    const sys::Fd destinationFolder = openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory);
+    // The new folder's time is the volume's clock at the start: a source time older than it
+    // cannot stay as it is through a later write.
+    struct ::stat made {};
+    if (sys::fstat(destinationFolder.get(), &made) != 0) {
+        throw SystemError(SystemOperation::examine, to, errno);
+    }
+    sys::Fd earlierFolder;
+    if (earlier && earlier->entries) {
+        try {
+            checkPath(earlier->folder);
+            earlierFolder = openFolderAt(AT_FDCWD, detail::absoluteText(earlier->folder),
+                                         detail::absoluteText(earlier->folder), SystemOperation::list);
+        } catch (const std::exception&) {
+            // An earlier copy that cannot be opened is one there is nothing to share with.
+        }
+    }
+    const StoredEntries none;
+    SharingWalk walk(control, earlierFolder.valid() ? *earlier->entries : none, modifiedTime(made));
+    std::vector<std::string>& changed = walk.changedFolders();
+    changed.push_back(Path(to).parent_path().native());
+    if (earlierFolder.valid()) {
+        walk.share(sourceFolder, from, destinationFolder, to, earlierFolder, "");
+    } else {
+        walk.copyWhole(sourceFolder, from, to, "");
+    }
+    // Every new name (a folder made here, a link) is durable with its folder: flushed now outside
+    // an operation's flush, noted for it in per-file mode, covered by its syncfs otherwise.
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    for (const std::string& folder : changed) {
+        detail::folderChanged(folder, true);
+    }
+    return walk.take();
+}
+
+void writeNewFile(const Path& file, const std::string& data) {
+    const std::string path = detail::absoluteText(file);
+    checkPath(path);
+    sys::Fd out(sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    if (!out.valid()) {
+        throw SystemError(SystemOperation::create, path, errno);
+    }
+    if (sys::writeAll(out.get(), data.data(), data.size()) != 0) {
+        throw SystemError(SystemOperation::write, path, errno);
+    }
+    if (detail::folderFlush() != detail::FolderFlush::none && sys::fsync(out.get()) != 0) {
+        throw SystemError(SystemOperation::flush, path, errno);
+    }
+    detail::folderChanged(Path(path).parent_path().native(), true);
+}
+
+bool unchangedSince(const Path& folder, const StoredEntries& entries) {
+    const std::string path = detail::absoluteText(folder);
+    checkPath(path);
+    size_t seen = 0;
+    return unchangedBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, "", entries, seen) &&
+           seen == entries.size();
+}
+
+std::vector<StoredInode> inodesBelow(const Path& folder) {
+    const std::string path = detail::absoluteText(folder);
+    checkPath(path);
+    std::vector<StoredInode> out;
+    if (isDirectory(path)) {
+        inodes(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, out);
+    }
+    return out;
+}
+
+} // namespace olvex::FileSafety
