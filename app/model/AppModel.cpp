@@ -10,7 +10,7 @@ AppModel::AppModel(PlatformServices& platform, Scanner scanner, std::unique_ptr<
     m_folders.setListSinks({
         .show =
             [this](FolderLists lists) {
-                m_backups.setBackups(lists.backups);
+                m_backups.setBackups(lists.backups, lists.usage);
                 m_addons.setAddons(lists.addons);
                 m_packs.setPacks(lists.packs);
                 m_packs.setRetired(lists.retired);

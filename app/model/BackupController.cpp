@@ -40,19 +40,25 @@ std::vector<LocalBackup> BackupController::backupList() const {
     return list;
 }
 
-void BackupController::setBackups(const std::vector<BackupDetails>& details) {
+void BackupController::setBackups(const std::vector<BackupDetails>& details, const BackupUsage& usage) {
     m_sizes.clear();
     std::vector<rows::BackupRow> list;
     const QLocale locale;
     for (const auto& detail : details) {
         m_sizes[detail.id()] = detail.bytes;
-        list.push_back(rows::backup(detail.backup, detail.bytes, locale));
+        const auto freed = usage.freedBytes.find(detail.id());
+        list.push_back(rows::backup(detail.backup, detail.bytes,
+                                    freed == usage.freedBytes.end() ? detail.bytes : freed->second, locale));
     }
     m_rows.setRows(std::move(list));
+    assignProperty(this, m_storeText,
+                   details.empty() ? QString() : rows::storeText(details.size(), usage.occupiedBytes, locale),
+                   &BackupController::storeTextChanged);
 }
 
 void BackupController::clear() {
     m_rows.setRows({});
+    assignProperty(this, m_storeText, QString(), &BackupController::storeTextChanged);
 }
 
 void BackupController::backup() {

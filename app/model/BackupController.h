@@ -36,6 +36,9 @@ class BackupController : public QObject {
     Q_PROPERTY(QString restoreTitle READ restoreTitle NOTIFY candidatesChanged)
     Q_PROPERTY(bool hasRecycleCandidate READ hasRecycleCandidate NOTIFY candidatesChanged)
     Q_PROPERTY(bool hasImportCandidate READ hasImportCandidate NOTIFY candidatesChanged)
+    // What the listed backups take on disk together, where they share unchanged files; empty
+    // without backups.
+    Q_PROPERTY(QString storeText READ storeText NOTIFY storeTextChanged)
 
 public:
     BackupController(PlatformServices& platform, ServiceLink& link, OperationStatus& status, FolderController& folders,
@@ -55,8 +58,9 @@ public:
     QString restoreTitle() const;
     bool hasRecycleCandidate() const { return m_recycleCandidate.has_value(); }
     bool hasImportCandidate() const { return m_importCandidate.has_value(); }
+    QString storeText() const { return m_storeText; }
 
-    void setBackups(const std::vector<BackupDetails>& details);
+    void setBackups(const std::vector<BackupDetails>& details, const BackupUsage& usage);
     // Empties the list; the sizes stay as the last listing measured them.
     void clear();
 
@@ -88,6 +92,7 @@ public:
     Q_INVOKABLE void dismissCandidates();
 
 signals:
+    void storeTextChanged();
     void candidatesChanged();
 
 private:
@@ -99,6 +104,7 @@ private:
     ServiceLink& m_link;
     OperationStatus& m_status;
     FolderController& m_folders;
+    QString m_storeText;
     RowModel<rows::BackupRow> m_rows;
     std::map<Uuid, std::int64_t> m_sizes;
     ScopePicker m_picker;

@@ -208,6 +208,8 @@ QCoro::Task<> FolderController::refresh() {
         FolderLists lists;
         auto askBackups = m_link.ask([client](ManagerService& s) { return s.backupDetails(*client); });
         lists.backups = co_await askBackups;
+        auto askUsage = m_link.ask([client](ManagerService& s) { return s.backupUsage(*client); });
+        lists.usage = co_await askUsage;
         auto askAddons = m_link.ask([client](ManagerService& s) { return s.installedAddons(*client); });
         lists.addons = co_await askAddons;
         auto askPacks = m_link.ask([client](ManagerService& s) { return s.installedPacks(*client); });

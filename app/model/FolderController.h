@@ -25,6 +25,7 @@ class ManagerService;
 // The lists of one version folder, read together by a refresh.
 struct FolderLists {
     std::vector<BackupDetails> backups;
+    BackupUsage usage;
     std::vector<InstalledAddon> addons;
     std::vector<ManagedPack> packs;
     std::vector<RetiredAddon> retired;

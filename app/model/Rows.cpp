@@ -156,7 +156,7 @@ QVariant BackupRow::data(int role) const {
     }
 }
 
-BackupRow backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale) {
+BackupRow backup(const LocalBackup& backup, std::int64_t bytes, std::int64_t freed, const QLocale& locale) {
     const auto date =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(backup.date.unixSeconds() * 1000.0)).toLocalTime();
     const bool configuration = backup.kind == BackupKind::wtf;
@@ -164,11 +164,18 @@ BackupRow backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& l
             text(backup.id.text()),
             text(title(backup.kind)) + QStringLiteral(" · ") + dateText(date, locale),
             text(backup.reason),
-            sizeText(bytes, locale),
+            freed == bytes ? sizeText(bytes, locale)
+                           : sizeText(bytes, locale) + QStringLiteral(" · 删除可释放 ") + sizeText(freed, locale),
             configuration,
             configuration ? QStringLiteral("user-identity") : QStringLiteral("package"),
             text(title(backup.kind)) + QStringLiteral(" · ") + dateTextWithSeconds(date, locale) +
                 QStringLiteral(" · ") + text(backup.id.text()).left(8)};
+}
+
+QString storeText(size_t count, std::int64_t occupied, const QLocale& locale) {
+    return QStringLiteral("共 ") + locale.toString(static_cast<qulonglong>(count)) +
+           QStringLiteral(" 份备份，实际占用 ") + sizeText(occupied, locale) +
+           QStringLiteral("（未改动的文件由各备份共用）");
 }
 
 QHash<int, QByteArray> ScopeRow::roleNames() {

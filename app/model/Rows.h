@@ -76,7 +76,11 @@ struct BackupRow {
     static QHash<int, QByteArray> roleNames();
     QVariant data(int role) const;
 };
-BackupRow backup(const LocalBackup& backup, std::int64_t bytes, const QLocale& locale);
+// `freed` is what removing the backup alone would free; it is told only where it differs from
+// the backup's whole size, that is where the backup shares files with another.
+BackupRow backup(const LocalBackup& backup, std::int64_t bytes, std::int64_t freed, const QLocale& locale);
+// "共 3 份备份，实际占用 1.2 MB（未改动的文件由各备份共用）"
+QString storeText(size_t count, std::int64_t occupied, const QLocale& locale);
 
 struct ScopeRow {
     enum Role { RelativePathRole = Qt::UserRole + 1, TitleRole, SelectedRole };

@@ -315,6 +315,18 @@ TEST(AppModel, RefreshOfAFolderLeftMidwayLeavesTheNewFolderAlone) {
 }
 #endif
 
+// Two backups of an unchanged WTF share every file: each row says that removing it alone frees
+// nothing, and the store's line counts the shared content once.
+TEST(AppModel, BackupRowsSayWhatRemovingEachFreesAndTheStoreLineCountsSharedFilesOnce) {
+    Harness h;
+    writeFile(h.game.wtf() / "Account/ACC/SavedVariables/A.lua", std::string(3072, 'x'));
+    h.game.snapshot(BackupKind::wtf);
+    h.game.snapshot(BackupKind::wtf);
+    AppModel& model = h.open();
+    EXPECT_EQ(column(model.backups()->list(), "size"), QStringList(2, QStringLiteral("3.0 KB · 删除可释放 0 字节")));
+    EXPECT_EQ(model.backups()->storeText(), QStringLiteral("共 2 份备份，实际占用 3.0 KB（未改动的文件由各备份共用）"));
+}
+
 // A failed refresh shows its error and empties the backups, which cannot be trusted any more;
 // the other lists stay as they were.
 TEST(AppModel, RefreshFailureEmptiesOnlyTheBackups) {

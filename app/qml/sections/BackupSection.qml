@@ -215,4 +215,11 @@ SectionBox {
             }
         }
     }
+
+    Caption {
+        objectName: "backupStoreText"
+        visible: text !== ""
+        topPadding: 8
+        text: section.appModel.backups.storeText
+    }
 }
