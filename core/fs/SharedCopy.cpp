@@ -68,7 +68,7 @@ public:
     void copyWhole(const sys::Fd& source, const std::string& from, const std::string& to, const std::string& prefix) {
         sourceTimes(source, from, prefix);
         copyTree(from, to, m_control, Flush::deferred);
-        record(openFolderAt(AT_FDCWD, to, to, SystemOperation::list), to, prefix);
+        record(openRoot(to, SystemOperation::list), to, prefix);
     }
 
     // `earlier` is the same folder in the earlier copy.
@@ -308,11 +308,11 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
     }
     checkPath(from);
     checkPath(to);
-    const sys::Fd sourceFolder = openFolderAt(AT_FDCWD, from, from, SystemOperation::list);
+    const sys::Fd sourceFolder = openRoot(from, SystemOperation::list);
     if (sys::mkdir(to.c_str(), 0700) != 0) {
         throw SystemError(SystemOperation::createDirectory, to, errno);
     }
-    const sys::Fd destinationFolder = openFolderAt(AT_FDCWD, to, to, SystemOperation::createDirectory);
+    const sys::Fd destinationFolder = openRoot(to, SystemOperation::createDirectory);
     // The new folder's time is the volume's clock at the start: a source time older than it
     // cannot stay as it is through a later write.
     struct ::stat made {};
@@ -323,8 +323,7 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
     if (earlier && earlier->entries) {
         try {
             checkPath(earlier->folder);
-            earlierFolder = openFolderAt(AT_FDCWD, detail::absoluteText(earlier->folder),
-                                         detail::absoluteText(earlier->folder), SystemOperation::list);
+            earlierFolder = openRoot(detail::absoluteText(earlier->folder), SystemOperation::list);
         } catch (const std::exception&) {
             // An earlier copy that cannot be opened is one there is nothing to share with.
         }
@@ -368,8 +367,7 @@ bool unchangedSince(const Path& folder, const StoredEntries& entries) {
     const std::string path = detail::absoluteText(folder);
     checkPath(path);
     size_t seen = 0;
-    return unchangedBelow(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, "", entries, seen) &&
-           seen == entries.size();
+    return unchangedBelow(openRoot(path, SystemOperation::list), path, "", entries, seen) && seen == entries.size();
 }
 
 std::vector<StoredInode> inodesBelow(const Path& folder) {
@@ -377,7 +375,7 @@ std::vector<StoredInode> inodesBelow(const Path& folder) {
     checkPath(path);
     std::vector<StoredInode> out;
     if (isDirectory(path)) {
-        inodes(openFolderAt(AT_FDCWD, path, path, SystemOperation::list), path, out);
+        inodes(openRoot(path, SystemOperation::list), path, out);
     }
     return out;
 }

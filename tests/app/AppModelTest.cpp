@@ -718,7 +718,9 @@ TEST(AppModel, ProgressIsOneBarOverTheWholeOperation) {
     });
     model.backups()->setRestoreCandidate(QString::fromStdString(backup.id.text()));
     model.backups()->confirmRestore();
-    control = model.operation()->operation().get();
+    // Held, so that the hook may read it while the checks after the operation run.
+    const std::shared_ptr<OperationControl> running = model.operation()->operation();
+    control = running.get();
     const bool settled = h.settle();
     control = nullptr;
     sys::fault::disarm();

@@ -134,7 +134,7 @@ done
 [ "$(focused)" = chooseScopeItem ] || fail "菜单中无法用方向键到达“选择恢复范围…”"
 key space
 wait_for 30 logged "选择恢复范围：成功" || fail "恢复范围没有列出"
-tab_to scopeRow || fail "无法用 Tab 到达恢复范围列表"
+tab_to scopeList || fail "无法用 Tab 到达恢复范围列表"
 key End space
 tab_to confirmScopeButton || fail "无法用 Tab 到达恢复范围的确认按钮"
 key space
