@@ -4,6 +4,7 @@
 
 #include "model/FolderController.h"
 #include "model/OperationStatus.h"
+#include "model/Rows.h"
 #include "model/ServiceLink.h"
 #include "platform/PlatformServices.h"
 #include "platform/PlatformWords.h"
@@ -12,10 +13,6 @@
 namespace olvex {
 
 namespace {
-
-QString qText(const std::string& utf8) {
-    return QString::fromStdString(utf8);
-}
 
 // A confirmed candidate runs its command, if it is still there, and is cleared either way.
 template <typename T, typename Command> void takeCandidate(std::optional<T>& candidate, Command command) {
@@ -76,7 +73,7 @@ void BackupController::restore(const LocalBackup& backup, const std::optional<st
         auto control = m_status.operation().get();
         return m_folders.change([backup, scope, client,
                                  control](ManagerService& service) { service.restore(backup, client, scope, control); },
-                                qText(outcome::restored(backup.kind)));
+                                rows::text(outcome::restored(backup.kind)));
     });
 }
 
@@ -90,7 +87,7 @@ void BackupController::restoreAddon(const LocalBackup& backup, const std::string
                                     [backup, addon, scope, client, control](ManagerService& service) {
                                         service.restoreAddonSettings(backup, client, addon, scope, control);
                                     },
-                                    qText(outcome::addonSettingsRestored(addon)));
+                                    rows::text(outcome::addonSettingsRestored(addon)));
                             });
 }
 
@@ -123,7 +120,7 @@ void BackupController::exportBackup(const LocalBackup& backup) {
     if (!client || m_status.busy()) {
         return;
     }
-    const QString proposed = qText(rawValue(backup.kind) + "-" + backup.id.text() + ".olvexbackup");
+    const QString proposed = rows::text(rawValue(backup.kind) + "-" + backup.id.text() + ".olvexbackup");
     auto destination = m_status.askPanel([&] {
         return m_platform.chooseSaveLocation(QStringLiteral("导出备份到其他磁盘（配置可能包含账号信息）"), proposed);
     });
@@ -260,7 +257,7 @@ void BackupController::dismissCandidates() {
 
 QString BackupController::restoreTitle() const {
     return QStringLiteral("恢复") +
-           (m_restoreCandidate ? qText(title(m_restoreCandidate->kind)) : QStringLiteral("备份")) +
+           (m_restoreCandidate ? rows::text(title(m_restoreCandidate->kind)) : QStringLiteral("备份")) +
            QStringLiteral("？");
 }
 

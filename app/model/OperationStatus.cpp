@@ -9,6 +9,7 @@
 
 #include "base/Errors.h"
 #include "fs/FileSafety.h"
+#include "model/Rows.h"
 #include "model/ServiceLink.h"
 #include "service/Outcomes.h"
 
@@ -30,10 +31,6 @@ QFuture<std::optional<std::string>> startWrite(Path path, std::string data) {
         }
         return std::nullopt;
     });
-}
-
-QString qText(const std::string& utf8) {
-    return QString::fromStdString(utf8);
 }
 
 } // namespace
@@ -134,7 +131,7 @@ void OperationStatus::stageReported(const Uuid& id, bool cancellable, OperationS
     setStage(stage);
     const bool cancelled = m_operation && m_operation->isCancelled();
     setCanCancel(cancellable && !cancelled && stage != OperationStage::committing && stage != OperationStage::finished);
-    log(qText(rawValue(stage)));
+    log(rows::text(rawValue(stage)));
 }
 
 void OperationStatus::updateProgress() {
@@ -215,11 +212,11 @@ void OperationStatus::dismissError() {
 }
 
 QString OperationStatus::busyText() const {
-    return m_stage ? qText(rawValue(*m_stage)) : QStringLiteral("正在扫描");
+    return m_stage ? rows::text(rawValue(*m_stage)) : QStringLiteral("正在扫描");
 }
 
 QString OperationStatus::operationText() const {
-    return m_stage ? qText(rawValue(*m_stage)) : QStringLiteral("正在处理");
+    return m_stage ? rows::text(rawValue(*m_stage)) : QStringLiteral("正在处理");
 }
 
 QString OperationStatus::progressText() const {
@@ -227,7 +224,7 @@ QString OperationStatus::progressText() const {
 }
 
 QString OperationStatus::errorText() const {
-    return m_error ? qText(*m_error) : QString();
+    return m_error ? rows::text(*m_error) : QString();
 }
 
 void OperationStatus::setBusy(bool busy) {

@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "model/FolderController.h"
 #include "model/OperationStatus.h"
+#include "model/Rows.h"
 #include "model/ServiceLink.h"
 #include "service/Outcomes.h"
 
@@ -16,10 +17,6 @@ namespace {
 
 constexpr int kMoment = 400;           // milliseconds a check runs before its progress shows
 constexpr int kProgressInterval = 100; // milliseconds between progress readings
-
-QString qText(const std::string& utf8) {
-    return QString::fromStdString(utf8);
-}
 
 } // namespace
 
@@ -77,7 +74,7 @@ QCoro::Task<> SettingsHealth::check(GameClient client) {
     } catch (const CancellationError&) {
         cancelled = true;
     } catch (const std::exception& error) {
-        failure = QStringLiteral("无法检查插件配置：") + qText(describe(error));
+        failure = QStringLiteral("无法检查插件配置：") + rows::text(describe(error));
     }
     if (!self || m_control != control) {
         co_return; // a newer check has taken over
@@ -88,7 +85,7 @@ QCoro::Task<> SettingsHealth::check(GameClient client) {
     }
     m_checkedClient = client.id();
     if (report) {
-        const QString summary = qText(report->summary());
+        const QString summary = rows::text(report->summary());
         setResult(std::move(report), summary);
     } else {
         setResult(std::nullopt, failure);
@@ -165,7 +162,7 @@ void SettingsHealth::setRepairCandidate(const QString& relativePath) {
     if (m_report) {
         const auto found =
             std::find_if(m_report->damaged.begin(), m_report->damaged.end(), [&](const DamagedSavedVariables& damaged) {
-                return qText(damaged.relativePath) == relativePath;
+                return rows::text(damaged.relativePath) == relativePath;
             });
         if (found != m_report->damaged.end()) {
             m_candidate = Candidate{{*found}, false};
@@ -211,7 +208,7 @@ QString SettingsHealth::repairMessage() const {
     const QLocale locale;
     if (!repairPossible()) {
         if (m_candidate->files.size() == 1) {
-            return QStringLiteral("“") + qText(m_candidate->files.front().relativePath) +
+            return QStringLiteral("“") + rows::text(m_candidate->files.front().relativePath) +
                    QStringLiteral(
                        "”没有完好的副本：游戏的 .bak 和 WTF 备份中都没有完好的此文件。可在游戏中重新设置该插件。");
         }
@@ -221,12 +218,13 @@ QString SettingsHealth::repairMessage() const {
     if (!m_candidate->all) {
         const auto& file = m_candidate->files.front();
         text = QStringLiteral("将用") + rows::settingsSourceText(file.source, locale) + QStringLiteral("替换“") +
-               qText(file.relativePath) + QStringLiteral("”（") + qText(file.stateText()) + QStringLiteral("）。");
+               rows::text(file.relativePath) + QStringLiteral("”（") + rows::text(file.stateText()) +
+               QStringLiteral("）。");
     } else {
         const auto files = repairable();
         text = QStringLiteral("将修复 %1 个文件：").arg(files.size());
         for (const auto& file : files) {
-            text += QStringLiteral("\n· ") + qText(file.relativePath) + QStringLiteral(" ← ") +
+            text += QStringLiteral("\n· ") + rows::text(file.relativePath) + QStringLiteral(" ← ") +
                     rows::settingsSourceText(file.source, locale);
         }
         const auto without = m_candidate->files.size() - files.size();
@@ -258,7 +256,7 @@ void SettingsHealth::confirmRepair() {
         auto control = m_status.operation().get();
         return m_folders.change(
             [client, paths, control](ManagerService& service) { service.repairSavedVariables(client, paths, control); },
-            qText(outcome::savedVariablesRepaired(paths.size())));
+            rows::text(outcome::savedVariablesRepaired(paths.size())));
     });
 }
 

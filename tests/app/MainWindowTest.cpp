@@ -145,7 +145,7 @@ TEST(MainWindow, ListsTheVersionFoldersFoundAndFollowsTheChosenAndForgottenFolde
     EXPECT_EQ(model.operation()->errorText(), "");
 
     click(window, findItems(root, "clientRow").at(1));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "headerTitle") == QStringList{"正式服"}; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts(root, "headerTitle") == QStringList{"正式服"}; }, 10000));
     ASSERT_TRUE(settled(model));
     // "重新扫描" keeps a selection still found and falls back to the first folder otherwise.
     const auto rescan = findItems(root, "rescanButton");
