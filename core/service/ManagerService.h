@@ -191,6 +191,10 @@ public:
         return body();
     }
     void transaction(BackupKind kind, const GameClient& client, const std::string& reason, const Build& build);
+    // A change of part of WTF: the space for `incoming` bytes, then a transaction whose new
+    // content starts as a copy of the live WTF (an empty folder when there is none) and is
+    // finished by `change`.
+    void changeWtf(const GameClient& client, const std::string& reason, std::int64_t incoming, const Build& change);
     LocalBackup snapshot(BackupKind kind, const GameClient& client, const std::string& reason);
     // Fills a snapshot's payload folder from `source`, sharing the files unchanged since the newest
     // backup of the kind with it, and returns the payload's digest list (BackupDigests.h).

@@ -67,26 +67,34 @@ void ManagerService::restore(const LocalBackup& backup, const GameClient& client
             throw ManagerError(kScopeNotInBackup);
         }
         const Path source = payload / *scope;
-        const Path wtf = targetFolder(BackupKind::wtf, client);
         const std::int64_t incoming = FileSafety::byteSize(source);
-        const std::int64_t present = FileSafety::byteSize(wtf);
-        requireSpace(client, incoming + 2 * present + kMargin);
-        transaction(BackupKind::wtf, client, "选择配置恢复前自动备份", [&](const Path& next) {
-            if (m_control != nullptr) {
-                m_control->expectMoreBytes(incoming);
-            }
-            // exists() raises on anything but "no such file": a failed examination must never
-            // be taken for a missing WTF, or the restore would start from an empty folder.
-            if (FileSafety::exists(wtf)) {
-                FileSafety::copyTree(wtf, next, m_control, FileSafety::Flush::deferred);
-            } else {
-                FileSafety::directory(next);
-            }
+        changeWtf(client, "选择配置恢复前自动备份", incoming, [&](const Path& next) {
             const Path sub = next / *scope;
             FileSafety::remove(sub);
             FileSafety::directory(sub.parent_path());
             FileSafety::copyTree(source, sub, m_control, FileSafety::Flush::deferred);
         });
+    });
+}
+
+void ManagerService::changeWtf(const GameClient& client, const std::string& reason, std::int64_t incoming,
+                               const Build& change) {
+    const Path wtf = targetFolder(BackupKind::wtf, client);
+    const std::int64_t present = FileSafety::byteSize(wtf);
+    // The transaction's own check does not know about the incoming copy.
+    requireSpace(client, incoming + 2 * present + kMargin);
+    transaction(BackupKind::wtf, client, reason, [&](const Path& next) {
+        if (m_control != nullptr) {
+            m_control->expectMoreBytes(incoming);
+        }
+        // exists() raises on anything but "no such file": a failed examination must never
+        // be taken for a missing WTF, or the change would start from an empty folder.
+        if (FileSafety::exists(wtf)) {
+            FileSafety::copyTree(wtf, next, m_control, FileSafety::Flush::deferred);
+        } else {
+            FileSafety::directory(next);
+        }
+        change(next);
     });
 }
 

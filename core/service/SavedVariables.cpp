@@ -210,13 +210,7 @@ std::vector<DamagedSavedVariables> ManagerService::repairSavedVariables(const Ga
                                   : wtf / (inside + ".bak"));
             incoming += FileSafety::byteSize(sources.back());
         }
-        const std::int64_t present = FileSafety::byteSize(wtf);
-        requireSpace(client, incoming + 2 * present + kMargin);
-        transaction(BackupKind::wtf, client, kRepairReason, [&](const Path& next) {
-            if (m_control != nullptr) {
-                m_control->expectMoreBytes(incoming);
-            }
-            FileSafety::copyTree(wtf, next, m_control, FileSafety::Flush::deferred);
+        changeWtf(client, kRepairReason, incoming, [&](const Path& next) {
             for (std::size_t i = 0; i < chosen.size(); ++i) {
                 const Path destination = next / insideWtf(chosen[i].relativePath);
                 FileSafety::remove(destination);
@@ -289,18 +283,7 @@ void ManagerService::restoreAddonSettings(const LocalBackup& backup, const GameC
         if (!held) {
             throw ManagerError(addonNotInBackup(addon));
         }
-        const Path wtf = targetFolder(BackupKind::wtf, client);
-        const std::int64_t present = FileSafety::byteSize(wtf);
-        requireSpace(client, incoming + 2 * present + kMargin);
-        transaction(BackupKind::wtf, client, kRestoreAddonReason, [&](const Path& next) {
-            if (m_control != nullptr) {
-                m_control->expectMoreBytes(incoming);
-            }
-            if (FileSafety::exists(wtf)) {
-                FileSafety::copyTree(wtf, next, m_control, FileSafety::Flush::deferred);
-            } else {
-                FileSafety::directory(next);
-            }
+        changeWtf(client, kRestoreAddonReason, incoming, [&](const Path& next) {
             // The pair the game keeps (the file and its previous save, `.lua.bak`) becomes the
             // backup's pair in every folder the backup holds; characters it does not know keep
             // theirs.
