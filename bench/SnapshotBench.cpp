@@ -10,12 +10,23 @@
 //
 // Every iteration prepares a fresh version folder holding a copy of the template WTF folder,
 // flushes it, and then measures only the backup.
+//
+//   bench_snapshot --make-mixed=wtf-mixed/
+//
+// makes the second template: 20,000 files whose sizes spread evenly on a log scale from 256 B to
+// 128 KiB (about 420 MB, 21 KB on average), the size the store's folders really have: add-on
+// folders of 0.5-2 GB in about 20,000 files, saved variables from a few hundred bytes to
+// megabytes. The first template (every file 4 KiB) is the worst case for sharing, where each
+// backup's own folders and list weigh most beside its files.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
+#include <random>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -177,8 +188,36 @@ BENCHMARK(snapshotDisk)->Name("snapshot_disk/ours")->UseRealTime()->Unit(benchma
 BENCHMARK(snapshotLinkTool)->Name("snapshot_link/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(snapshotTools)->Name("snapshot/tools")->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// Text files (as saved variables are) of log-uniform sizes, 100 in each of 200 folders.
+void makeMixed(const fs::path& root) {
+    std::mt19937_64 random(2027);
+    std::uniform_real_distribution<double> logSize(std::log(256.0), std::log(128.0 * 1024));
+    std::uniform_int_distribution<int> letter('a', 'z');
+    for (int folder = 1; folder <= 200; ++folder) {
+        const fs::path sub = root / "Account/PLAYER" / ("Realm" + std::to_string(folder)) / "SavedVariables";
+        fs::create_directories(sub);
+        for (int file = 1; file <= 100; ++file) {
+            std::string text(static_cast<size_t>(std::exp(logSize(random))), ' ');
+            for (size_t i = 0; i < text.size(); ++i) {
+                text[i] = (i % 76 == 75) ? '\n' : static_cast<char>(letter(random));
+            }
+            std::ofstream(sub / ("Addon" + std::to_string(file) + ".lua"), std::ios::binary) << text;
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::string mixed = olvex::bench::takeFlag(argc, argv, "make-mixed");
+    if (!mixed.empty()) {
+        try {
+            makeMixed(mixed);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            return 1;
+        }
+        return 0;
+    }
     return olvex::bench::runWithFlags(argc, argv, {{"wtf", &g_wtf}, {"into", &g_into}});
 }

@@ -38,6 +38,10 @@ rows=(
   "snapshot_link|cp -al + sync|第二次 WTF 备份（均未改动）对比只建硬链接的下限（cp -al 上一份 + sync）"
   "snapshot_again_1|cp -r + sync|第二次 WTF 备份：约 20,000 个文件中 1% 改动"
   "snapshot_disk|cp -r + sync|五次 WTF 备份（每次之间 1% 改动）的总耗时，对比一次复制"
+  "snapshot_mixed_0|cp -r + sync|第二次备份：约 20,000 个 256 B–128 KiB 文件（共约 420 MB）均未改动"
+  "snapshot_mixed_link|cp -al + sync|同上，对比只建硬链接的下限（cp -al 上一份 + sync）"
+  "snapshot_mixed_1|cp -r + sync|第二次备份：约 20,000 个 256 B–128 KiB 文件中 1% 改动"
+  "snapshot_mixed_disk|cp -r + sync|五次备份约 20,000 个 256 B–128 KiB 文件（每次之间 1% 改动）的总耗时，对比一次复制"
   "inventory|find + cat|插件列表：1,000 个插件文件夹（真实 .toc 文件），每次调用"
   "backup_details|du -sb|备份列表与大小：100 份未记录大小的备份，每次调用"
   "scan|find|默认扫描：含 100,000 个文件夹的主目录（Lutris、Steam、Bottles 前缀与文档）"
@@ -171,6 +175,27 @@ run_snapshot_link() { # our second backup of the unchanged folder beside cp -al
 }
 run_snapshot_again_1() { snapshot_run snapshot_again/ours/1 "$@"; }
 run_snapshot_disk() { snapshot_run snapshot_disk/ours "$@"; }
+# The same backups of files of the sizes players' folders have (bench_snapshot --make-mixed).
+prepare_snapshot_mixed() {
+  [ -d "$data/snapshot-mixed" ] && return
+  rm -rf "$data/snapshot-mixed.tmp"
+  "$build/bench/bench_snapshot" --make-mixed="$data/snapshot-mixed.tmp"
+  mv "$data/snapshot-mixed.tmp" "$data/snapshot-mixed"
+}
+prepare_snapshot_mixed_0() { prepare_snapshot_mixed; }
+prepare_snapshot_mixed_link() { prepare_snapshot_mixed; }
+prepare_snapshot_mixed_1() { prepare_snapshot_mixed; }
+prepare_snapshot_mixed_disk() { prepare_snapshot_mixed; }
+mixed_run() { # <our benchmark> <baseline benchmark> <side> <folder>
+  local filter=$1
+  [ "$3" = base ] && filter=$2
+  "$build/bench/bench_snapshot" --wtf="$data/snapshot-mixed" --into="$4" --benchmark_filter="^$filter(/|\$)" \
+    --benchmark_format=json 2>/dev/null
+}
+run_snapshot_mixed_0() { mixed_run snapshot_again/ours/0 snapshot/tools "$@"; }
+run_snapshot_mixed_link() { mixed_run snapshot_again/ours/0 snapshot_link/tools "$@"; }
+run_snapshot_mixed_1() { mixed_run snapshot_again/ours/1 snapshot/tools "$@"; }
+run_snapshot_mixed_disk() { mixed_run snapshot_disk/ours snapshot/tools "$@"; }
 # The listings only read: every run reads the same prepared folders.
 prepare_inventory() { "$build/bench/bench_inventory" --data="$data/listings" --prepare=1; }
 prepare_backup_details() { prepare_inventory; }

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libarchive-dev libssl-dev libicu-dev nlohmann-json3-dev uuid-dev
+  libarchive-dev libssl-dev libicu-dev nlohmann-json3-dev uuid-dev zlib1g-dev
   libyaml-cpp-dev libprotobuf-dev protobuf-compiler
   qt6-base-dev qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-controls
   qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-templates

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "base/Gzip.h"
 #include "fs/FileSafety.h"
 
 namespace olvex {
@@ -71,6 +72,10 @@ bool isDigest(std::string_view text) {
 
 } // namespace
 
+bool isDigestListName(const std::string& name) {
+    return name == kDigestListName || name == kUncompressedDigestListName;
+}
+
 std::string encodeDigestList(const FileSafety::StoredEntries& entries) {
     std::string text = kHeader;
     text.reserve(entries.size() * 128);
@@ -86,11 +91,15 @@ std::string encodeDigestList(const FileSafety::StoredEntries& entries) {
         appendEscaped(text, path);
         text += '\n';
     }
-    return text;
+    return gzip::compress(text);
 }
 
-std::optional<FileSafety::StoredEntries> decodeDigestList(const std::string& whole) {
-    std::string_view text = whole;
+std::optional<FileSafety::StoredEntries> decodeDigestList(const std::string& stored) {
+    std::optional<std::string> inflated;
+    if (stored.substr(0, kHeader.size()) != kHeader && !(inflated = gzip::decompress(stored, kListLimit))) {
+        return std::nullopt;
+    }
+    std::string_view text = inflated ? *inflated : stored;
     if (text.substr(0, kHeader.size()) != kHeader) {
         return std::nullopt;
     }
@@ -127,8 +136,12 @@ std::optional<FileSafety::StoredEntries> decodeDigestList(const std::string& who
 
 std::optional<FileSafety::StoredEntries> readDigestList(const Path& backupFolder) {
     try {
-        auto text = FileSafety::readBounded(backupFolder / kDigestListName, kListLimit, "备份摘要清单过大。");
-        return text ? decodeDigestList(*text) : std::nullopt;
+        for (const char* name : {kDigestListName, kUncompressedDigestListName}) {
+            if (auto stored = FileSafety::readBounded(backupFolder / name, kListLimit, "备份摘要清单过大。")) {
+                return decodeDigestList(*stored);
+            }
+        }
+        return std::nullopt;
     } catch (const std::exception&) {
         // A list that cannot be read only means nothing is shared with this backup.
         return std::nullopt;

@@ -168,8 +168,7 @@ void ManagerService::exportBackup(const LocalBackup& backup, const GameClient& c
         FileSafety::VolumeFlush volume(parent);
         // The digest list stays in the store: its times mean nothing elsewhere, and a package
         // holds the record, the payload and the manifest.
-        FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred,
-                             [](const std::string& name) { return name == kDigestListName; });
+        FileSafety::copyTree(folder, staging, control, FileSafety::Flush::deferred, isDigestListName);
         // Examined after the copy: the bytes copied are the recorded ones when the files still
         // are as recorded once the copy has read them.
         if (recorded && !FileSafety::unchangedSince(folder / "payload", *recorded)) {

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "base/Errors.h"
+#include "base/Gzip.h"
 #include "base/OperationControl.h"
 #include "fs/FileSafety.h"
 #include "fs/Sys.h"
@@ -86,6 +87,19 @@ TEST(SharedBackups, ShareOnlyWhatIsUnchangedSinceTheNewestBackupOfTheKind) {
          [&](Shared& g, const LocalBackup& earlier) { tamper(g.payload(earlier) / edited, "bad!"); }, true, false},
         {"an earlier backup without a digest list",
          [](Shared& g, const LocalBackup& earlier) { fs::remove(g.folder(earlier) / kDigestListName); }, false, false},
+        {"an earlier backup whose list was stored uncompressed (the version before)",
+         [](Shared& g, const LocalBackup& earlier) {
+             const Path list = g.folder(earlier) / kDigestListName;
+             writeFile(g.folder(earlier) / kUncompressedDigestListName, *gzip::decompress(readFile(list), 1 << 20));
+             fs::remove(list);
+         },
+         true, true},
+        {"an earlier backup whose list was cut short",
+         [](Shared& g, const LocalBackup& earlier) {
+             const Path list = g.folder(earlier) / kDigestListName;
+             fs::resize_file(list, fs::file_size(list) - 9);
+         },
+         false, false},
         {"the earlier backup recycled and brought back",
          [](Shared& g, const LocalBackup& earlier) {
              g.service.recycleBackup(earlier, g.client);
