@@ -30,6 +30,7 @@ rows=(
   "extract_large|bsdtar -x|ZIP 解压：单个 ${OLVEX_BENCH_LARGE_MB:=512} MiB 文件"
   "extract_many|bsdtar -x|ZIP 解压：2,000 个约 8 KiB 文件（插件包规模）"
   "install|bsdtar -x + 2×cp -r + sync|安装整合包：约 5,000 个文件装入约 20,000 个文件的插件目录（预览 + 安装，至完成）"
+  "install_again|bsdtar -x + 2×cp -r + sync|再次安装整合包（更新）：同上，插件目录已装过一次，上次的自动备份在库中（新备份与之共用未改动的文件）"
   "growth_5k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 5,000 个文件的插件目录"
   "growth_20k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 20,000 个文件的插件目录"
   "growth_80k|bsdtar -x + 2×cp -r + sync|安装耗时随插件目录增长：同一整合包装入约 80,000 个文件的插件目录"
@@ -120,13 +121,15 @@ prepare_install() {
   rm -rf "$data/install-pack-src"
 }
 
-install_run() { # <add-on folder template> <side> <folder>
-  local filter=install/ours
-  [ "$2" = base ] && filter=install/tools
+install_run() { # <add-on folder template> <side> <folder> [benchmark]
+  local filter=${4:-install}/ours
+  [ "$2" = base ] && filter=${4:-install}/tools
   "$build/bench/bench_install" --pack="$data/install-pack.zip" --live="$1" --into="$3" \
     --benchmark_filter="^$filter(/|\$)" --benchmark_format=json 2>/dev/null
 }
 run_install() { install_run "$data/install-live" "$@"; }
+prepare_install_again() { prepare_install; }
+run_install_again() { install_run "$data/install-live" "$1" "$2" install_again; }
 
 # The same pack into add-on folders of 5,000, 20,000 (the install row's) and 80,000 files.
 prepare_growth() { # <add-ons> <folder>

@@ -162,13 +162,26 @@ std::vector<sys::DirEntry> entriesAt(int folder, const std::string& path) {
     return entries;
 }
 
-Date modificationDate(const struct ::stat& status) {
+namespace {
+
+const struct timespec& modified(const struct ::stat& status) {
 #ifdef __APPLE__
-    const struct timespec& time = status.st_mtimespec;
+    return status.st_mtimespec;
 #else
-    const struct timespec& time = status.st_mtim;
+    return status.st_mtim;
 #endif
+}
+
+} // namespace
+
+Date modificationDate(const struct ::stat& status) {
+    const struct timespec& time = modified(status);
     return Date::fromUnix(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9);
+}
+
+std::int64_t modifiedNanoseconds(const struct ::stat& status) {
+    const struct timespec& time = modified(status);
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
 bool openRegularFile(const std::string& path, OpenedFile& file, SystemOperation opening, SystemOperation examining) {

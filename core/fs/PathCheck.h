@@ -3,6 +3,7 @@
 // Checking a path and opening what it names without following a link: the gate every walk,
 // read and write of the file layer starts from (see FileSafety.h).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -37,6 +38,8 @@ struct OpenedFile {
 };
 // The modification time an examination reported, as a Date.
 Date modificationDate(const struct ::stat& status);
+// The same time in nanoseconds since 1970, exact: what a later examination compares with.
+std::int64_t modifiedNanoseconds(const struct ::stat& status);
 // Opens a file without following a link and without blocking on a FIFO (an entry swapped since
 // it was listed must neither lead elsewhere nor hang the reader), and examines what it opened.
 // False when nothing exists there. A link or anything but a regular file throws "拒绝链接或特殊

@@ -19,15 +19,6 @@ namespace {
 constexpr size_t kChunk = 1 << 20;
 constexpr mode_t kReadOnly = 0400;
 
-std::int64_t modifiedTime(const struct ::stat& st) {
-#ifdef __APPLE__
-    const struct timespec& time = st.st_mtimespec;
-#else
-    const struct timespec& time = st.st_mtim;
-#endif
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
 // Refusals that mean "no hard links here", answered by copying: another volume, a file system
 // without them (FAT and exFAT say EPERM, many FUSE mounts EPERM or ENOTSUP), a file at its link
 // limit. Any other failure (no space, a read-only volume, I/O) is the copy's own.
@@ -60,13 +51,14 @@ bool isFolder(int folder, const sys::DirEntry& entry, const std::string& path) {
 
 class SharingWalk {
 public:
-    SharingWalk(const OperationControl* control, const StoredEntries& earlier, std::int64_t settledBefore)
-        : m_control(control), m_earlier(earlier), m_settledBefore(settledBefore), m_buffer(new unsigned char[kChunk]) {}
+    SharingWalk(const OperationControl* control, const StoredEntries& earlier, std::int64_t settledBefore,
+                const FileStamps& examined)
+        : m_control(control), m_earlier(earlier), m_settledBefore(settledBefore), m_examined(examined),
+          m_buffer(new unsigned char[kChunk]) {}
 
-    // Copies the folder `from` (opened as `source`) whole into `to`, where there is nothing to
-    // share with: the source times are taken before the copy reads anything.
-    void copyWhole(const sys::Fd& source, const std::string& from, const std::string& to, const std::string& prefix) {
-        sourceTimes(source, from, prefix);
+    // Copies the folder `from` whole into `to`, where there is nothing to share with; the source
+    // times are the ones sizing took before the copy read anything.
+    void copyWhole(const std::string& from, const std::string& to, const std::string& prefix) {
         copyTree(from, to, m_control, Flush::deferred);
         record(openRoot(to, SystemOperation::list), to, prefix);
     }
@@ -94,7 +86,7 @@ public:
                 }
             }
             if (!earlierFolder.valid()) {
-                copyWhole(sourceFolder, child, copy, relative + "/");
+                copyWhole(child, copy, relative + "/");
                 continue;
             }
             if (sys::mkdirat(destination.get(), entry.name.c_str(), 0700) != 0) {
@@ -113,22 +105,6 @@ public:
     std::vector<std::string>& changedFolders() { return m_changed; }
 
 private:
-    void sourceTimes(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
-        for (const auto& entry : entriesAt(folder.get(), path)) {
-            const std::string child = path + "/" + entry.name;
-            if (isFolder(folder.get(), entry, child)) {
-                sourceTimes(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
-                            prefix + entry.name + "/");
-                continue;
-            }
-            struct ::stat st {};
-            if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                throw SystemError(SystemOperation::examine, child, errno);
-            }
-            m_sourceTimes[prefix + entry.name] = modifiedTime(st);
-        }
-    }
-
     // Makes every file below a copied folder read-only and records what it holds.
     void record(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
         for (const auto& entry : entriesAt(folder.get(), path)) {
@@ -140,9 +116,10 @@ private:
                 record(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child, relative + "/");
                 continue;
             }
-            auto time = m_sourceTimes.find(relative);
+            // A file sizing did not see (made since) has no time examined before its copy.
+            auto stamp = m_examined.find(relative);
             recordFile(folder.get(), entry.name, child, relative,
-                       time == m_sourceTimes.end() ? std::nullopt : std::optional(time->second));
+                       stamp == m_examined.end() ? std::nullopt : std::optional(stamp->second.modified));
         }
     }
 
@@ -156,7 +133,7 @@ private:
             throw SystemError(SystemOperation::write, path, errno);
         }
         m_entries[relative] = {digest(written.descriptor.get(), path), written.status.st_size, settled(sourceTime),
-                               modifiedTime(written.status)};
+                               modifiedNanoseconds(written.status)};
     }
 
     // A source time proves nothing when a write just after the examination could have left it
@@ -165,27 +142,21 @@ private:
         return sourceTime && *sourceTime < m_settledBefore ? sourceTime : std::nullopt;
     }
 
-    void shareFile(int source, const std::string& from, int destination, const std::string& to, int earlier,
+    void shareFile(int sourceFolder, const std::string& from, int destination, const std::string& to, int earlier,
                    const std::string& name, const std::string& relative) {
-        struct ::stat st {};
-        if (sys::fstatat(source, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            throw SystemError(SystemOperation::examine, from, errno);
-        }
-        if (!S_ISREG(st.st_mode)) {
-            throw ManagerError(linkOrSpecialFile(from));
-        }
-        const std::int64_t sourceTime = modifiedTime(st);
+        const FileStamp source = examined(sourceFolder, name, from, relative);
+        const std::int64_t sourceTime = source.modified;
         auto candidate = m_earlier.find(relative);
         if (m_linking && candidate != m_earlier.end() && candidate->second.sha256 != kFolderDigest &&
-            candidate->second.size == st.st_size &&
+            candidate->second.size == source.size &&
             (candidate->second.sourceTime == sourceTime ||
-             sourceDigest(source, name, from) == candidate->second.sha256) &&
+             sourceDigest(sourceFolder, name, from) == candidate->second.sha256) &&
             storedUnchanged(earlier, name, candidate->second)) {
             if (sys::linkat(earlier, name.c_str(), destination, name.c_str(), 0) == 0) {
                 m_entries[relative] = {candidate->second.sha256, candidate->second.size, settled(sourceTime),
                                        candidate->second.storedTime};
                 if (m_control) {
-                    m_control->addProgress(st.st_size);
+                    m_control->addProgress(source.size);
                 }
                 return;
             }
@@ -199,10 +170,26 @@ private:
         recordFile(destination, name, to, relative, sourceTime);
     }
 
+    // A source file's length and time: as the caller's sizing found them when it kept them
+    // (examined before anything is copied, as a source time must be), else examined now.
+    FileStamp examined(int folder, const std::string& name, const std::string& path, const std::string& relative) {
+        if (auto stamp = m_examined.find(relative); stamp != m_examined.end()) {
+            return stamp->second;
+        }
+        struct ::stat st {};
+        if (sys::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw SystemError(SystemOperation::examine, path, errno);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            throw ManagerError(linkOrSpecialFile(path));
+        }
+        return {static_cast<std::int64_t>(st.st_size), modifiedNanoseconds(st)};
+    }
+
     bool storedUnchanged(int earlier, const std::string& name, const StoredEntry& entry) const {
         struct ::stat st {};
         return sys::fstatat(earlier, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-               st.st_size == entry.size && modifiedTime(st) == entry.storedTime;
+               st.st_size == entry.size && modifiedNanoseconds(st) == entry.storedTime;
     }
 
     // The SHA-256 of a source file whose time changed while its length did not (a file written
@@ -244,10 +231,10 @@ private:
     const OperationControl* m_control;
     const StoredEntries& m_earlier;
     const std::int64_t m_settledBefore;
+    const FileStamps& m_examined;
     std::unique_ptr<unsigned char[]> m_buffer;
     Sha256 m_sha;
     StoredEntries m_entries;
-    std::map<std::string, std::int64_t> m_sourceTimes;
     std::vector<std::string> m_changed;
     bool m_linking = true;
 };
@@ -273,7 +260,7 @@ bool unchangedBelow(const sys::Fd& folder, const std::string& path, const std::s
         }
         auto it = entries.find(relative);
         if (it == entries.end() || it->second.sha256 == kFolderDigest || it->second.size != st.st_size ||
-            it->second.storedTime != modifiedTime(st)) {
+            it->second.storedTime != modifiedNanoseconds(st)) {
             return false;
         }
         ++seen;
@@ -300,7 +287,7 @@ void inodes(const sys::Fd& folder, const std::string& path, std::vector<StoredIn
 } // namespace
 
 StoredEntries copySharing(const Path& source, const Path& destination, const std::optional<LinkSource>& earlier,
-                          const OperationControl* control) {
+                          const FileStamps& examined, const OperationControl* control) {
     const std::string from = detail::absoluteText(source);
     const std::string to = detail::absoluteText(destination);
     if (control) {
@@ -329,13 +316,13 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
         }
     }
     const StoredEntries none;
-    SharingWalk walk(control, earlierFolder.valid() ? *earlier->entries : none, modifiedTime(made));
+    SharingWalk walk(control, earlierFolder.valid() ? *earlier->entries : none, modifiedNanoseconds(made), examined);
     std::vector<std::string>& changed = walk.changedFolders();
     changed.push_back(Path(to).parent_path().native());
     if (earlierFolder.valid()) {
         walk.share(sourceFolder, from, destinationFolder, to, earlierFolder, "");
     } else {
-        walk.copyWhole(sourceFolder, from, to, "");
+        walk.copyWhole(from, to, "");
     }
     // Every new name (a folder made here, a link) is durable with its folder: flushed now outside
     // an operation's flush, noted for it in per-file mode, covered by its syncfs otherwise.

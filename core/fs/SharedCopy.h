@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Path.h"
+#include "fs/TreeOps.h"
 
 namespace olvex {
 
@@ -53,9 +54,11 @@ struct LinkSource {
 // destination is made read-only, and the digests of copied files are taken from what was
 // written, never from the source, which may change meanwhile. Flushed as copyTree with
 // Flush::deferred: the folders that gained a link are noted with the rest. Returns the
-// destination's entries.
+// destination's entries. `examined`: the stamps byteSize kept of the source just before, which
+// the walk takes as each file's length and source time (examined before anything is copied, as a
+// source time must be); a file sizing did not see is examined when it is met.
 StoredEntries copySharing(const Path& source, const Path& destination, const std::optional<LinkSource>& earlier,
-                          const OperationControl* control);
+                          const FileStamps& examined, const OperationControl* control);
 
 // Writes a new file (never replacing one) that belongs with a copy made under the operation's
 // flush, durable with it as copySharing's files are: no flush of its own where the volume is

@@ -152,7 +152,9 @@ void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::
     }
 }
 
-std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true) {
+// `stamps` (when given) gains each file's stamp under `prefix` + its name.
+std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true,
+                       FileSafety::FileStamps* stamps = nullptr, const std::string& prefix = {}) {
     std::int64_t total = 0;
     for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
         const std::string child = path + "/" + entry.name;
@@ -167,6 +169,10 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refu
             }
             if (S_ISREG(st.st_mode)) {
                 total += static_cast<std::int64_t>(st.st_size);
+                if (stamps != nullptr) {
+                    stamps->emplace(prefix + entry.name, FileSafety::FileStamp{static_cast<std::int64_t>(st.st_size),
+                                                                               FileSafety::modifiedNanoseconds(st)});
+                }
                 continue;
             }
             if (!S_ISDIR(st.st_mode)) {
@@ -178,7 +184,7 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refu
         }
         try {
             total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
-                               refuseSpecial);
+                               refuseSpecial, stamps, stamps != nullptr ? prefix + entry.name + "/" : prefix);
         } catch (const SystemError& failure) {
             // What is about to be removed may be going already (another process deleting it).
             if (refuseSpecial || failure.error() != ENOENT || failure.path() != child) {
@@ -432,6 +438,12 @@ std::int64_t byteSize(const Path& url) {
         return static_cast<std::int64_t>(st.st_size);
     }
     return sizeBelow(openRoot(path, SystemOperation::list), path);
+}
+
+std::int64_t byteSize(const Path& url, FileStamps& stamps) {
+    const std::string path = absoluteText(url);
+    checkPath(path);
+    return sizeBelow(openRoot(path, SystemOperation::list), path, true, &stamps);
 }
 
 void move(const Path& from, const Path& to) {

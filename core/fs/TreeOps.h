@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "base/Path.h"
@@ -53,6 +54,16 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
 // Sum of file lengths below the path (0 when missing). Examines the path and every entry as
 // checkTree does, with the same refusals, so a caller that sizes a tree needs no separate check.
 std::int64_t byteSize(const Path& url);
+// What sizing examined of one file: its length and modification time (nanoseconds since 1970).
+struct FileStamp {
+    std::int64_t size = 0;
+    std::int64_t modified = 0;
+};
+// Keyed by the file's path relative to the sized folder.
+using FileStamps = std::map<std::string, FileStamp>;
+// byteSize that also keeps each file's stamp, so that a copy made next (copySharing) can take a
+// file as examined then rather than examining every file once more.
+std::int64_t byteSize(const Path& url, FileStamps& stamps);
 // For what is about to be removed: the lengths of the regular files below a folder (0 when it is
 // missing or no folder). Links and special files count as nothing; none is followed; a part
 // that goes meanwhile (another process deleting it) counts as nothing.

@@ -262,7 +262,7 @@ BackupUsage ManagerService::backupUsage(const GameClient& client) {
 }
 
 std::string ManagerService::snapshotPayload(BackupKind kind, const GameClient& client, const Path& source,
-                                            const Path& payload) {
+                                            const Path& payload, const FileSafety::FileStamps& examined) {
     // Only the newest backup of the kind is shared with, and only when it has its digest list.
     std::optional<FileSafety::StoredEntries> recorded;
     std::optional<FileSafety::LinkSource> earlier;
@@ -279,7 +279,7 @@ std::string ManagerService::snapshotPayload(BackupKind kind, const GameClient& c
     } catch (const std::exception&) {
         // A store that cannot be listed has nothing to share: the backup is copied whole.
     }
-    return encodeDigestList(FileSafety::copySharing(source, payload, earlier, m_control));
+    return encodeDigestList(FileSafety::copySharing(source, payload, earlier, examined, m_control));
 }
 
 std::vector<DamagedBackup> ManagerService::damagedBackups(const GameClient& client) {
@@ -292,6 +292,57 @@ std::vector<DamagedBackup> ManagerService::damagedBackups(const GameClient& clie
 LocalBackup ManagerService::backupWTF(const GameClient& client, OperationControl* control) {
     ControlScope scope(*this, control);
     return locked(client, [&] { return snapshot(BackupKind::wtf, client, kManualReason); });
+}
+
+namespace {
+
+// Moves a whole backup between the store's areas, durably before it returns: its new folder
+// entry is flushed before the old one's removal, so that a power loss in between may show it in
+// both areas but never in neither. A move whose flush fails is taken back (flushed the same
+// way, quietly), so that a reported failure leaves the backup where it was.
+void moveInStore(const Path& from, const Path& to) {
+    FileSafety::move(from, to);
+    try {
+        FileSafety::syncDirectory(to.parent_path());
+        FileSafety::syncDirectory(from.parent_path());
+    } catch (...) {
+        try {
+            FileSafety::move(to, from);
+            FileSafety::syncDirectory(from.parent_path());
+            FileSafety::syncDirectory(to.parent_path());
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+// A power loss while a backup moved between the store's areas may leave it in both (its new
+// entry is flushed first). The listed one stands, and the one in the recycle area goes, but only
+// when it is the same backup: the same record and the same payload size. Best effort, as the
+// rest of the sweep.
+void ManagerService::dropRecycledDuplicates(const GameClient& client) {
+    try {
+        const Path recycled = recycleFolder(client);
+        if (!FileSafety::isDirectory(recycled)) {
+            return;
+        }
+        for (const auto& entry : FileSafety::list(recycled)) {
+            const auto id = Uuid::parse(entry.name);
+            if (!id || !FileSafety::isDirectory(backupFolder(client, *id))) {
+                continue;
+            }
+            const Path listed = backupFolder(client, *id);
+            const Path duplicate = recycled / entry.name;
+            FileSafety::checkTree(duplicate);
+            if (readBackupRecord(duplicate / "metadata.json") == readBackupRecord(listed / "metadata.json") &&
+                FileSafety::byteSize(duplicate / "payload") == FileSafety::byteSize(listed / "payload")) {
+                FileSafety::removeLeftover(duplicate);
+            }
+        }
+    } catch (...) {
+    }
 }
 
 void ManagerService::recycleBackup(const LocalBackup& backup, const GameClient& client) {
@@ -310,7 +361,7 @@ void ManagerService::recycleBackup(const LocalBackup& backup, const GameClient& 
         if (FileSafety::exists(destination)) {
             throw SystemError(SystemOperation::move, folder.native(), EEXIST);
         }
-        FileSafety::move(folder, destination);
+        moveInStore(folder, destination);
     });
 }
 
@@ -351,7 +402,7 @@ void ManagerService::recoverRecycledBackups(const GameClient& client) {
                 throw ManagerError("备份 ID 冲突，已停止恢复。");
             }
             storeArea(store);
-            FileSafety::move(recycled / entry.name, destination);
+            moveInStore(recycled / entry.name, destination);
             present.insert(*id);
         }
     });

@@ -25,6 +25,7 @@
 #include "base/Date.h"
 #include "base/OperationControl.h"
 #include "fs/ClientLock.h"
+#include "fs/TreeOps.h"
 #include "packs/PackRecords.h"
 #include "records/Backup.h"
 #include "records/GameClient.h"
@@ -198,7 +199,9 @@ public:
     LocalBackup snapshot(BackupKind kind, const GameClient& client, const std::string& reason);
     // Fills a snapshot's payload folder from `source`, sharing the files unchanged since the newest
     // backup of the kind with it, and returns the payload's digest list (BackupDigests.h).
-    std::string snapshotPayload(BackupKind kind, const GameClient& client, const Path& source, const Path& payload);
+    // `examined`: what sizing the source just found of each file.
+    std::string snapshotPayload(BackupKind kind, const GameClient& client, const Path& source, const Path& payload,
+                                const FileSafety::FileStamps& examined);
     std::int64_t requireSpace(const GameClient& client, std::int64_t bytes);
     // True when a journal existed and its change was rolled back.
     bool recoverUnlocked(const GameClient& client);
@@ -242,6 +245,7 @@ private:
 
     void startDeletions() noexcept;
     void sweep(const GameClient& client);
+    void dropRecycledDuplicates(const GameClient& client);
     static std::optional<Path> workOf(const GameClient& client, const std::optional<Uuid>& work);
     void restoreTarget(const GameClient& client, const Path& target, const std::optional<Uuid>& backup, BackupKind kind,
                        const std::optional<Path>& work);

@@ -215,6 +215,7 @@ Path ManagerService::backupFolder(const GameClient& client, const Uuid& id) {
 // in these entries is needed any more, so it never fails the operation that runs it. What
 // stays is tried again by the next operation, and leftovers() shows it meanwhile.
 void ManagerService::sweep(const GameClient& client) {
+    dropRecycledDuplicates(client);
     const Path manager = managerFolder(client);
     std::vector<sys::DirEntry> entries;
     try {
@@ -518,8 +519,10 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
     if (m_control != nullptr) {
         m_control->report(OperationStage::backingUp);
     }
-    // Sizing examines every entry as a tree check does and refuses the same links.
-    std::int64_t size = FileSafety::byteSize(source);
+    // Sizing examines every entry as a tree check does and refuses the same links. What it
+    // examined of each file is what the copy decides on: each file is examined once.
+    FileSafety::FileStamps examined;
+    std::int64_t size = FileSafety::byteSize(source, examined);
     if (m_control != nullptr) {
         m_control->expectBytes(size);
     }
@@ -536,7 +539,8 @@ LocalBackup ManagerService::snapshot(BackupKind kind, const GameClient& client, 
         FileSafety::VolumeFlush volume(staging);
         // The digest list is written with the payload and made durable by the same flush: a
         // listed backup always has the list it was made with.
-        FileSafety::writeNewFile(staging / kDigestListName, snapshotPayload(kind, client, source, staging / "payload"));
+        FileSafety::writeNewFile(staging / kDigestListName,
+                                 snapshotPayload(kind, client, source, staging / "payload", examined));
         // A backup is listed once its record exists, so its payload must be durable first.
         volume.flush();
         FileSafety::writeFileAtomically(staging / "metadata.json", json::encode(toJson(record)));

@@ -55,8 +55,12 @@
 // back (file bytes never are; a rename is written back whole, both its folders or neither).
 // Identical disk states are checked once. Modes are not modelled
 // (no case depends on them). The model must replay the clean run exactly (its final visible
-// tree is compared with the disk). After a power loss nothing was reported, so only "as
-// before or as intended" and the backup and leftover checks apply: while the operation's
+// tree is compared with the disk). After a power loss during the run nothing was reported, so
+// only "as before or as intended" and the backup and leftover checks apply; a power loss after
+// it returned must keep what it reported (as intended after a success, as before after a
+// failure, unless the case allows intermediate states; a success despite an injected fault may
+// be one whose journal removal was not flushed, which a power loss undoes whole). While the
+// operation's
 // journal is durable, recovery must undo the change, and once its removal is durable the
 // target must be as intended (undone, after a failed run). A crash or failure that leaves the
 // operation's journal on disk must be undone by recovery in every row. A recovery (a case whose journal existed before)
