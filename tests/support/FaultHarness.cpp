@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <optional>
 #include <set>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "base/Json.h"
@@ -612,6 +614,20 @@ std::unique_ptr<FaultFixture> prepared(const FaultCase& faultCase) {
     return fixture;
 }
 
+// The background deleter's detached thread may still be on its way out after the wait for the
+// deletions returned, and a thread ending under ASan takes allocator locks: a child forked then
+// inherits one locked and hangs at its first allocation. So a fork waits until this process is
+// down to its one thread (bounded, in case something else keeps a thread).
+void waitUntilSingleThreaded() {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        const auto tasks = std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+        if (tasks <= 1) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 // Runs `body` armed with `plan`, in a child process when the plan may end the process.
 Outcome runArmed(FaultFixture& fixture, const std::function<void()>& body, sys::fault::Plan plan, bool inChild) {
     Outcome outcome;
@@ -626,6 +642,8 @@ Outcome runArmed(FaultFixture& fixture, const std::function<void()>& body, sys::
         return error;
     };
     if (inChild) {
+        fixture.service->waitForDeletions();
+        waitUntilSingleThreaded();
         pid_t child = ::fork();
         if (child == 0) {
             sys::fault::arm(plan);
