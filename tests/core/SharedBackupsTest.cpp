@@ -198,6 +198,7 @@ TEST(SharedBackups, RestoreAndExportCopyAndTheStoreCountsSharedFilesOnce) {
 
     writeFile(g.wtf() / "Config.wtf", "changed");
     g.service.restore(later, g.client, std::nullopt);
+    g.service.waitForDeletions(); // the replaced WTF goes in the background, inside the walked folder
     EXPECT_EQ(snapshotTree(g.wtf()), snapshotTree(g.payload(later)));
     EXPECT_FALSE(sharesAny(g.wtf(), g.manager()));
     EXPECT_EQ(examined(g.wtf() / "Config.wtf").st_mode & 07777, 0600u);
