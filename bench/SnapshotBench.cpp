@@ -54,23 +54,6 @@ fs::path prepareGame() {
     return folder;
 }
 
-void snapshotOurs(benchmark::State& state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        fs::path folder = prepareGame();
-        olvex::ManagerService service({}, {}, folder);
-        olvex::GameClient client(folder / "_retail_");
-        state.ResumeTiming();
-        try {
-            service.backupWTF(client);
-        } catch (const std::exception& error) {
-            state.SkipWithError(error.what());
-            break;
-        }
-    }
-    olvex::bench::reportOwnPeak(state);
-}
-
 // Appends a line to every (100 / percent)-th file, starting at the `round`-th, then flushes:
 // the files a player's sessions change between two backups.
 void changeFiles(const fs::path& wtf, int percent, int round) {
@@ -103,14 +86,18 @@ std::int64_t diskUse(const fs::path& folder) {
     return bytes;
 }
 
-void snapshotAgain(benchmark::State& state) {
+// Measures one backup of a fresh folder; `again`: the second one, with state.range(0) percent
+// of the files changed since the first.
+void measureBackup(benchmark::State& state, bool again) {
     for (auto _ : state) {
         state.PauseTiming();
         fs::path folder = prepareGame();
         olvex::ManagerService service({}, {}, folder);
         olvex::GameClient client(folder / "_retail_");
-        service.backupWTF(client);
-        changeFiles(folder / "_retail_/WTF", static_cast<int>(state.range(0)), 1);
+        if (again) {
+            service.backupWTF(client);
+            changeFiles(folder / "_retail_/WTF", static_cast<int>(state.range(0)), 1);
+        }
         state.ResumeTiming();
         try {
             service.backupWTF(client);
@@ -120,6 +107,14 @@ void snapshotAgain(benchmark::State& state) {
         }
     }
     olvex::bench::reportOwnPeak(state);
+}
+
+void snapshotOurs(benchmark::State& state) {
+    measureBackup(state, false);
+}
+
+void snapshotAgain(benchmark::State& state) {
+    measureBackup(state, true);
 }
 
 void snapshotDisk(benchmark::State& state) {

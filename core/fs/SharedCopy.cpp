@@ -76,7 +76,6 @@ public:
                 continue;
             }
             m_entries[relative + "/"] = {kFolderDigest, 0, std::nullopt, 0};
-            sys::Fd sourceFolder = openFolderAt(source.get(), entry.name, child, SystemOperation::list);
             sys::Fd earlierFolder;
             if (m_linking && m_earlier.count(relative + "/") != 0) {
                 try {
@@ -94,8 +93,9 @@ public:
             }
             m_changed.push_back(to);
             m_changed.push_back(copy);
-            share(sourceFolder, child, openFolderAt(destination.get(), entry.name, copy, SystemOperation::list), copy,
-                  earlierFolder, relative + "/");
+            share(openFolderAt(source.get(), entry.name, child, SystemOperation::list), child,
+                  openFolderAt(destination.get(), entry.name, copy, SystemOperation::list), copy, earlierFolder,
+                  relative + "/");
         }
     }
 

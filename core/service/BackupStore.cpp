@@ -320,28 +320,38 @@ void moveInStore(const Path& from, const Path& to) {
 
 // A power loss while a backup moved between the store's areas may leave it in both (its new
 // entry is flushed first). The listed one stands, and the one in the recycle area goes, but only
-// when it is the same backup: the same record and the same payload size. Best effort, as the
-// rest of the sweep.
+// when it is the same backup: the same record and the same payload size. Best effort, one entry
+// at a time, as the rest of the sweep.
 void ManagerService::dropRecycledDuplicates(const GameClient& client) {
+    const Path recycled = recycleFolder(client);
+    std::vector<sys::DirEntry> entries;
     try {
-        const Path recycled = recycleFolder(client);
         if (!FileSafety::isDirectory(recycled)) {
             return;
         }
-        for (const auto& entry : FileSafety::list(recycled)) {
-            const auto id = Uuid::parse(entry.name);
-            if (!id || !FileSafety::isDirectory(backupFolder(client, *id))) {
-                continue;
-            }
+        entries = FileSafety::list(recycled);
+    } catch (...) {
+        return;
+    }
+    for (const auto& entry : entries) {
+        const auto id = Uuid::parse(entry.name);
+        if (!id) {
+            continue;
+        }
+        try {
             const Path listed = backupFolder(client, *id);
             const Path duplicate = recycled / entry.name;
+            if (!FileSafety::isDirectory(listed)) {
+                continue;
+            }
             FileSafety::checkTree(duplicate);
             if (readBackupRecord(duplicate / "metadata.json") == readBackupRecord(listed / "metadata.json") &&
                 FileSafety::byteSize(duplicate / "payload") == FileSafety::byteSize(listed / "payload")) {
                 FileSafety::removeLeftover(duplicate);
             }
+        } catch (...) {
+            // A damaged or unreadable one stays for the player to see.
         }
-    } catch (...) {
     }
 }
 
