@@ -1,6 +1,7 @@
 #include "fs/SharedCopy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include "base/OperationControl.h"
 #include "base/Sha256.h"
 #include "fs/FileSafety.h"
+#include "fs/FolderQueue.h"
 #include "fs/Sys.h"
 
 namespace olvex::FileSafety {
@@ -49,23 +51,52 @@ bool isFolder(int folder, const sys::DirEntry& entry, const std::string& path) {
     throw ManagerError(linkOrSpecialFile(path));
 }
 
+// One folder of a sharing walk, relative to the roots ("" for the roots themselves): to share
+// with the same folder of the earlier copy, or to copy whole where the earlier copy has none.
+struct Folder {
+    std::string relative;
+    bool share = true;
+};
+
+// What the threads of one walk share: the roots, the earlier copy's entries, whether the volume
+// still links, and the folders still to walk.
+struct WalkPlan {
+    const std::string from;
+    const std::string to;
+    const std::string earlierRoot;
+    const StoredEntries& earlier;
+    const std::int64_t settledBefore;
+    const FileStamps& examined;
+    const OperationControl* const control;
+    FolderQueue<Folder> folders;
+    std::atomic<bool> linking{true};
+};
+
+std::string below(const std::string& root, const std::string& relative) {
+    return relative.empty() ? root : root + "/" + relative;
+}
+
+// One thread's part of a walk: what it decided and recorded, merged with the others' at the end.
 class SharingWalk {
 public:
-    SharingWalk(const OperationControl* control, const StoredEntries& earlier, std::int64_t settledBefore,
-                const FileStamps& examined)
-        : m_control(control), m_earlier(earlier), m_settledBefore(settledBefore), m_examined(examined),
-          m_buffer(new unsigned char[kChunk]) {}
+    explicit SharingWalk(WalkPlan& plan) : m_plan(plan), m_buffer(new unsigned char[kChunk]) {}
 
-    // Copies the folder `from` whole into `to`, where there is nothing to share with; the source
-    // times are the ones sizing took before the copy read anything.
-    void copyWhole(const std::string& from, const std::string& to, const std::string& prefix) {
-        copyTree(from, to, m_control, Flush::deferred);
-        record(openRoot(to, SystemOperation::list), to, prefix);
-    }
-
-    // `earlier` is the same folder in the earlier copy.
-    void share(const sys::Fd& source, const std::string& from, const sys::Fd& destination, const std::string& to,
-               const sys::Fd& earlier, const std::string& prefix) {
+    void walk(const Folder& folder) {
+        const std::string from = below(m_plan.from, folder.relative);
+        const std::string to = below(m_plan.to, folder.relative);
+        const std::string prefix = folder.relative.empty() ? "" : folder.relative + "/";
+        if (!folder.share) {
+            copyWhole(from, to, prefix);
+            return;
+        }
+        const sys::Fd source = openRoot(from, SystemOperation::list);
+        const sys::Fd destination = openRoot(to, SystemOperation::createDirectory);
+        sys::Fd earlier;
+        try {
+            earlier = openRoot(below(m_plan.earlierRoot, folder.relative), SystemOperation::list);
+        } catch (const std::exception&) {
+            // Gone or changed in the earlier copy: nothing there to share.
+        }
         for (const auto& entry : entriesAt(source.get(), from)) {
             check();
             const std::string child = from + "/" + entry.name;
@@ -76,16 +107,8 @@ public:
                 continue;
             }
             m_entries[relative + "/"] = {kFolderDigest, 0, std::nullopt, 0};
-            sys::Fd earlierFolder;
-            if (m_linking && m_earlier.count(relative + "/") != 0) {
-                try {
-                    earlierFolder = openFolderAt(earlier.get(), entry.name, copy, SystemOperation::list);
-                } catch (const std::exception&) {
-                    // Gone or changed in the earlier copy: nothing there to share.
-                }
-            }
-            if (!earlierFolder.valid()) {
-                copyWhole(child, copy, relative + "/");
+            if (!earlier.valid() || !m_plan.linking || m_plan.earlier.count(relative + "/") == 0) {
+                m_plan.folders.push({relative, false});
                 continue;
             }
             if (sys::mkdirat(destination.get(), entry.name.c_str(), 0700) != 0) {
@@ -93,18 +116,23 @@ public:
             }
             m_changed.push_back(to);
             m_changed.push_back(copy);
-            share(openFolderAt(source.get(), entry.name, child, SystemOperation::list), child,
-                  openFolderAt(destination.get(), entry.name, copy, SystemOperation::list), copy, earlierFolder,
-                  relative + "/");
+            m_plan.folders.push({relative, true});
         }
     }
 
-    StoredEntries take() { return std::move(m_entries); }
+    StoredEntries& entries() { return m_entries; }
     // The folders made outside copyTree (which notes its own), which gain the links: each
     // listed with its parent.
     std::vector<std::string>& changedFolders() { return m_changed; }
 
 private:
+    // Copies the folder `from` whole into `to`, where there is nothing to share with; the source
+    // times are the ones sizing took before the copy read anything.
+    void copyWhole(const std::string& from, const std::string& to, const std::string& prefix) {
+        copyTree(from, to, m_plan.control, Flush::deferred);
+        record(openRoot(to, SystemOperation::list), to, prefix);
+    }
+
     // Makes every file below a copied folder read-only and records what it holds.
     void record(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
         for (const auto& entry : entriesAt(folder.get(), path)) {
@@ -117,9 +145,9 @@ private:
                 continue;
             }
             // A file sizing did not see (made since) has no time examined before its copy.
-            auto stamp = m_examined.find(relative);
+            auto stamp = m_plan.examined.find(relative);
             recordFile(folder.get(), entry.name, child, relative,
-                       stamp == m_examined.end() ? std::nullopt : std::optional(stamp->second.modified));
+                       stamp == m_plan.examined.end() ? std::nullopt : std::optional(stamp->second.modified));
         }
     }
 
@@ -139,24 +167,25 @@ private:
     // A source time proves nothing when a write just after the examination could have left it
     // as it was: one that is not older than the copy's own folder.
     std::optional<std::int64_t> settled(std::optional<std::int64_t> sourceTime) const {
-        return sourceTime && *sourceTime < m_settledBefore ? sourceTime : std::nullopt;
+        return sourceTime && *sourceTime < m_plan.settledBefore ? sourceTime : std::nullopt;
     }
 
+    // `earlier`: the same folder of the earlier copy, or -1 where it has none.
     void shareFile(int sourceFolder, const std::string& from, int destination, const std::string& to, int earlier,
                    const std::string& name, const std::string& relative) {
         const FileStamp source = examined(sourceFolder, name, from, relative);
         const std::int64_t sourceTime = source.modified;
-        auto candidate = m_earlier.find(relative);
-        if (m_linking && candidate != m_earlier.end() && candidate->second.sha256 != kFolderDigest &&
-            candidate->second.size == source.size &&
+        auto candidate = m_plan.earlier.find(relative);
+        if (earlier >= 0 && m_plan.linking && candidate != m_plan.earlier.end() &&
+            candidate->second.sha256 != kFolderDigest && candidate->second.size == source.size &&
             (candidate->second.sourceTime == sourceTime ||
              sourceDigest(sourceFolder, name, from) == candidate->second.sha256) &&
             storedUnchanged(earlier, name, candidate->second)) {
             if (sys::linkat(earlier, name.c_str(), destination, name.c_str(), 0) == 0) {
                 m_entries[relative] = {candidate->second.sha256, candidate->second.size, settled(sourceTime),
                                        candidate->second.storedTime};
-                if (m_control) {
-                    m_control->addProgress(source.size);
+                if (m_plan.control) {
+                    m_plan.control->addProgress(source.size);
                 }
                 return;
             }
@@ -164,16 +193,18 @@ private:
                 throw SystemError(SystemOperation::create, to, errno);
             }
             // A file at its link limit is that one file; any other refusal is the volume's.
-            m_linking = errno == EMLINK;
+            if (errno != EMLINK) {
+                m_plan.linking = false;
+            }
         }
-        copyTree(from, to, m_control, Flush::deferred);
+        copyTree(from, to, m_plan.control, Flush::deferred);
         recordFile(destination, name, to, relative, sourceTime);
     }
 
     // A source file's length and time: as the caller's sizing found them when it kept them
     // (examined before anything is copied, as a source time must be), else examined now.
     FileStamp examined(int folder, const std::string& name, const std::string& path, const std::string& relative) {
-        if (auto stamp = m_examined.find(relative); stamp != m_examined.end()) {
+        if (auto stamp = m_plan.examined.find(relative); stamp != m_plan.examined.end()) {
             return stamp->second;
         }
         struct ::stat st {};
@@ -223,20 +254,19 @@ private:
     }
 
     void check() const {
-        if (m_control) {
-            m_control->check();
+        if (m_plan.folders.failed()) {
+            throw WalkAbandoned{};
+        }
+        if (m_plan.control) {
+            m_plan.control->check();
         }
     }
 
-    const OperationControl* m_control;
-    const StoredEntries& m_earlier;
-    const std::int64_t m_settledBefore;
-    const FileStamps& m_examined;
+    WalkPlan& m_plan;
     std::unique_ptr<unsigned char[]> m_buffer;
     Sha256 m_sha;
     StoredEntries m_entries;
     std::vector<std::string> m_changed;
-    bool m_linking = true;
 };
 
 bool unchangedBelow(const sys::Fd& folder, const std::string& path, const std::string& prefix,
@@ -316,22 +346,38 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
         }
     }
     const StoredEntries none;
-    SharingWalk walk(control, earlierFolder.valid() ? *earlier->entries : none, modifiedNanoseconds(made), examined);
-    std::vector<std::string>& changed = walk.changedFolders();
-    changed.push_back(Path(to).parent_path().native());
+    std::string earlierRoot;
     if (earlierFolder.valid()) {
-        walk.share(sourceFolder, from, destinationFolder, to, earlierFolder, "");
-    } else {
-        walk.copyWhole(from, to, "");
+        earlierRoot = detail::absoluteText(earlier->folder);
+        earlierFolder.reset();
     }
+    WalkPlan plan{from,
+                  to,
+                  earlierRoot,
+                  earlierRoot.empty() ? none : *earlier->entries,
+                  modifiedNanoseconds(made),
+                  examined,
+                  control,
+                  FolderQueue<Folder>({"", !earlierRoot.empty()})};
+    std::vector<std::unique_ptr<SharingWalk>> walks;
+    for (unsigned i = 0; i < walkThreads(); ++i) {
+        walks.push_back(std::make_unique<SharingWalk>(plan));
+    }
+    plan.folders.run(walks);
+    StoredEntries entries;
     // Every new name (a folder made here, a link) is durable with its folder: flushed now outside
     // an operation's flush, noted for it in per-file mode, covered by its syncfs otherwise.
+    std::vector<std::string> changed{Path(to).parent_path().native()};
+    for (auto& walk : walks) {
+        entries.merge(walk->entries());
+        changed.insert(changed.end(), walk->changedFolders().begin(), walk->changedFolders().end());
+    }
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
     for (const std::string& folder : changed) {
         detail::folderChanged(folder, true);
     }
-    return walk.take();
+    return entries;
 }
 
 void writeNewFile(const Path& file, const std::string& data) {

@@ -56,7 +56,8 @@ struct LinkSource {
 // Flush::deferred: the folders that gained a link are noted with the rest. Returns the
 // destination's entries. `examined`: the stamps byteSize kept of the source just before, which
 // the walk takes as each file's length and source time (examined before anything is copied, as a
-// source time must be); a file sizing did not see is examined when it is met.
+// source time must be); a file sizing did not see is examined when it is met. The walk runs on a few
+// threads (FolderQueue), each folder on one of them.
 StoredEntries copySharing(const Path& source, const Path& destination, const std::optional<LinkSource>& earlier,
                           const FileStamps& examined, const OperationControl* control);
 

@@ -36,6 +36,7 @@ std::function<void(long, const char*)> g_onCall;
 std::function<int(const Call&)> g_inject;
 std::atomic<bool> g_fuse{false};
 std::atomic<bool> g_noOpenNoLinks{false};
+std::atomic<bool> g_armed{false};
 } // namespace
 
 void reportFuse(bool on) {
@@ -59,9 +60,11 @@ void arm(const Plan& plan) {
     g_failAt = plan.failAt;
     g_crashAt = plan.crashAt;
     g_calls = 0;
+    g_armed = true;
 }
 
 void disarm() {
+    g_armed = false;
     g_failAt = 0;
     g_crashAt = 0;
     g_trace = false;
@@ -126,10 +129,18 @@ bool injectedRelease(const char* name, int fd) {
                 fault::Call{.number = 0, .name = callName, .path = callPath, .mutates = callMutates, __VA_ARGS__}))    \
             return failValue;                                                                                          \
     } while (0)
+
+bool oneThread() {
+    return fault::g_armed;
+}
 #else
 #define OLVEX_SEAM(name, path, mutates, failValue, ...)                                                                \
     do {                                                                                                               \
     } while (0)
+
+bool oneThread() {
+    return false;
+}
 #endif
 
 int open(const char* path, int flags, mode_t mode) {

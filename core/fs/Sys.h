@@ -129,6 +129,11 @@ private:
     int m_fd = -1;
 };
 
+// Whether the calls through this module must come from one thread, in one order: while a test
+// build's seam is armed, its call numbers name the points of one sequence. Work that could run
+// on several threads runs on the calling thread then. Always false in release builds.
+bool oneThread();
+
 #ifdef OLVEX_FAULT_INJECTION
 namespace fault {
 // Arms the seam: the call with number `failAt` (1-based, counted from the last reset) fails

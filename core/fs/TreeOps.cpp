@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 #include "base/Errors.h"
 #include "base/OperationControl.h"
+#include "fs/FolderQueue.h"
 
 namespace olvex::FileSafety {
 
@@ -152,9 +154,7 @@ void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::
     }
 }
 
-// `stamps` (when given) gains each file's stamp under `prefix` + its name.
-std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true,
-                       FileSafety::FileStamps* stamps = nullptr, const std::string& prefix = {}) {
+std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true) {
     std::int64_t total = 0;
     for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
         const std::string child = path + "/" + entry.name;
@@ -169,10 +169,6 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refu
             }
             if (S_ISREG(st.st_mode)) {
                 total += static_cast<std::int64_t>(st.st_size);
-                if (stamps != nullptr) {
-                    stamps->emplace(prefix + entry.name, FileSafety::FileStamp{static_cast<std::int64_t>(st.st_size),
-                                                                               FileSafety::modifiedNanoseconds(st)});
-                }
                 continue;
             }
             if (!S_ISDIR(st.st_mode)) {
@@ -184,7 +180,7 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refu
         }
         try {
             total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
-                               refuseSpecial, stamps, stamps != nullptr ? prefix + entry.name + "/" : prefix);
+                               refuseSpecial);
         } catch (const SystemError& failure) {
             // What is about to be removed may be going already (another process deleting it).
             if (refuseSpecial || failure.error() != ENOENT || failure.path() != child) {
@@ -194,6 +190,53 @@ std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refu
     }
     return total;
 }
+
+// One thread's part of sizing a tree and keeping each file's stamp (byteSize with stamps): the
+// walk before a backup, which examines every file, on as many threads as the backup's own walk.
+class StampingWalk {
+public:
+    StampingWalk(const std::string& root, FileSafety::FolderQueue<std::string>& folders)
+        : m_root(root), m_folders(folders) {}
+
+    // `relative`: "" for the root, else a folder's path below it.
+    void walk(const std::string& relative) {
+        const std::string path = relative.empty() ? m_root : m_root + "/" + relative;
+        const std::string prefix = relative.empty() ? "" : relative + "/";
+        const sys::Fd folder = openRoot(path, SystemOperation::list);
+        for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
+            if (m_folders.failed()) {
+                throw FileSafety::WalkAbandoned{};
+            }
+            if (entry.type != DT_DIR) {
+                const std::string child = path + "/" + entry.name;
+                struct ::stat st {};
+                if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    if (errno == ENOENT) {
+                        continue;
+                    }
+                    throw ManagerError("无法检查路径：" + child);
+                }
+                if (S_ISREG(st.st_mode)) {
+                    total += static_cast<std::int64_t>(st.st_size);
+                    stamps.emplace(prefix + entry.name, FileSafety::FileStamp{static_cast<std::int64_t>(st.st_size),
+                                                                              FileSafety::modifiedNanoseconds(st)});
+                    continue;
+                }
+                if (!S_ISDIR(st.st_mode)) {
+                    throw ManagerError(linkOrSpecialFile(child));
+                }
+            }
+            m_folders.push(prefix + entry.name);
+        }
+    }
+
+    std::int64_t total = 0;
+    FileSafety::FileStamps stamps;
+
+private:
+    const std::string& m_root;
+    FileSafety::FolderQueue<std::string>& m_folders;
+};
 
 void checkBelow(const sys::Fd& folder, const std::string& path) {
     for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
@@ -443,7 +486,18 @@ std::int64_t byteSize(const Path& url) {
 std::int64_t byteSize(const Path& url, FileStamps& stamps) {
     const std::string path = absoluteText(url);
     checkPath(path);
-    return sizeBelow(openRoot(path, SystemOperation::list), path, true, &stamps);
+    FolderQueue<std::string> folders(std::string{});
+    std::vector<std::unique_ptr<StampingWalk>> parts;
+    for (unsigned i = 0; i < walkThreads(); ++i) {
+        parts.push_back(std::make_unique<StampingWalk>(path, folders));
+    }
+    folders.run(parts);
+    std::int64_t total = 0;
+    for (auto& part : parts) {
+        total += part->total;
+        stamps.merge(part->stamps);
+    }
+    return total;
 }
 
 void move(const Path& from, const Path& to) {

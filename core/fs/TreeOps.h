@@ -62,7 +62,8 @@ struct FileStamp {
 // Keyed by the file's path relative to the sized folder.
 using FileStamps = std::map<std::string, FileStamp>;
 // byteSize that also keeps each file's stamp, so that a copy made next (copySharing) can take a
-// file as examined then rather than examining every file once more.
+// file as examined then rather than examining every file once more. It walks on a few threads
+// (FolderQueue), as that copy does.
 std::int64_t byteSize(const Path& url, FileStamps& stamps);
 // For what is about to be removed: the lengths of the regular files below a folder (0 when it is
 // missing or no folder). Links and special files count as nothing; none is followed; a part

@@ -86,7 +86,16 @@ VolumeFlush* VolumeFlush::current() {
     return t_current;
 }
 
+VolumeFlush::OnThread::OnThread(VolumeFlush* flush) : m_saved(t_current) {
+    t_current = flush;
+}
+
+VolumeFlush::OnThread::~OnThread() {
+    t_current = m_saved;
+}
+
 void VolumeFlush::noteFolder(const std::string& path) {
+    std::lock_guard guard(m_foldersLock);
     if (!m_whole && std::find(m_folders.begin(), m_folders.end(), path) == m_folders.end()) {
         m_folders.push_back(path);
     }

@@ -2,6 +2,7 @@
 
 // Flushes: one folder's entries, or what an operation wrote, at once (see FileSafety.h).
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,23 @@ public:
 
     // The innermost flush still open on this thread, or nullptr.
     static VolumeFlush* current();
-    // Notes a folder whose entries changed, for flush() to make durable (per file only).
+    // Notes a folder whose entries changed, for flush() to make durable (per file only). Safe
+    // from the operation's worker threads (see OnThread).
     void noteFolder(const std::string& path);
+
+    // Makes `flush` (may be null) the innermost flush of the calling thread while it lives: a
+    // worker thread of an operation then writes and notes its folders under the operation's
+    // decision, as the operation's own thread does. Ends before `flush` does.
+    class OnThread {
+    public:
+        explicit OnThread(VolumeFlush* flush);
+        ~OnThread();
+        OnThread(const OnThread&) = delete;
+        OnThread& operator=(const OnThread&) = delete;
+
+    private:
+        VolumeFlush* m_saved;
+    };
 
 private:
     void close() noexcept;
@@ -60,6 +76,7 @@ private:
     bool m_whole = false;
     bool m_open = true;
     VolumeFlush* m_outer = nullptr;
+    std::mutex m_foldersLock;
     std::vector<std::string> m_folders;
 };
 

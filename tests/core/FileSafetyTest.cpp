@@ -3,11 +3,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
+#include <set>
 #include <sys/stat.h>
 
 #include "base/Errors.h"
 #include "base/OperationControl.h"
 #include "fs/FileSafety.h"
+#include "fs/FolderQueue.h"
 #include "packs/FileDigests.h"
 #include "support/TestSupport.h"
 
@@ -33,6 +36,8 @@ TEST(FileSafety, TreeChecksRefuseLinksAnywhereAndNeverActThroughThem) {
     std::string refusal = "拒绝链接或特殊文件：" + (dir / "tree/a/b/link").native();
     EXPECT_EQ(failure([&] { FileSafety::checkTree(dir / "tree"); }), refusal);
     EXPECT_EQ(failure([&] { FileSafety::byteSize(dir / "tree"); }), refusal);
+    FileSafety::FileStamps stamps;
+    EXPECT_EQ(failure([&] { FileSafety::byteSize(dir / "tree", stamps); }), refusal);
     EXPECT_EQ(failure([&] { FileSafety::copyTree(dir / "tree", dir / "copy"); }), refusal);
 
     // Removing through a link refuses before anything is removed; removing the tree that
@@ -75,6 +80,56 @@ TEST(FileSafety, DirectoriesAndCopiesArePrivateAndCopiesNeverOverwrite) {
     writeFile(dir / "merge/a.txt", "old a");
     EXPECT_EQ(failure([&] { FileSafety::copyTree(dir / "src", dir / "merge"); }), "复制目标已存在。");
     EXPECT_EQ(readFile(dir / "merge/a.txt"), "old a");
+}
+
+// Walks of many folders run on several threads: each folder is walked once, helpers write under
+// the caller's flush decision, and the first failure ends the walk and is the one reported.
+TEST(FileSafety, AFolderQueueWalksEachFolderOnceOnItsThreadsAndStopsAtTheFirstFailure) {
+    TempDir dir;
+    FileSafety::VolumeFlush flush(dir.path());
+    struct Part {
+        FileSafety::FolderQueue<int>& folders;
+        int failAt;
+        std::vector<int> walked;
+        std::set<FileSafety::VolumeFlush*> flushes;
+        void walk(int folder) {
+            if (folders.failed()) {
+                throw FileSafety::WalkAbandoned{};
+            }
+            walked.push_back(folder);
+            flushes.insert(FileSafety::VolumeFlush::current());
+            if (folder == failAt) {
+                throw ManagerError("文件夹 " + std::to_string(folder) + " 出错");
+            }
+            for (int child : {2 * folder + 1, 2 * folder + 2}) {
+                if (child < 1000) {
+                    folders.push(child);
+                }
+            }
+        }
+    };
+    for (int failAt : {-1, 37}) {
+        SCOPED_TRACE(failAt);
+        FileSafety::FolderQueue<int> folders(0);
+        std::vector<std::unique_ptr<Part>> parts;
+        for (int i = 0; i < 3; ++i) {
+            parts.push_back(std::make_unique<Part>(Part{folders, failAt, {}, {}}));
+        }
+        const std::string error = failure([&] { folders.run(parts); });
+        std::multiset<int> walked;
+        for (const auto& part : parts) {
+            walked.insert(part->walked.begin(), part->walked.end());
+            EXPECT_TRUE(part->flushes.empty() || part->flushes == std::set<FileSafety::VolumeFlush*>{&flush});
+        }
+        EXPECT_EQ(std::set<int>(walked.begin(), walked.end()).size(), walked.size()) << "a folder walked twice";
+        if (failAt < 0) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(walked.size(), 1000U);
+        } else {
+            EXPECT_EQ(error, "文件夹 37 出错");
+            EXPECT_EQ(walked.count(37), 1U);
+        }
+    }
 }
 
 TEST(FileSafety, CopyStopsBetweenChunksWhenCancelledUntilCommitting) {
