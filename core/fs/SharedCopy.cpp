@@ -52,10 +52,12 @@ bool isFolder(int folder, const sys::DirEntry& entry, const std::string& path) {
 }
 
 // One folder of a sharing walk, relative to the roots ("" for the roots themselves): to share
-// with the same folder of the earlier copy, or to copy whole where the earlier copy has none.
+// with the same folder of the earlier copy; to copy whole where the earlier copy has none; or,
+// copied, to record what it holds.
 struct Folder {
+    enum class Work { share, copy, record };
     std::string relative;
-    bool share = true;
+    Work work = Work::share;
 };
 
 // What the threads of one walk share: the roots, the earlier copy's entries, whether the volume
@@ -85,8 +87,12 @@ public:
         const std::string from = below(m_plan.from, folder.relative);
         const std::string to = below(m_plan.to, folder.relative);
         const std::string prefix = folder.relative.empty() ? "" : folder.relative + "/";
-        if (!folder.share) {
-            copyWhole(from, to, prefix);
+        if (folder.work == Folder::Work::copy) {
+            // The source times are the ones sizing took before the copy read anything.
+            copyTree(from, to, m_plan.control, Flush::deferred);
+        }
+        if (folder.work != Folder::Work::share) {
+            record(to, prefix);
             return;
         }
         const sys::Fd source = openRoot(from, SystemOperation::list);
@@ -108,7 +114,7 @@ public:
             }
             m_entries[relative + "/"] = {kFolderDigest, 0, std::nullopt, 0};
             if (!earlier.valid() || !m_plan.linking || m_plan.earlier.count(relative + "/") == 0) {
-                m_plan.folders.push({relative, false});
+                m_plan.folders.push({relative, Folder::Work::copy});
                 continue;
             }
             if (sys::mkdirat(destination.get(), entry.name.c_str(), 0700) != 0) {
@@ -116,7 +122,7 @@ public:
             }
             m_changed.push_back(to);
             m_changed.push_back(copy);
-            m_plan.folders.push({relative, true});
+            m_plan.folders.push({relative, Folder::Work::share});
         }
     }
 
@@ -126,27 +132,22 @@ public:
     std::vector<std::string>& changedFolders() { return m_changed; }
 
 private:
-    // Copies the folder `from` whole into `to`, where there is nothing to share with; the source
-    // times are the ones sizing took before the copy read anything.
-    void copyWhole(const std::string& from, const std::string& to, const std::string& prefix) {
-        copyTree(from, to, m_plan.control, Flush::deferred);
-        record(openRoot(to, SystemOperation::list), to, prefix);
-    }
-
-    // Makes every file below a copied folder read-only and records what it holds.
-    void record(const sys::Fd& folder, const std::string& path, const std::string& prefix) {
+    // Makes every file of a copied folder read-only and records what it holds; its folders are
+    // left for whichever thread is free.
+    void record(const std::string& path, const std::string& prefix) {
+        const sys::Fd folder = openRoot(path, SystemOperation::list);
         for (const auto& entry : entriesAt(folder.get(), path)) {
             check();
             const std::string child = path + "/" + entry.name;
-            const std::string relative = prefix + entry.name;
+            const std::string name = prefix + entry.name;
             if (isFolder(folder.get(), entry, child)) {
-                m_entries[relative + "/"] = {kFolderDigest, 0, std::nullopt, 0};
-                record(openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child, relative + "/");
+                m_entries[name + "/"] = {kFolderDigest, 0, std::nullopt, 0};
+                m_plan.folders.push({name, Folder::Work::record});
                 continue;
             }
             // A file sizing did not see (made since) has no time examined before its copy.
-            auto stamp = m_plan.examined.find(relative);
-            recordFile(folder.get(), entry.name, child, relative,
+            auto stamp = m_plan.examined.find(name);
+            recordFile(folder.get(), entry.name, child, name,
                        stamp == m_plan.examined.end() ? std::nullopt : std::optional(stamp->second.modified));
         }
     }
@@ -358,7 +359,7 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
                   modifiedNanoseconds(made),
                   examined,
                   control,
-                  FolderQueue<Folder>({"", !earlierRoot.empty()})};
+                  FolderQueue<Folder>({"", earlierRoot.empty() ? Folder::Work::copy : Folder::Work::share})};
     std::vector<std::unique_ptr<SharingWalk>> walks;
     for (unsigned i = 0; i < walkThreads(); ++i) {
         walks.push_back(std::make_unique<SharingWalk>(plan));

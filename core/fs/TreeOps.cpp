@@ -127,32 +127,53 @@ void copyFile(int sourceFolder, const std::string& sourceName, const std::string
     }
 }
 
-void copyBelow(const sys::Fd& source, const std::string& sourcePath, const sys::Fd& destination,
-               const std::string& destinationPath, Walker& walker, const FileSafety::Skip& skip) {
-    for (const auto& entry : FileSafety::entriesAt(source.get(), sourcePath)) {
-        if (walker.control) {
-            walker.control->check();
+// One thread's part of copying a tree: each folder it takes is copied entry by entry, and the
+// folders met in it are made and left for whichever thread is free.
+class CopyWalk {
+public:
+    CopyWalk(const std::string& from, const std::string& to, const FileSafety::Skip& skip,
+             FileSafety::FolderQueue<std::string>& folders, const Walker& own)
+        : walker(own), m_from(from), m_to(to), m_skip(skip), m_folders(folders) {}
+
+    // `relative`: "" for the copied folder itself (the only one `skip` applies to), else a folder's
+    // path below it, made already in the destination.
+    void walk(const std::string& relative) {
+        const std::string sourcePath = relative.empty() ? m_from : m_from + "/" + relative;
+        const std::string destinationPath = relative.empty() ? m_to : m_to + "/" + relative;
+        const sys::Fd source = openRoot(sourcePath, SystemOperation::list);
+        const sys::Fd destination = openRoot(destinationPath, SystemOperation::createDirectory);
+        for (const auto& entry : FileSafety::entriesAt(source.get(), sourcePath)) {
+            if (m_folders.failed()) {
+                throw FileSafety::WalkAbandoned{};
+            }
+            if (walker.control) {
+                walker.control->check();
+            }
+            if (relative.empty() && m_skip && m_skip(entry.name)) {
+                continue;
+            }
+            const std::string from = sourcePath + "/" + entry.name;
+            const std::string to = destinationPath + "/" + entry.name;
+            if (walkedType(source.get(), entry, from) != DT_DIR) {
+                copyFile(source.get(), entry.name, from, destination.get(), entry.name, to, walker);
+                continue;
+            }
+            if (sys::mkdirat(destination.get(), entry.name.c_str(), 0700) != 0 && errno != EEXIST) {
+                throw SystemError(SystemOperation::createDirectory, to, errno);
+            }
+            walker.folders.push_back(to);
+            m_folders.push(relative.empty() ? entry.name : relative + "/" + entry.name);
         }
-        if (skip && skip(entry.name)) {
-            continue;
-        }
-        const std::string from = sourcePath + "/" + entry.name;
-        const std::string to = destinationPath + "/" + entry.name;
-        const char* name = entry.name.c_str();
-        if (walkedType(source.get(), entry, from) != DT_DIR) {
-            copyFile(source.get(), entry.name, from, destination.get(), entry.name, to, walker);
-            continue;
-        }
-        const sys::Fd sourceFolder = FileSafety::openFolderAt(source.get(), entry.name, from, SystemOperation::list);
-        if (sys::mkdirat(destination.get(), name, 0700) != 0 && errno != EEXIST) {
-            throw SystemError(SystemOperation::createDirectory, to, errno);
-        }
-        walker.folders.push_back(to);
-        const sys::Fd destinationFolder =
-            FileSafety::openFolderAt(destination.get(), entry.name, to, SystemOperation::createDirectory);
-        copyBelow(sourceFolder, from, destinationFolder, to, walker, nullptr);
     }
-}
+
+    Walker walker;
+
+private:
+    const std::string& m_from;
+    const std::string& m_to;
+    const FileSafety::Skip& m_skip;
+    FileSafety::FolderQueue<std::string>& m_folders;
+};
 
 std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true) {
     std::int64_t total = 0;
@@ -442,7 +463,18 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
             walker.folders.push_back(parentText(made));
         }
         walker.folders.push_back(to);
-        copyBelow(sourceFolder, from, openRoot(to, SystemOperation::createDirectory), to, walker, skip);
+        // The walk runs on a few threads, each folder on one of them, each with a walker of its
+        // own whose folders join this one's.
+        FolderQueue<std::string> pending(std::string{});
+        std::vector<std::unique_ptr<CopyWalk>> parts;
+        for (unsigned i = 0; i < walkThreads(); ++i) {
+            parts.push_back(
+                std::make_unique<CopyWalk>(from, to, skip, pending, Walker{control, walker.flushFiles, {}, true, {}}));
+        }
+        pending.run(parts);
+        for (const auto& part : parts) {
+            walker.folders.insert(walker.folders.end(), part->walker.folders.begin(), part->walker.folders.end());
+        }
     }
     if (folders == detail::FolderFlush::none) {
         return;

@@ -48,7 +48,8 @@ using Skip = std::function<bool(const std::string& name)>;
 // 1 MiB, inside the kernel where it can (copy_file_range, which shares blocks on file systems
 // that can), through a buffer elsewhere (not Linux, or a refused kernel copy). Checks the
 // control before every entry and every chunk after the first. A partial copy stays. Entries of
-// the source folder itself for which `skip` says true are not copied (nor examined).
+// the source folder itself for which `skip` says true are not copied (nor examined). A folder is
+// copied on a few threads (FolderQueue), each of its folders on one of them.
 void copyTree(const Path& source, const Path& destination, const OperationControl* control = nullptr,
               Flush flush = Flush::eachFile, const Skip& skip = nullptr);
 // Sum of file lengths below the path (0 when missing). Examines the path and every entry as
