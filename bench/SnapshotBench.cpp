@@ -155,8 +155,8 @@ void snapshotTools(benchmark::State& state) {
     });
 }
 
-// The least a backup that hard-links every file can cost: `cp -al` of an earlier copy (a new
-// folder tree, one link per file) and one `sync`, beside snapshot_again/ours/0.
+// The same hard links made by one thread: `cp -al` of an earlier copy (a new folder tree, one
+// link per file) and one `sync`, beside snapshot_again/ours/0.
 void snapshotLinkTool(benchmark::State& state) {
     olvex::bench::measureTool(state, [&] {
         state.PauseTiming();

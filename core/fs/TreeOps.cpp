@@ -175,29 +175,37 @@ private:
     FileSafety::FolderQueue<std::string>& m_folders;
 };
 
+// What one listed entry of a sizing walk is: a folder's listing says all, a file needs its own
+// examination (left in `st`). Gone: removed since the listing.
+enum class Sized { gone, file, folder, special };
+Sized sizedEntry(int folder, const sys::DirEntry& entry, const std::string& child, struct ::stat& st) {
+    if (entry.type == DT_DIR) {
+        return Sized::folder;
+    }
+    if (sys::fstatat(folder, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return Sized::gone;
+        }
+        throw ManagerError("无法检查路径：" + child);
+    }
+    return S_ISREG(st.st_mode) ? Sized::file : S_ISDIR(st.st_mode) ? Sized::folder : Sized::special;
+}
+
 std::int64_t sizeBelow(const sys::Fd& folder, const std::string& path, bool refuseSpecial = true) {
     std::int64_t total = 0;
     for (const auto& entry : FileSafety::entriesAt(folder.get(), path)) {
         const std::string child = path + "/" + entry.name;
         struct ::stat st {};
-        if (entry.type != DT_DIR) {
-            // A file's length needs its own examination; a folder's listing says all.
-            if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) {
-                    continue;
-                }
-                throw ManagerError("无法检查路径：" + child);
-            }
-            if (S_ISREG(st.st_mode)) {
-                total += static_cast<std::int64_t>(st.st_size);
-                continue;
-            }
-            if (!S_ISDIR(st.st_mode)) {
-                if (!refuseSpecial) {
-                    continue;
-                }
-                throw ManagerError(linkOrSpecialFile(child));
-            }
+        const Sized sized = sizedEntry(folder.get(), entry, child, st);
+        if (sized == Sized::gone || (sized == Sized::special && !refuseSpecial)) {
+            continue;
+        }
+        if (sized == Sized::special) {
+            throw ManagerError(linkOrSpecialFile(child));
+        }
+        if (sized == Sized::file) {
+            total += static_cast<std::int64_t>(st.st_size);
+            continue;
         }
         try {
             total += sizeBelow(FileSafety::openFolderAt(folder.get(), entry.name, child, SystemOperation::list), child,
@@ -228,24 +236,20 @@ public:
             if (m_folders.failed()) {
                 throw FileSafety::WalkAbandoned{};
             }
-            if (entry.type != DT_DIR) {
-                const std::string child = path + "/" + entry.name;
-                struct ::stat st {};
-                if (sys::fstatat(folder.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    if (errno == ENOENT) {
-                        continue;
-                    }
-                    throw ManagerError("无法检查路径：" + child);
-                }
-                if (S_ISREG(st.st_mode)) {
-                    total += static_cast<std::int64_t>(st.st_size);
-                    stamps.emplace(prefix + entry.name, FileSafety::FileStamp{static_cast<std::int64_t>(st.st_size),
-                                                                              FileSafety::modifiedNanoseconds(st)});
-                    continue;
-                }
-                if (!S_ISDIR(st.st_mode)) {
-                    throw ManagerError(linkOrSpecialFile(child));
-                }
+            const std::string child = path + "/" + entry.name;
+            struct ::stat st {};
+            const Sized sized = sizedEntry(folder.get(), entry, child, st);
+            if (sized == Sized::gone) {
+                continue;
+            }
+            if (sized == Sized::special) {
+                throw ManagerError(linkOrSpecialFile(child));
+            }
+            if (sized == Sized::file) {
+                total += static_cast<std::int64_t>(st.st_size);
+                stamps.emplace(prefix + entry.name, FileSafety::FileStamp{static_cast<std::int64_t>(st.st_size),
+                                                                          FileSafety::modifiedNanoseconds(st)});
+                continue;
             }
             m_folders.push(prefix + entry.name);
         }
