@@ -57,7 +57,9 @@ public:
     // has ended.
     template <typename Part> void run(std::vector<std::unique_ptr<Part>>& parts) {
         VolumeFlush* flush = VolumeFlush::current();
+        // Reserved first, so that only the thread's own start can fail below.
         std::vector<std::thread> helpers;
+        helpers.reserve(parts.size());
         for (size_t i = 1; i < parts.size(); ++i) {
             try {
                 helpers.emplace_back([this, &part = *parts[i], flush] {
