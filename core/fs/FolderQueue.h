@@ -35,6 +35,15 @@ inline unsigned walkThreads() {
     return std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
 }
 
+// One part for each thread of a walk, each made by `make`.
+template <typename Part, typename Make> std::vector<std::unique_ptr<Part>> walkParts(const Make& make) {
+    std::vector<std::unique_ptr<Part>> parts(walkThreads());
+    for (auto& part : parts) {
+        part = make();
+    }
+    return parts;
+}
+
 template <typename Folder> class FolderQueue {
 public:
     explicit FolderQueue(Folder first) { m_pending.push_back(std::move(first)); }

@@ -360,10 +360,7 @@ StoredEntries copySharing(const Path& source, const Path& destination, const std
                   examined,
                   control,
                   FolderQueue<Folder>({"", earlierRoot.empty() ? Folder::Work::copy : Folder::Work::share})};
-    std::vector<std::unique_ptr<SharingWalk>> walks;
-    for (unsigned i = 0; i < walkThreads(); ++i) {
-        walks.push_back(std::make_unique<SharingWalk>(plan));
-    }
+    auto walks = walkParts<SharingWalk>([&] { return std::make_unique<SharingWalk>(plan); });
     plan.folders.run(walks);
     StoredEntries entries;
     // Every new name (a folder made here, a link) is durable with its folder: flushed now outside

@@ -470,11 +470,10 @@ void copyTree(const Path& source, const Path& destination, const OperationContro
         // The walk runs on a few threads, each folder on one of them, each with a walker of its
         // own whose folders join this one's.
         FolderQueue<std::string> pending(std::string{});
-        std::vector<std::unique_ptr<CopyWalk>> parts;
-        for (unsigned i = 0; i < walkThreads(); ++i) {
-            parts.push_back(
-                std::make_unique<CopyWalk>(from, to, skip, pending, Walker{control, walker.flushFiles, {}, true, {}}));
-        }
+        auto parts = walkParts<CopyWalk>([&] {
+            return std::make_unique<CopyWalk>(from, to, skip, pending,
+                                              Walker{control, walker.flushFiles, {}, true, {}});
+        });
         pending.run(parts);
         for (const auto& part : parts) {
             walker.folders.insert(walker.folders.end(), part->walker.folders.begin(), part->walker.folders.end());
@@ -523,10 +522,7 @@ std::int64_t byteSize(const Path& url, FileStamps& stamps) {
     const std::string path = absoluteText(url);
     checkPath(path);
     FolderQueue<std::string> folders(std::string{});
-    std::vector<std::unique_ptr<StampingWalk>> parts;
-    for (unsigned i = 0; i < walkThreads(); ++i) {
-        parts.push_back(std::make_unique<StampingWalk>(path, folders));
-    }
+    auto parts = walkParts<StampingWalk>([&] { return std::make_unique<StampingWalk>(path, folders); });
     folders.run(parts);
     std::int64_t total = 0;
     for (auto& part : parts) {
